@@ -1,0 +1,50 @@
+enable_language(RC)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+
+set(TARQUELL_RESOURCES ${CMAKE_SOURCE_DIR}/res/tarquell.rc)
+set_source_files_properties(${TARQUELL_RESOURCES} PROPERTIES OBJECT_DEPENDS
+    "${CMAKE_SOURCE_DIR}/res/resource.h;${CMAKE_SOURCE_DIR}/res/grid.bmp;${CMAKE_SOURCE_DIR}/res/tarquell.ico;${CMAKE_SOURCE_DIR}/res/tarquell_small.ico;${CMAKE_SOURCE_DIR}/res/tarquell.manifest")
+
+# Everything but the entry point and the port itself, so that tests can drive
+# the real windows in-process and swap the Win32 port for a scripted one.
+add_library(tarquell_app STATIC
+    ui/main_window.cpp
+    ui/control_bar.cpp
+    ui/trace_view.cpp
+    ui/info_dialogs.cpp
+    serial/ports.cpp
+    serial/acquisition.cpp)
+target_include_directories(tarquell_app PUBLIC ui serial res)
+target_link_libraries(tarquell_app PUBLIC tarquell_core gdi32 user32 kernel32)
+
+add_executable(tarquell WIN32 ui/main.cpp serial/port_win32.cpp ${TARQUELL_RESOURCES})
+target_link_libraries(tarquell PRIVATE tarquell_app)
+target_link_options(tarquell PRIVATE -municode)
+
+add_executable(tarquell_ui_tests
+    tests/win/shell_test.cpp
+    tests/win/trace_view_test.cpp
+    tests/win/dialogs_test.cpp
+    tests/win/control_bar_test.cpp
+    tests/win/win_test_util.cpp
+    serial/port_win32.cpp
+    ${TARQUELL_RESOURCES})
+target_link_libraries(tarquell_ui_tests PRIVATE tarquell_app GTest::gtest_main)
+add_test(NAME ui COMMAND tarquell_ui_tests)
+
+add_executable(tarquell_serial_tests
+    tests/win/ports_test.cpp
+    tests/win/acquisition_test.cpp
+    tests/win/fake_port.cpp
+    tests/win/win_test_util.cpp
+    ${TARQUELL_RESOURCES})
+target_link_libraries(tarquell_serial_tests PRIVATE tarquell_app GTest::gtest_main)
+add_test(NAME serial COMMAND tarquell_serial_tests)
+
+# Tests against the real program on a pty-backed COM port.
+add_executable(tarquell_e2e_tests tests/e2e/e2e_test.cpp tests/win/win_test_util.cpp)
+target_include_directories(tarquell_e2e_tests PRIVATE res tests/win)
+target_link_libraries(tarquell_e2e_tests PRIVATE GTest::gtest gdi32 user32)
+add_test(NAME e2e COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e
+    $<TARGET_FILE:tarquell> $<TARGET_FILE:tarquell_e2e_tests>)
+set_tests_properties(e2e PROPERTIES TIMEOUT 900)

@@ -1,0 +1,34 @@
+// Windows, handles and entry points shared across the user interface and the
+// serial link. Each global is defined in the file that owns it.
+#pragma once
+
+#include <windows.h>
+
+constexpr int kMaxLoadString = 100;
+
+// main_window.cpp
+extern HINSTANCE g_instance;
+extern WCHAR g_title[kMaxLoadString];
+extern WCHAR g_className[kMaxLoadString];
+ATOM RegisterMainClass(HINSTANCE instance);
+bool CreateMainWindow(HINSTANCE instance, int showCommand);
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+int RunMessageLoop(HACCEL accelerators);
+
+// trace_view.cpp
+extern HWND g_traceView;
+ATOM RegisterTraceClass(const WCHAR* className, WNDPROC procedure);
+void CreateTraceView(HWND mainWindow);
+LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// control_bar.cpp
+extern HWND g_startButton;
+extern HWND g_stopButton;
+extern HWND g_portList;
+extern HWND g_speedList;
+void CreateControlBar(HWND mainWindow);
+void LoadSettings();
+void SaveSettings();
+
+// info_dialogs.cpp
+INT_PTR CALLBACK InfoDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,93 @@
+#include "app.h"
+#include "ports.h"
+#include "resource.h"
+
+HWND g_startButton;
+HWND g_stopButton;
+HWND g_portList;
+HWND g_speedList;
+
+namespace {
+
+constexpr WCHAR kSettingsFile[] = L"./config.ini";
+constexpr WCHAR kSection[] = L"General";
+constexpr WCHAR kPortKey[] = L"portname";
+constexpr WCHAR kSpeedKey[] = L"portspeed";
+constexpr WCHAR kDefaultPort[] = L"COM1";
+constexpr WCHAR kDefaultSpeed[] = L"9600";
+constexpr int kSettingLength = 100;
+constexpr int kPortTextCount = 7;
+constexpr int kSpeedTextCount = 9;
+
+HWND CreateChild(HWND parent, const WCHAR* className, const WCHAR* text, DWORD style, int x, int y,
+                 int width, int height, int id, HINSTANCE instance)
+{
+    return CreateWindowExW(0, className, text, style, x, y, width, height, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+}
+
+void AddPortName(const WCHAR* name)
+{
+    SendMessageW(g_portList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+}
+
+void SelectSavedEntry(HWND list, const WCHAR* key, const WCHAR* fallback)
+{
+    WCHAR value[kSettingLength];
+    GetPrivateProfileStringW(kSection, key, fallback, value, kSettingLength, kSettingsFile);
+    const LRESULT index = SendMessageW(list, CB_FINDSTRING, 0, reinterpret_cast<LPARAM>(value));
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+// A list without a selection (its saved entry is absent this run, or there is
+// no list at all) keeps the stored key, so the choice returns with the adapter.
+void SaveSelectedEntry(HWND list, const WCHAR* key, int textCount)
+{
+    if (!list || SendMessageW(list, CB_GETCURSEL, 0, 0) == CB_ERR) return;
+    WCHAR value[kSettingLength] = L"";
+    GetWindowTextW(list, value, textCount);
+    WritePrivateProfileStringW(kSection, key, value, kSettingsFile);
+}
+
+}  // namespace
+
+void CreateControlBar(HWND mainWindow)
+{
+    const DWORD visibleChild = WS_CHILD | WS_VISIBLE;
+    CreateChild(mainWindow, L"static", L"Com Port", visibleChild, 10, 8, 70, 15, 0, nullptr);
+    CreateChild(mainWindow, L"static", L"Speed", visibleChild, 165, 8, 50, 15, 0, nullptr);
+    g_startButton = CreateChild(mainWindow, L"button", L"Start", visibleChild, 323, 5, 80, 20, IDC_START,
+                                g_instance);
+    g_stopButton = CreateChild(mainWindow, L"button", L"Stop", visibleChild, 430, 5, 80, 20, IDC_STOP,
+                               g_instance);
+    EnableWindow(g_stopButton, FALSE);
+
+    g_portList = CreateChild(mainWindow, L"combobox", L"ListCom01", visibleChild | CBS_SORT | CBS_DROPDOWNLIST,
+                             83, 3, 75, 150, 0, g_instance);
+    SendMessageW(g_portList, CB_RESETCONTENT, 0, 0);
+    ListPorts(AddPortName);
+    if (SendMessageW(g_portList, CB_GETCOUNT, 0, 0) == 0) return;
+    SendMessageW(g_portList, CB_SETCURSEL, 0, 0);
+
+    g_speedList = CreateChild(mainWindow, L"combobox", L"ListCom02",
+                              visibleChild | WS_VSCROLL | CBS_DROPDOWNLIST, 218, 3, 90, 150, 0, g_instance);
+    SendMessageW(g_speedList, CB_RESETCONTENT, 0, 0);
+    for (const char* speed : BaudRateList)
+        SendMessageA(g_speedList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(speed));
+    if (SendMessageW(g_speedList, CB_GETCOUNT, 0, 0) == 0) return;
+    SendMessageW(g_speedList, CB_SETCURSEL, 0, 0);
+
+    LoadSettings();
+}
+
+void LoadSettings()
+{
+    SelectSavedEntry(g_portList, kPortKey, kDefaultPort);
+    SelectSavedEntry(g_speedList, kSpeedKey, kDefaultSpeed);
+}
+
+void SaveSettings()
+{
+    SaveSelectedEntry(g_portList, kPortKey, kPortTextCount);
+    SaveSelectedEntry(g_speedList, kSpeedKey, kSpeedTextCount);
+}

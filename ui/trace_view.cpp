@@ -1,0 +1,146 @@
+#include <cwchar>
+
+#include "acquisition.h"
+#include "app.h"
+#include "resource.h"
+#include "sweep_state.h"
+
+HWND g_traceView;
+
+namespace {
+
+HBITMAP g_background;
+
+constexpr WCHAR kTraceClassName[] = L"ChildWindow";
+constexpr int kViewX = 30;
+constexpr int kViewY = 32;
+constexpr int kViewWidth = 1024;
+constexpr int kViewHeight = 550;
+constexpr int kTileCount = 32;
+constexpr int kTileWidth = 32;
+constexpr int kPenWidth = 2;
+constexpr int kStatusRow = 512;
+constexpr int kStatusBufferLength = 50;
+
+constexpr COLORREF kTraceColours[kTraceCount + 1] = {
+    0, RGB(255, 255, 0), RGB(0, 70, 255), RGB(255, 0, 70)};
+constexpr COLORREF kCountColour = RGB(150, 150, 150);
+constexpr COLORREF kTextBackground = RGB(0, 0, 0);
+constexpr int kValueX[kTraceCount + 1] = {0, 120, 200, 280};
+constexpr const WCHAR* kValueFormats[kTraceCount + 1] = {L"", L"y1: %06d", L"y2: %06d", L"y3: %06d"};
+constexpr int kCountX = 10;
+
+struct SegmentPainter {
+    HDC dc;
+    HPEN pens[kTraceCount + 1];
+};
+
+void DrawSegment(void* context, int trace, int x0, int y0, int x1, int y1)
+{
+    auto* painter = static_cast<SegmentPainter*>(context);
+    HGDIOBJ previous = SelectObject(painter->dc, painter->pens[trace]);
+    MoveToEx(painter->dc, x0, y0, nullptr);
+    LineTo(painter->dc, x1, y1);
+    SelectObject(painter->dc, previous);
+}
+
+void TileBackground(HDC dc)
+{
+    HDC memoryDc = CreateCompatibleDC(dc);
+    HGDIOBJ previous = SelectObject(memoryDc, g_background);
+    BITMAP bitmap = {};
+    GetObjectW(g_background, sizeof bitmap, &bitmap);
+    for (int i = 0; i < kTileCount; ++i)
+        BitBlt(dc, kTileWidth * i, 0, bitmap.bmWidth, bitmap.bmHeight, memoryDc, 0, 0, SRCCOPY);
+    SelectObject(memoryDc, previous);
+    DeleteDC(memoryDc);
+}
+
+void DrawTraces(HDC dc)
+{
+    SegmentPainter painter = {dc, {}};
+    for (int trace = 1; trace <= kTraceCount; ++trace)
+        painter.pens[trace] = CreatePen(PS_SOLID, kPenWidth, kTraceColours[trace]);
+    PaintTraces(g_sweep, DrawSegment, &painter);
+    for (int trace = 1; trace <= kTraceCount; ++trace) DeleteObject(painter.pens[trace]);
+}
+
+void DrawStatusLine(HDC dc)
+{
+    WCHAR text[kStatusBufferLength];
+    SetBkColor(dc, kTextBackground);
+    SetTextColor(dc, kCountColour);
+    int length = swprintf(text, kStatusBufferLength, L"Count:%07ld", static_cast<long>(g_sweep.tickCount));
+    TextOutW(dc, kCountX, kStatusRow, text, length);
+    for (int trace = 1; trace <= kTraceCount; ++trace) {
+        SetTextColor(dc, kTraceColours[trace]);
+        length = swprintf(text, kStatusBufferLength, kValueFormats[trace], static_cast<int>(g_sweep.raw[trace]));
+        TextOutW(dc, kValueX[trace], kStatusRow, text, length);
+    }
+}
+
+void PaintTraceView(HWND window)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    TileBackground(dc);
+    DrawTraces(dc);
+    DrawStatusLine(dc);
+    EndPaint(window, &paint);
+}
+
+LRESULT OnCreate()
+{
+    g_background = static_cast<HBITMAP>(
+        LoadImageW(g_instance, MAKEINTRESOURCEW(IDB_BITMAP2), IMAGE_BITMAP, 0, 0, LR_COPYFROMRESOURCE));
+    return 0;
+}
+
+LRESULT OnEraseBackground(HWND window, HDC dc)
+{
+    RECT client;
+    GetClientRect(window, &client);
+    FillRect(dc, &client, GetSysColorBrush(COLOR_APPWORKSPACE));
+    return 0;
+}
+
+LRESULT OnDestroy(HWND window)
+{
+    g_traceView = nullptr;
+    DeleteObject(g_background);
+    g_background = nullptr;
+    return DefWindowProcW(window, WM_DESTROY, 0, 0);
+}
+
+}  // namespace
+
+LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE: return OnCreate();
+    case WM_ERASEBKGND: return OnEraseBackground(window, reinterpret_cast<HDC>(wParam));
+    case WM_PAINT: PaintTraceView(window); return 0;
+    case WM_DESTROY: return OnDestroy(window);
+    default: return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+ATOM RegisterTraceClass(const WCHAR* className, WNDPROC procedure)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = g_instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = className;
+    return RegisterClassW(&windowClass);
+}
+
+void CreateTraceView(HWND mainWindow)
+{
+    RegisterTraceClass(kTraceClassName, TraceWndProc);
+    g_traceView = CreateWindowExW(0, kTraceClassName, L"Дочернее окно", WS_CHILD | WS_BORDER, kViewX, kViewY,
+                                  kViewWidth, kViewHeight, mainWindow, nullptr, g_instance, nullptr);
+    ShowWindow(g_traceView, SW_SHOW);
+}
