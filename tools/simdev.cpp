@@ -77,7 +77,6 @@ struct Options {
 struct Sim {
     Options opt;
     int fd = -1;       // pty master, or the --out target
-    int keep_fd = -1;  // slave side, held so the pty survives readers closing it
     std::string port;
     int ctl_fd = -1;
     int ctl_wfd = -1;  // our own writer keeps the FIFO from reporting EOF forever
@@ -195,12 +194,18 @@ int64_t scheduled_due(const Sim& s) {
 
 int64_t next_frame_time(const Sim& s) { return std::max(scheduled_due(s), s.wire_free); }
 
+bool reader_present(const Sim& s) {
+    if (!s.opt.out.empty()) return true;
+    pollfd pfd{s.fd, POLLOUT, 0};
+    return poll(&pfd, 1, 0) >= 0 && !(pfd.revents & POLLHUP);
+}
+
 // Returns the number of bytes that went out; the rest counts as dropped.
 // A full buffer drops the data instead of blocking the pacing, except that a
 // frame already begun is given a moment to finish so the stream stays aligned.
 size_t write_out(Sim& s, const uint8_t* p, size_t n) {
     if (n == 0) return 0;
-    if (s.fd < 0) {
+    if (s.fd < 0 || !reader_present(s)) {
         s.bytes_dropped += n;
         return 0;
     }
@@ -232,7 +237,9 @@ size_t write_out(Sim& s, const uint8_t* p, size_t n) {
     if (off > 0) {
         s.last_byte = p[off - 1];
         if (s.opt.baud > 0) {
-            int64_t wire_start = std::max(s.wire_free, start);
+            // Charge against the wire's own timeline unless it has been idle,
+            // so wake-up latency does not erode the average throughput.
+            int64_t wire_start = start - s.wire_free > 50 * kMs ? start : s.wire_free;
             s.wire_free = wire_start + int64_t(off) * 10 * kSec / s.opt.baud;
         }
     }
@@ -309,9 +316,7 @@ void send_frame(Sim& s, int64_t now) {
 
 void close_device(Sim& s) {
     if (s.fd >= 0) close(s.fd);
-    if (s.keep_fd >= 0) close(s.keep_fd);
     s.fd = -1;
-    s.keep_fd = -1;
 }
 
 bool make_parent_dirs(const std::string& path) {
@@ -372,11 +377,13 @@ bool open_pty(Sim& s) {
         close(m);
         return false;
     }
+    // Opened once for the line settings, then closed: like a real device,
+    // what is sent while no program has the port open is lost, not queued.
     make_raw(sl);
+    close(sl);
     fcntl(m, F_SETFD, FD_CLOEXEC);
     fcntl(m, F_SETFL, fcntl(m, F_GETFL) | O_NONBLOCK);
     s.fd = m;
-    s.keep_fd = sl;
     s.port = path;
     return true;
 }
@@ -544,18 +551,11 @@ void wait_until(Sim& s, int64_t deadline) {
 }
 
 // Closing the master discards whatever the reader has not picked up yet, so
-// a normal end gives it a moment to catch up.
+// a normal end gives a reader a moment to catch up.
 void drain(Sim& s) {
-    if (s.keep_fd < 0) return;
-    const int64_t limit = mono_ns() + kSec;
-    int quiet_polls = 0;
-    while (!g_signal && mono_ns() < limit && quiet_polls < 2) {
-        int pending = 0;
-        if (ioctl(s.keep_fd, TIOCINQ, &pending) != 0) break;
-        quiet_polls = pending == 0 ? quiet_polls + 1 : 0;
-        timespec ts = to_timespec(10 * kMs);
-        nanosleep(&ts, nullptr);
-    }
+    if (s.fd < 0 || !reader_present(s)) return;
+    timespec ts = to_timespec(200 * kMs);
+    nanosleep(&ts, nullptr);
 }
 
 void cleanup(Sim& s) {
@@ -756,6 +756,7 @@ int main(int argc, char** argv) {
     int64_t silence_at = s.opt.silent_after >= 0 ? t0 + s.opt.silent_after * kMs : kNever;
     int64_t hangup_at = s.opt.hangup_after >= 0 ? t0 + s.opt.hangup_after * kMs : kNever;
     int64_t reopen_at = kNever;
+    if (s.opt.count == 0) s.quit = true;
 
     while (!g_signal && !s.quit) {
         int64_t now = mono_ns();

@@ -1,0 +1,45 @@
+// Helpers for tests that drive real windows: pumping messages, finding
+// windows, and reading painted pixels back.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct Capture {
+    int width = 0;
+    int height = 0;
+    std::vector<COLORREF> pixels;
+    COLORREF At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+// Reads back the client area of `window` from the screen (works across
+// processes: the window must be on screen and uncovered).
+Capture CaptureClient(HWND window);
+
+// Dispatches messages of this thread for `milliseconds`.
+void PumpMessages(DWORD milliseconds);
+
+// Waits (pumping messages) until `done` holds or the time runs out.
+template <typename Predicate>
+bool PumpUntil(Predicate done, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        PumpMessages(5);
+    }
+    return true;
+}
+
+std::wstring WindowText(HWND window);
+std::wstring ClassName(HWND window);
+RECT WindowRect(HWND window);
+RECT ClientRect(HWND window);
+
+// The visible top-level window with this class and caption owned by process
+// `processId` (0: any process), or null.
+HWND FindTopLevel(const wchar_t* className, const wchar_t* caption, DWORD processId = 0);
+
+std::string Narrow(const std::wstring& text);
