@@ -27,6 +27,7 @@ add_executable(tarquell_ui_tests
     tests/win/dialogs_test.cpp
     tests/win/control_bar_test.cpp
     tests/win/win_test_util.cpp
+    tests/win/app_session.cpp
     serial/port_win32.cpp
     ${TARQUELL_RESOURCES})
 target_link_libraries(tarquell_ui_tests PRIVATE tarquell_app GTest::gtest_main)
@@ -37,6 +38,7 @@ add_executable(tarquell_serial_tests
     tests/win/acquisition_test.cpp
     tests/win/fake_port.cpp
     tests/win/win_test_util.cpp
+    tests/win/app_session.cpp
     ${TARQUELL_RESOURCES})
 target_link_libraries(tarquell_serial_tests PRIVATE tarquell_app GTest::gtest_main)
 add_test(NAME serial COMMAND tarquell_serial_tests)

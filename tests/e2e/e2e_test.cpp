@@ -31,6 +31,7 @@ Settings g_settings;
 
 constexpr DWORD kLaunchMs = 15000;
 constexpr DWORD kAnswerMs = 2000;
+constexpr DWORD kStartAnswerMs = 1000;
 constexpr DWORD kExitMs = 5000;
 constexpr DWORD kFreezeGapMs = 300;
 
@@ -286,6 +287,37 @@ std::string Describe(const Fit& fit, const Rows& rows)
     return text;
 }
 
+// Keeps what a failed pixel check saw, as a 24-bit bottom-up BMP.
+bool SaveCapture(const Capture& capture, const std::wstring& path)
+{
+    const int stride = (capture.width * 3 + 3) & ~3;
+    BITMAPFILEHEADER file = {};
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = capture.width;
+    info.biHeight = capture.height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    info.biSizeImage = static_cast<DWORD>(stride) * capture.height;
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + info.biSizeImage;
+    std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
+    bytes.append(reinterpret_cast<const char*>(&info), sizeof info);
+    for (int y = capture.height - 1; y >= 0; --y) {
+        std::string row(stride, '\0');
+        for (int x = 0; x < capture.width; ++x) {
+            const COLORREF colour = capture.At(x, y);
+            row[3 * x] = static_cast<char>(GetBValue(colour));
+            row[3 * x + 1] = static_cast<char>(GetGValue(colour));
+            row[3 * x + 2] = static_cast<char>(GetRValue(colour));
+        }
+        bytes += row;
+    }
+    return WriteBytes(path, bytes);
+}
+
 bool ShowsEmptyGrid(const Capture& view)
 {
     return view.width > 40 && view.height > kGridRows && view.At(5, 5) == kGridBlack &&
@@ -327,13 +359,6 @@ int HandleCount(HANDLE process)
 // ---------------------------------------------------------------- program
 
 enum class StartOutcome { Opened, Refused, NoAnswer };
-
-ULONG_PTR g_lastAnswer;
-
-void CALLBACK RecordAnswer(HWND, UINT, ULONG_PTR ticket, LRESULT)
-{
-    g_lastAnswer = ticket;
-}
 
 HWND FindChild(HWND parent, const wchar_t* className, const wchar_t* text)
 {
@@ -432,23 +457,17 @@ public:
     bool SelectPort(const wchar_t* text) const { return Select(portList_, text); }
     bool SelectSpeed(const wchar_t* text) const { return Select(speedList_, text); }
 
-    // Clicks Start; a refused port shows the alert, which holds the click
-    // until it is dismissed.
-    StartOutcome Start()
+    // Clicks Start. A refused port shows the message box, which holds the
+    // click until it is dismissed, so a click still unanswered after a
+    // second is looked at for one.
+    StartOutcome Start() const
     {
-        pendingStart_ = ++tickets_;
-        if (!SendMessageCallbackW(main_, WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED),
-                                  reinterpret_cast<LPARAM>(start_), RecordAnswer, pendingStart_))
-            return StartOutcome::NoAnswer;
-        StartOutcome outcome = StartOutcome::NoAnswer;
-        PumpUntil(
-            [&] {
-                if (Alert()) outcome = StartOutcome::Refused;
-                else if (g_lastAnswer == pendingStart_) outcome = StartOutcome::Opened;
-                return outcome != StartOutcome::NoAnswer;
-            },
-            kAnswerMs);
-        return outcome;
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(main_, WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED),
+                                reinterpret_cast<LPARAM>(start_), SMTO_NORMAL, kStartAnswerMs, &result))
+            return StartOutcome::Opened;
+        return PumpUntil([&] { return Alert() != nullptr; }, kAnswerMs) ? StartOutcome::Refused
+                                                                         : StartOutcome::NoAnswer;
     }
 
     bool Stop() const
@@ -461,14 +480,14 @@ public:
     // The program's "could not open" message box, if it shows one.
     HWND Alert() const { return FindTopLevel(L"#32770", kAlertCaption, process_.dwProcessId); }
 
-    ::testing::AssertionResult DismissAlert()
+    ::testing::AssertionResult DismissAlert() const
     {
         HWND alert = Alert();
         if (!alert) return ::testing::AssertionFailure() << "no message box";
         if (!HasChildWithText(alert, kAlertText))
             return ::testing::AssertionFailure() << "the message box does not say \"" << Narrow(kAlertText) << "\"";
         PostMessageW(alert, WM_COMMAND, IDOK, 0);
-        if (!PumpUntil([&] { return !Alert() && g_lastAnswer == pendingStart_; }, kAnswerMs))
+        if (!PumpUntil([&] { return !Alert(); }, kAnswerMs))
             return ::testing::AssertionFailure() << "the message box did not go away on OK";
         return ::testing::AssertionSuccess();
     }
@@ -501,8 +520,6 @@ private:
     HWND stop_ = nullptr;
     HWND portList_ = nullptr;
     HWND speedList_ = nullptr;
-    ULONG_PTR pendingStart_ = 0;
-    static inline ULONG_PTR tickets_ = 0;
 };
 
 // ---------------------------------------------------------------- fixture
@@ -573,6 +590,7 @@ protected:
             return ::testing::AssertionFailure() << "no \"could not open\" message box";
         const ::testing::AssertionResult dismissed = Program().DismissAlert();
         if (!dismissed) return dismissed;
+        PumpMessages(3000); { DWORD t0 = GetTickCount(); int n = 0; while (!Program().Responsive()) { ++n; } std::printf("DEBUG responsive after %lu ms, %d fails, alive %d\n", GetTickCount() - t0, n, Program().Alive()); }
         if (!Program().Running())
             return ::testing::AssertionFailure() << "after the message box Start should stay disabled, Stop enabled";
         return ::testing::AssertionSuccess();
@@ -623,6 +641,8 @@ protected:
             EXPECT_LE(fit.LostShare(), maxOnLostRow) << "traces on the lost-frame row (" << name
                                                       << "): " << Describe(fit, rows);
         }
+        if (HasFailure() && SaveCapture(view, dir_ + L"\\trace-view.bmp"))
+            std::printf("the trace view is kept in %s\\trace-view.bmp\n", Narrow(dir_).c_str());
     }
 
     // Closes the window: exit code 0 and the two keys saved with the values selected.

@@ -1,0 +1,91 @@
+#include "app_session.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "app.h"
+#include "resource.h"
+#include "win_test_util.h"
+
+namespace {
+
+ModalAnswer* g_pendingAnswer;
+int g_pendingButton;
+
+void EnterScratchDirectory()
+{
+    static int counter;
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    wchar_t dir[MAX_PATH];
+    swprintf(dir, MAX_PATH, L"%lstarquell-test-%lu-%d", temp, GetCurrentProcessId(), ++counter);
+    CreateDirectoryW(dir, nullptr);
+    SetCurrentDirectoryW(dir);
+}
+
+HWND FindModalOfThisThread()
+{
+    HWND found = FindTopLevel(L"#32770", nullptr, GetCurrentProcessId());
+    return found;
+}
+
+BOOL CALLBACK FirstStaticText(HWND child, LPARAM context)
+{
+    if (ClassName(child) != L"Static" || WindowText(child).empty()) return TRUE;
+    *reinterpret_cast<std::wstring*>(context) = WindowText(child);
+    return FALSE;
+}
+
+void CALLBACK AnswerModal(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND modal = FindModalOfThisThread();
+    if (!modal || !g_pendingAnswer) return;
+    KillTimer(nullptr, timer);
+    g_pendingAnswer->caption = WindowText(modal);
+    EnumChildWindows(modal, FirstStaticText, reinterpret_cast<LPARAM>(&g_pendingAnswer->text));
+    g_pendingAnswer->seen = true;
+    g_pendingAnswer = nullptr;
+    PostMessageW(modal, WM_COMMAND, MAKEWPARAM(g_pendingButton, BN_CLICKED), 0);
+}
+
+}  // namespace
+
+HWND StartApp(const char* config)
+{
+    EnterScratchDirectory();
+    if (config) std::ofstream("config.ini", std::ios::binary) << config;
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    LoadStringW(instance, IDS_APP_TITLE, g_title, kMaxLoadString);
+    LoadStringW(instance, IDS_CLASS_NAME, g_className, kMaxLoadString);
+    RegisterMainClass(instance);
+    if (!CreateMainWindow(instance, SW_SHOW)) return nullptr;
+    HWND window = FindTopLevel(g_className, g_title, GetCurrentProcessId());
+    PumpMessages(50);
+    return window;
+}
+
+int CloseApp(HWND mainWindow)
+{
+    DestroyWindow(mainWindow);
+    MSG message;
+    int exitCode = -1;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        if (message.message == WM_QUIT) exitCode = static_cast<int>(message.wParam);
+    return exitCode;
+}
+
+std::string ReadConfig()
+{
+    std::ifstream file("config.ini", std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+void AnswerNextModal(ModalAnswer* answer, int buttonId)
+{
+    g_pendingAnswer = answer;
+    g_pendingButton = buttonId;
+    SetTimer(nullptr, 0, 20, AnswerModal);
+}
