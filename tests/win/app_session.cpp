@@ -10,8 +10,9 @@
 
 namespace {
 
-ModalAnswer* g_pendingAnswer;
-int g_pendingButton;
+void (*g_modalAction)(HWND, void*);
+void* g_modalContext;
+int g_answerButton;
 
 void EnterScratchDirectory()
 {
@@ -22,12 +23,7 @@ void EnterScratchDirectory()
     swprintf(dir, MAX_PATH, L"%lstarquell-test-%lu-%d", temp, GetCurrentProcessId(), ++counter);
     CreateDirectoryW(dir, nullptr);
     SetCurrentDirectoryW(dir);
-}
-
-HWND FindModalOfThisThread()
-{
-    HWND found = FindTopLevel(L"#32770", nullptr, GetCurrentProcessId());
-    return found;
+    DeleteFileW(L"config.ini");  // process ids repeat across runs
 }
 
 BOOL CALLBACK FirstStaticText(HWND child, LPARAM context)
@@ -37,16 +33,23 @@ BOOL CALLBACK FirstStaticText(HWND child, LPARAM context)
     return FALSE;
 }
 
-void CALLBACK AnswerModal(HWND, UINT, UINT_PTR timer, DWORD)
+void CALLBACK RunModalAction(HWND, UINT, UINT_PTR timer, DWORD)
 {
-    HWND modal = FindModalOfThisThread();
-    if (!modal || !g_pendingAnswer) return;
+    HWND modal = FindTopLevel(L"#32770", nullptr, GetCurrentProcessId());
+    if (!modal || !g_modalAction) return;
     KillTimer(nullptr, timer);
-    g_pendingAnswer->caption = WindowText(modal);
-    EnumChildWindows(modal, FirstStaticText, reinterpret_cast<LPARAM>(&g_pendingAnswer->text));
-    g_pendingAnswer->seen = true;
-    g_pendingAnswer = nullptr;
-    PostMessageW(modal, WM_COMMAND, MAKEWPARAM(g_pendingButton, BN_CLICKED), 0);
+    auto action = g_modalAction;
+    g_modalAction = nullptr;
+    action(modal, g_modalContext);
+}
+
+void Answer(HWND modal, void* context)
+{
+    auto* answer = static_cast<ModalAnswer*>(context);
+    answer->caption = WindowText(modal);
+    EnumChildWindows(modal, FirstStaticText, reinterpret_cast<LPARAM>(&answer->text));
+    answer->seen = true;
+    PostMessageW(modal, WM_COMMAND, MAKEWPARAM(g_answerButton, BN_CLICKED), 0);
 }
 
 }  // namespace
@@ -83,9 +86,15 @@ std::string ReadConfig()
     return content.str();
 }
 
+void OnNextModal(void (*action)(HWND modal, void* context), void* context)
+{
+    g_modalAction = action;
+    g_modalContext = context;
+    SetTimer(nullptr, 0, 20, RunModalAction);
+}
+
 void AnswerNextModal(ModalAnswer* answer, int buttonId)
 {
-    g_pendingAnswer = answer;
-    g_pendingButton = buttonId;
-    SetTimer(nullptr, 0, 20, AnswerModal);
+    g_answerButton = buttonId;
+    OnNextModal(Answer, answer);
 }

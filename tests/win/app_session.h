@@ -13,9 +13,12 @@ HWND StartApp(const char* config);
 int CloseApp(HWND mainWindow);
 std::string ReadConfig();
 
-// Answers the next message box or dialog of this thread that appears while
-// the caller waits inside a modal loop: records its caption and the text of
-// its first static control, then presses the given button.
+// Runs `action` on the next message box or dialog of this process once it is
+// up, from inside the modal loop the caller is waiting in.
+void OnNextModal(void (*action)(HWND modal, void* context), void* context);
+
+// Answers the next message box or dialog: records its caption and the text
+// of its first static control, then presses the given button.
 struct ModalAnswer {
     std::wstring caption;
     std::wstring text;

@@ -1,1 +1,294 @@
 #include <gtest/gtest.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "acquisition.h"
+#include "app.h"
+#include "app_session.h"
+#include "resource.h"
+#include "win_test_util.h"
+
+namespace {
+
+constexpr COLORREF kBlack = RGB(0, 0, 0);
+constexpr COLORREF kGrey = RGB(195, 195, 195);
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kTrace[4] = {0, RGB(255, 255, 0), RGB(0, 70, 255), RGB(255, 0, 70)};
+constexpr COLORREF kCountGrey = RGB(150, 150, 150);
+
+COLORREF GridColour(int x, int y)
+{
+    if (y == 256) return kWhite;
+    if (x % 32 == 31 || (y % 32 == 31 && y != 255)) return kGrey;
+    return kBlack;
+}
+
+int CountGridMismatches(const Capture& capture, int fromColumn, int toColumn)
+{
+    int mismatches = 0;
+    for (int y = 0; y < 512; ++y)
+        for (int x = fromColumn; x < toColumn; ++x) mismatches += capture.At(x, y) != GridColour(x, y);
+    return mismatches;
+}
+
+void Repaint()
+{
+    InvalidateRect(g_traceView, nullptr, TRUE);
+    UpdateWindow(g_traceView);
+    GdiFlush();
+}
+
+void InvalidateRectOfView(void*, int left, int top, int right, int bottom)
+{
+    const RECT rect = {left, top, right, bottom};
+    InvalidateRect(g_traceView, &rect, TRUE);
+}
+void InvalidateView(void*)
+{
+    InvalidateRect(g_traceView, nullptr, TRUE);
+}
+
+// One tick as the timer runs it, then the paint the platform delivers before
+// the next one.
+void TickWith(int16_t v1, int16_t v2, int16_t v3)
+{
+    const int16_t values[] = {v1, v2, v3};
+    g_receiveArea.bytes[0] = 0x11;
+    g_receiveArea.bytes[1] = 0x55;
+    for (int i = 0; i < 3; ++i) {
+        g_receiveArea.bytes[2 + 2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(values[i]) >> 8);
+        g_receiveArea.bytes[3 + 2 * i] = static_cast<uint8_t>(values[i]);
+    }
+    if (BeginTick(g_sweep)) ApplyFrame(g_sweep, g_receiveArea, InvalidateRectOfView, InvalidateView, nullptr);
+    EndTick(g_sweep);
+    UpdateWindow(g_traceView);
+}
+
+int PlotRow(int16_t value)
+{
+    return 512 - (static_cast<uint16_t>(value ^ 0x8000) >> 7);
+}
+
+// The status line as the platform draws those texts in that place, in a
+// memory context with the same default font: the reference for the view.
+Capture ReferenceStatusLine(const wchar_t* const texts[4])
+{
+    const int xs[4] = {10, 120, 200, 280};
+    const COLORREF colours[4] = {kCountGrey, kTrace[1], kTrace[2], kTrace[3]};
+    Capture capture;
+    capture.width = 400;
+    capture.height = 20;
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof info.bmiHeader, capture.width, -capture.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(dc, section);
+    RECT all = {0, 0, capture.width, capture.height};
+    FillRect(dc, &all, GetSysColorBrush(COLOR_APPWORKSPACE));
+    SetBkColor(dc, kBlack);
+    for (int i = 0; i < 4; ++i) {
+        SetTextColor(dc, colours[i]);
+        TextOutW(dc, xs[i], 0, texts[i], static_cast<int>(wcslen(texts[i])));
+    }
+    GdiFlush();
+    for (int i = 0; i < capture.width * capture.height; ++i) {
+        const DWORD bgr = static_cast<const DWORD*>(bits)[i];
+        capture.pixels.push_back(RGB((bgr >> 16) & 0xFF, (bgr >> 8) & 0xFF, bgr & 0xFF));
+    }
+    SelectObject(dc, previous);
+    DeleteObject(section);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return capture;
+}
+
+// Wine shows a window's drawing on screen a moment after it is made.
+Capture CaptureView()
+{
+    PumpMessages(80);
+    return CaptureClient(g_traceView);
+}
+
+// A 2-pixel pen on a level trace covers the plot row and the one above; the
+// repaint rectangle of a level trace ends just above its row.
+bool TraceAt(const Capture& view, int x, int row, COLORREF colour)
+{
+    return view.At(x, row) == colour || view.At(x, row - 1) == colour;
+}
+
+class TraceView : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_sweep = {};
+        g_receiveArea = {};
+        main_ = StartApp(nullptr);
+        ASSERT_NE(g_traceView, nullptr);
+        SetForegroundWindow(main_);
+        PumpMessages(100);
+    }
+    void TearDown() override { CloseApp(main_); }
+    HWND main_ = nullptr;
+};
+
+TEST_F(TraceView, StandsBelowTheControlBarWithItsBorder)
+{
+    EXPECT_EQ(ClassName(g_traceView), L"ChildWindow");
+    EXPECT_EQ(WindowText(g_traceView), L"Дочернее окно");
+    EXPECT_EQ(GetParent(g_traceView), main_);
+    const DWORD style = GetWindowLongW(g_traceView, GWL_STYLE);
+    EXPECT_EQ(style & (WS_CHILD | WS_BORDER | WS_VISIBLE | WS_CAPTION), static_cast<DWORD>(WS_CHILD | WS_BORDER | WS_VISIBLE));
+    EXPECT_EQ(GetClassLongPtrW(g_traceView, GCL_STYLE), static_cast<ULONG_PTR>(CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS));
+    POINT origin = {0, 0};
+    ClientToScreen(main_, &origin);
+    const RECT outer = WindowRect(g_traceView);
+    EXPECT_EQ(outer.left - origin.x, 30);
+    EXPECT_EQ(outer.top - origin.y, 32);
+    EXPECT_EQ(outer.right - outer.left, 1024);
+    EXPECT_EQ(outer.bottom - outer.top, 550);
+    const RECT client = ClientRect(g_traceView);
+    EXPECT_EQ(client.right, 1022);
+    EXPECT_EQ(client.bottom, 548);
+}
+
+TEST_F(TraceView, BackgroundBitmapIsTheGridTile)
+{
+    HBITMAP tile = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_BITMAP2),
+                                                   IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    ASSERT_NE(tile, nullptr);
+    DIBSECTION section = {};
+    ASSERT_EQ(GetObjectW(tile, sizeof section, &section), static_cast<int>(sizeof section));
+    EXPECT_EQ(section.dsBm.bmWidth, 32);
+    EXPECT_EQ(section.dsBm.bmHeight, 512);
+    EXPECT_EQ(section.dsBm.bmBitsPixel, 24);
+    const auto* bits = static_cast<const uint8_t*>(section.dsBm.bmBits);
+    int mismatches = 0;
+    for (int y = 0; y < 512; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const uint8_t* bgr = bits + (511 - y) * section.dsBm.bmWidthBytes + 3 * x;
+            mismatches += RGB(bgr[2], bgr[1], bgr[0]) != GridColour(x, y);
+        }
+    EXPECT_EQ(mismatches, 0);
+    DeleteObject(tile);
+}
+
+TEST_F(TraceView, FirstPaintShowsTheGridAndAZeroStatusLine)
+{
+    Repaint();
+    const Capture view = CaptureView();
+    ASSERT_EQ(view.width, 1022);
+    EXPECT_EQ(CountGridMismatches(view, 0, 1022), 0);
+    EXPECT_EQ(view.At(600, 540), GetSysColor(COLOR_APPWORKSPACE)) << "outside the tiles";
+
+    const wchar_t* const texts[4] = {L"Count:0000000", L"y1: 000000", L"y2: 000000", L"y3: 000000"};
+    const Capture reference = ReferenceStatusLine(texts);
+    int mismatches = 0;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 400; ++x) mismatches += view.At(x, 512 + y) != reference.At(x, y);
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST_F(TraceView, StatusLineShowsCountAndSignedValuesInTheirColours)
+{
+    g_sweep.tickCount = 42;
+    g_sweep.raw[1] = 258;
+    g_sweep.raw[2] = -1;
+    g_sweep.raw[3] = 32767;
+    Repaint();
+    const Capture view = CaptureView();
+    const wchar_t* const texts[4] = {L"Count:0000042", L"y1: 000258", L"y2: -00001", L"y3: 032767"};
+    const Capture reference = ReferenceStatusLine(texts);
+    int mismatches = 0, colouredInk[4] = {};
+    const COLORREF inks[4] = {kCountGrey, kTrace[1], kTrace[2], kTrace[3]};
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 400; ++x) {
+            mismatches += view.At(x, 512 + y) != reference.At(x, y);
+            for (int i = 0; i < 4; ++i) colouredInk[i] += view.At(x, 512 + y) == inks[i];
+        }
+    EXPECT_EQ(mismatches, 0);
+    for (int i = 0; i < 4; ++i) EXPECT_GT(colouredInk[i], 20) << "ink of item " << i;
+}
+
+TEST_F(TraceView, TicksDrawTheThreeTracesWhereTheirValuesPlotAndKeepEarlierSegments)
+{
+    const int16_t v1 = 16384, v2 = 0, v3 = -16384;
+    ResetSweep(g_sweep);
+    Repaint();
+    for (int tick = 0; tick < 300; ++tick) TickWith(v1, v2, v3);
+    const Capture view = CaptureView();
+    const int rows[4] = {0, PlotRow(v1), PlotRow(v2), PlotRow(v3)};
+    for (int trace = 1; trace <= 3; ++trace) {
+        int drawn = 0;
+        for (int x = 2; x < 299; ++x) drawn += TraceAt(view, x, rows[trace], kTrace[trace]);
+        EXPECT_EQ(drawn, 297) << "trace " << trace << " at row " << rows[trace];
+    }
+    // Clipping keeps the opening segment from the origin to columns 0..1 and
+    // leaves the grid untouched everywhere else.
+    int strayInk = 0;
+    for (int y = 0; y < 512; ++y)
+        for (int x = 2; x < 1022; ++x) {
+            if (std::abs(y - rows[1]) <= 2 || std::abs(y - rows[2]) <= 2 || std::abs(y - rows[3]) <= 2) continue;
+            strayInk += view.At(x, y) != GridColour(x, y);
+        }
+    EXPECT_EQ(strayInk, 0);
+    EXPECT_EQ(CountGridMismatches(view, 302, 1022), 0) << "the sweep has not reached these columns";
+}
+
+TEST_F(TraceView, SweepWrapsToABareGridAndStartsAgainFromTheLeft)
+{
+    ResetSweep(g_sweep);
+    Repaint();
+    for (int tick = 0; tick < 1023; ++tick) TickWith(8000, 8000, 8000);
+    ASSERT_EQ(g_sweep.column, 1);
+    Capture view = CaptureView();
+    EXPECT_EQ(CountGridMismatches(view, 0, 1022), 0) << "the wrap clears the view";
+    for (int tick = 0; tick < 10; ++tick) TickWith(-8000, 0, 0);
+    view = CaptureView();
+    EXPECT_TRUE(TraceAt(view, 5, PlotRow(-8000), kTrace[1]));
+    EXPECT_EQ(CountGridMismatches(view, 12, 1022), 0);
+}
+
+TEST_F(TraceView, FullRepaintWithoutTicksLeavesTheBareGrid)
+{
+    ResetSweep(g_sweep);
+    for (int tick = 0; tick < 50; ++tick) TickWith(1000, 2000, 3000);
+    Repaint();
+    // The paint's segment has zero length; Wine may still set the pen's
+    // 2 x 2 dot at the newest point (column 50).
+    const Capture view = CaptureView();
+    EXPECT_EQ(CountGridMismatches(view, 0, 49), 0);
+    EXPECT_EQ(CountGridMismatches(view, 52, 1022), 0);
+}
+
+// Each paint creates its pens and a memory context: none may outlive it.
+TEST_F(TraceView, ThousandPaintsLeakNoGdiObjects)
+{
+    ResetSweep(g_sweep);
+    Repaint();
+    TickWith(0, 0, 0);
+    // Wine reports no GDI object count, so a leak shows as GDI handle slots
+    // that the next objects cannot reuse.
+    auto highestFreshSlot = [] {
+        HPEN pens[64];
+        WORD highest = 0;
+        for (HPEN& pen : pens) {
+            pen = CreatePen(PS_SOLID, 1, 0);
+            highest = std::max<WORD>(highest, LOWORD(reinterpret_cast<ULONG_PTR>(pen)));
+        }
+        for (HPEN pen : pens) DeleteObject(pen);
+        return highest;
+    };
+    const DWORD gdiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    const WORD slotBefore = highestFreshSlot();
+    for (int paint = 0; paint < 1000; ++paint) {
+        if (paint % 2) TickWith(static_cast<int16_t>(paint * 30), 0, 0);
+        else Repaint();
+    }
+    EXPECT_LE(highestFreshSlot(), slotBefore + 8);
+    EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdiBefore);
+}
+
+}  // namespace
