@@ -50,3 +50,7 @@ target_link_libraries(tarquell_e2e_tests PRIVATE GTest::gtest gdi32 user32)
 add_test(NAME e2e COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e
     $<TARGET_FILE:tarquell> $<TARGET_FILE:tarquell_e2e_tests>)
 set_tests_properties(e2e PROPERTIES TIMEOUT 900)
+
+add_executable(tarquell-click tools/click.cpp)
+target_include_directories(tarquell-click PRIVATE res)
+target_link_options(tarquell-click PRIVATE -municode)

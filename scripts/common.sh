@@ -1,7 +1,7 @@
 # Shared by the scripts: where things live and how Wine is run.
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build"
-export WINEPREFIX="$build/wineprefix"
+export WINEPREFIX="${TARQUELL_WINEPREFIX:-$build/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 ports="$build/ports"
