@@ -264,4 +264,13 @@ TEST_F(Acquisition, FrameCutShortDecodesWithTheBytesLeftFromTheLastOne)
     EXPECT_EQ(g_sweep.column, 3);
 }
 
+TEST_F(Acquisition, TricklingBytesHoldTheLoopNoLongerThanAboutATenthOfASecond)
+{
+    Launch();
+    ASSERT_TRUE(StartAndTakeTimer());
+    ArriveBytes(g_fakePort.clockMs, 15, FrameBytes(1, 2, 3));
+    EXPECT_LE(Tick(), kFrameWaitMs + 1);
+    EXPECT_EQ(g_sweep.column, 2) << "what did arrive is plotted";
+}
+
 }  // namespace
