@@ -10,8 +10,8 @@ constexpr UINT_PTR ID_SWEEP_TIMER = 1;
 // How long one tick may wait: for the first byte of a frame while the device
 // is silent, and for the whole frame (with its resynchronisation) once bytes
 // arrive. 90 ms covers a frame at 1200 baud (67 ms) and keeps the window live.
-// (Wine's serial reads ignore the "return on the first byte" time-outs and
-// always wait them out, so the tick polls instead of blocking in the read.)
+// Reads return at once and the tick polls: reads that block until the first
+// byte plotted only a fraction of the frames under Wine.
 constexpr DWORD kIdleWaitMs = 25;
 constexpr DWORD kFrameWaitMs = 90;
 

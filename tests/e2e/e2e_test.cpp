@@ -102,10 +102,10 @@ void ClearScratch(const std::wstring& dir)
 
 // ------------------------------------------------------------ config.ini
 
-std::string Ini(std::initializer_list<const char*> lines)
+std::string Ini(std::initializer_list<std::string> lines)
 {
     std::string text;
-    for (const char* line : lines) text += std::string(line) + "\r\n";
+    for (const std::string& line : lines) text += line + "\r\n";
     return text;
 }
 
@@ -159,8 +159,8 @@ std::optional<std::string> SavedValue(const std::string& bytes, const std::strin
 
 std::string StandardConfig(const char* port)
 {
-    return Ini({"[General]", (std::string("portname=") + port).c_str(), "portspeed=115200", "[Display]",
-                "theme=dark", "grid=on"});
+    return Ini({"[General]", std::string("portname=") + port, "portspeed=115200", "[Display]", "theme=dark",
+                "grid=on"});
 }
 
 // -------------------------------------------------------- device server
@@ -391,13 +391,21 @@ HWND FindChild(HWND parent, const wchar_t* className, const wchar_t* text)
     return FindWindowExW(parent, nullptr, className, text);
 }
 
+// Sends a message to the program without ever waiting more than 2 s for it.
+std::optional<LRESULT> Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0,
+                            DWORD timeoutMs = kAnswerMs)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, timeoutMs, &result))
+        return std::nullopt;
+    return static_cast<LRESULT>(result);
+}
+
 // GetWindowText does not ask a window of another process for its text.
 std::wstring SentText(HWND window)
 {
     wchar_t text[256] = L"";
-    DWORD_PTR length = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, kAnswerMs,
-                        &length);
+    Send(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
     return text;
 }
 
@@ -433,7 +441,7 @@ public:
         portList_ = first;
         speedList_ = second;
         // Captures read the screen: keep the whole view on it.
-        SetWindowPos(main_, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+        SetWindowPos(main_, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
     }
 
     ~Tarquell()
@@ -467,11 +475,7 @@ public:
     HANDLE Process() const { return process_.hProcess; }
     bool Alive() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
 
-    bool Responsive() const
-    {
-        DWORD_PTR result = 0;
-        return SendMessageTimeoutW(main_, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kAnswerMs, &result) != 0;
-    }
+    bool Responsive() const { return Send(main_, WM_NULL).has_value(); }
 
     bool StartEnabled() const { return IsWindowEnabled(start_); }
     bool StopEnabled() const { return IsWindowEnabled(stop_); }
@@ -488,9 +492,8 @@ public:
     // second is looked at for one.
     StartOutcome Start() const
     {
-        DWORD_PTR result = 0;
-        if (SendMessageTimeoutW(main_, WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED),
-                                reinterpret_cast<LPARAM>(start_), SMTO_NORMAL, kStartAnswerMs, &result))
+        if (Send(main_, WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED), reinterpret_cast<LPARAM>(start_),
+                 kStartAnswerMs))
             return StartOutcome::Opened;
         return PumpUntil([&] { return Alert() != nullptr; }, kAnswerMs) ? StartOutcome::Refused
                                                                          : StartOutcome::NoAnswer;
@@ -498,9 +501,8 @@ public:
 
     bool Stop() const
     {
-        DWORD_PTR result = 0;
-        return SendMessageTimeoutW(main_, WM_COMMAND, MAKEWPARAM(IDC_STOP, BN_CLICKED),
-                                   reinterpret_cast<LPARAM>(stop_), SMTO_ABORTIFHUNG, kAnswerMs, &result) != 0;
+        return Send(main_, WM_COMMAND, MAKEWPARAM(IDC_STOP, BN_CLICKED), reinterpret_cast<LPARAM>(stop_))
+            .has_value();
     }
 
     // The program's "could not open" message box, if it shows one.
@@ -538,9 +540,8 @@ private:
     static bool Select(HWND list, const wchar_t* text)
     {
         if (!list) return false;
-        const LRESULT index = SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                           reinterpret_cast<LPARAM>(text));
-        return index != CB_ERR && SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0) == index;
+        const auto index = Send(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text));
+        return index && *index != CB_ERR && Send(list, CB_SETCURSEL, static_cast<WPARAM>(*index)) == index;
     }
 
     PROCESS_INFORMATION process_ = {};
@@ -631,7 +632,7 @@ protected:
             return ::testing::AssertionFailure() << "no \"could not open\" message box";
         const ::testing::AssertionResult dismissed = Program().DismissAlert();
         if (!dismissed) return dismissed;
-                if (!Program().Running())
+        if (!Program().Running())
             return ::testing::AssertionFailure() << "after the message box Start should stay disabled, Stop enabled";
         return ::testing::AssertionSuccess();
     }
@@ -666,8 +667,11 @@ protected:
     // Checks the traces sit on their rows over the sweep so far and over its
     // newest columns: most columns clean, each trace shown in them, and no
     // longer stretch spoilt than one bad frame can spoil.
-    void ExpectTraces(const Values& values, const Tolerance& tolerance, int fromColumn = 2)
+    void ExpectTraces(const Values& values, const Tolerance& tolerance)
     {
+        // Columns 0 and 1 hold the first segment, drawn from where the pen
+        // was before Start.
+        constexpr int fromColumn = 2;
         const Rows rows = PlotRows(values);
         for (int row : rows) ASSERT_GT(std::abs(row - kLostRow), 4) << "pick values away from the lost-frame row";
         const Capture view = Program().Grab();
@@ -736,7 +740,8 @@ constexpr Values kSpread = {12000, -20000, 24000};
 
 const StreamCase kStreamCases[] = {
     {"ConstantValues", "COM5", "com5", "", {16384, 8000, -16384}, kClean},
-    {"StartMidFrame", "COM5", "com5", "--start-offset 3", kSpread, kClean},
+    // Quiet for a second, so that its first frame, cut short, reaches the open port.
+    {"StartMidFrame", "COM5", "com5", "--start-offset 3 --silent-after 0 --silent-for 1000", kSpread, kClean},
     {"DroppedByteEvery20Frames", "COM5", "com5", "--drop-every 20", kSpread, {0.75, kSpoiltRun}},
     {"DroppedByteEvery7Frames", "COM5", "com5", "--drop-every 7", kSpread, {0.5, kSpoiltRun}},
     // The extra byte comes before the next frame's marker, which is found at once.
@@ -1008,8 +1013,8 @@ std::string MegabyteContent()
 std::string LongValues()
 {
     const std::string tail(150, '7');
-    return Ini({"[General]", ("portname=COM5" + tail).c_str(), ("portspeed=115200" + tail).c_str(), "[Display]",
-                ("title=" + std::string(300, 'T')).c_str()});
+    return Ini({"[General]", "portname=COM5" + tail, "portspeed=115200" + tail, "[Display]",
+                "title=" + std::string(300, 'T')});
 }
 
 const ConfigCase kConfigCases[] = {
