@@ -31,12 +31,22 @@ void AddPortName(const WCHAR* name)
     SendMessageW(g_portList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
 }
 
+// The platform's prefix lookup starts after the first entry, so on its own it
+// answers a saved "COM1" with COM10 and the next exit overwrites the choice:
+// an exact entry wins first.
+LRESULT FindSavedEntry(HWND list, const WCHAR* value)
+{
+    const LRESULT exact = SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                       reinterpret_cast<LPARAM>(value));
+    if (exact != CB_ERR) return exact;
+    return SendMessageW(list, CB_FINDSTRING, 0, reinterpret_cast<LPARAM>(value));
+}
+
 void SelectSavedEntry(HWND list, const WCHAR* key, const WCHAR* fallback)
 {
     WCHAR value[kSettingLength];
     GetPrivateProfileStringW(kSection, key, fallback, value, kSettingLength, kSettingsFile);
-    const LRESULT index = SendMessageW(list, CB_FINDSTRING, 0, reinterpret_cast<LPARAM>(value));
-    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(FindSavedEntry(list, value)), 0);
 }
 
 // A list without a selection (its saved entry is absent this run, or there is

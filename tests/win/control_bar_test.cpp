@@ -36,14 +36,16 @@ TEST(ControlBar, SelectsTheSavedPortAndSpeedAsThePlatformLooksThemUp)
         const wchar_t* speed;
         int speedIndex;
     } cases[] = {
-        // "COM1" is looked up from the entry after index 0, so COM12 answers first.
-        {"no file: defaults", nullptr, L"COM12", L"9600", 3},
+        {"no file: defaults", nullptr, L"COM1", L"9600", 3},
         {"saved values", "[General]\nportname=COM5\nportspeed=115200\n", L"COM5", L"115200", 10},
-        {"found last, at index 0", "[General]\nportname=COM1\nportspeed=1200\n", L"COM12", L"1200", 0},
-        {"any case, prefix", "[General]\nportname=com5\nportspeed=12\n", L"COM5", L"128000", 11},
+        // An exact entry wins over a longer one that the prefix lookup would
+        // reach first (it starts after index 0).
+        {"exact, at index 0", "[General]\nportname=COM1\nportspeed=1200\n", L"COM1", L"1200", 0},
+        {"any case", "[General]\nportname=com5\nportspeed=57600\n", L"COM5", L"57600", 9},
+        {"prefix, from after index 0", "[General]\nportname=COM\nportspeed=12\n", L"COM12", L"128000", 11},
         {"absent port", "[General]\nportname=COM9\nportspeed=9600\n", L"", L"9600", 3},
         {"absent speed", "[General]\nportname=COM5\nportspeed=300\n", L"COM5", L"", -1},
-        {"empty file", "", L"COM12", L"9600", 3},
+        {"empty file", "", L"COM1", L"9600", 3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -125,7 +127,7 @@ TEST(SettingsFile, NewFileHasTheDocumentedLayout)
     HWND main = StartApp(nullptr);
     SendMessageW(g_speedList, CB_SETCURSEL, 10, 0);
     CloseApp(main);
-    EXPECT_EQ(ReadConfig(), "[General]\r\nportname=COM12\r\nportspeed=115200\r\n");
+    EXPECT_EQ(ReadConfig(), "[General]\r\nportname=COM1\r\nportspeed=115200\r\n");
 }
 
 // A port unplugged for one run must not lose the user's choice.
@@ -139,9 +141,9 @@ TEST(SettingsFile, ListWithoutSelectionKeepsTheStoredKey)
     EXPECT_EQ(Setting(L"portspeed"), L"300");
 
     main = StartApp("[General]\r\nportname=COM9\r\nportspeed=9600\r\n");
-    SendMessageW(g_portList, CB_SETCURSEL, 0, 0);  // the user picks another port
+    SendMessageW(g_portList, CB_SETCURSEL, 2, 0);  // the user picks another port
     CloseApp(main);
-    EXPECT_EQ(Setting(L"portname"), L"COM1");
+    EXPECT_EQ(Setting(L"portname"), L"COM5");
 }
 
 }  // namespace
