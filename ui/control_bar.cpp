@@ -53,7 +53,7 @@ void SelectSavedEntry(HWND list, const WCHAR* key, const WCHAR* fallback)
 // no list at all) keeps the stored key, so the choice returns with the adapter.
 void SaveSelectedEntry(HWND list, const WCHAR* key, int textCount)
 {
-    if (!list || SendMessageW(list, CB_GETCURSEL, 0, 0) == CB_ERR) return;
+    if (!IsWindow(list) || SendMessageW(list, CB_GETCURSEL, 0, 0) == CB_ERR) return;
     WCHAR value[kSettingLength] = L"";
     GetWindowTextW(list, value, textCount);
     WritePrivateProfileStringW(kSection, key, value, kSettingsFile);
