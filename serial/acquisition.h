@@ -9,10 +9,12 @@ constexpr UINT_PTR ID_SWEEP_TIMER = 1;
 
 // How long one tick may wait: for the first byte of a frame while the device
 // is silent, and for the whole frame (with its resynchronisation) once bytes
-// arrive. 90 ms covers a frame at 1200 baud (67 ms) and keeps the window live.
+// arrive. 15 ms is more than a frame period of a device that keeps up with
+// the 10 ms timer, so such a device never builds a backlog; 90 ms covers a
+// frame at 1200 baud (67 ms) and keeps the window live.
 // Reads return at once and the tick polls: reads that block until the first
 // byte plotted only a fraction of the frames under Wine.
-constexpr DWORD kIdleWaitMs = 25;
+constexpr DWORD kIdleWaitMs = 15;
 constexpr DWORD kFrameWaitMs = 90;
 
 extern SweepState g_sweep;
