@@ -10,7 +10,7 @@
 
 namespace {
 
-struct ControlSpec {
+struct ExpectedControl {
     const wchar_t* className;
     const wchar_t* text;
     int id;
@@ -18,17 +18,17 @@ struct ControlSpec {
     RECT dialogUnits;  // x, y, width, height
 };
 
-struct DialogSpec {
+struct ExpectedDialog {
     const char* name;
     int command;
     const wchar_t* caption;
-    std::vector<ControlSpec> controls;
+    std::vector<ExpectedControl> controls;
 };
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kLine = kChild | WS_GROUP | SS_NOPREFIX | SS_NOTIFY;
 
-const DialogSpec kAbout = {
+const ExpectedDialog kAbout = {
     "about",
     IDM_ABOUT,
     L"О проекте Orvan",
@@ -37,7 +37,7 @@ const DialogSpec kAbout = {
      {L"Static", nullptr, -1, kChild | WS_GROUP, {42, 26, 114, 8}},
      {L"Button", L"ОК", IDOK, kChild | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, {113, 41, 50, 14}}}};
 
-const DialogSpec kHelp = {
+const ExpectedDialog kHelp = {
     "help",
     IDM_PROTOCOL_HELP,
     L"Помощь",
@@ -54,7 +54,7 @@ const DialogSpec kHelp = {
      {L"Static", L"Байт 7: Младший байт значения 3", -1, kLine, {19, 100, 124, 10}}}};
 
 struct Inspection {
-    const DialogSpec* spec;
+    const ExpectedDialog* dialog;
     std::wstring caption;
     std::vector<HWND> children;
     std::vector<RECT> expectedPixels;
@@ -76,7 +76,7 @@ void Inspect(HWND dialog, void* context)
     inspection->caption = WindowText(dialog);
     inspection->style = GetWindowLongW(dialog, GWL_STYLE);
     EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&inspection->children));
-    for (const ControlSpec& control : inspection->spec->controls) {
+    for (const ExpectedControl& control : inspection->dialog->controls) {
         // Position and size are converted separately, as the dialog manager does.
         RECT position = {control.dialogUnits.left, control.dialogUnits.top, 0, 0};
         RECT size = {0, 0, control.dialogUnits.right, control.dialogUnits.bottom};
@@ -90,10 +90,10 @@ void Inspect(HWND dialog, void* context)
     inspection->clientOrigin = {0, 0};
     ClientToScreen(dialog, &inspection->clientOrigin);
     // Checked here, while the dialog is up; children vanish with it.
-    for (size_t i = 0; i < inspection->children.size() && i < inspection->spec->controls.size(); ++i) {
+    for (size_t i = 0; i < inspection->children.size() && i < inspection->dialog->controls.size(); ++i) {
         HWND child = inspection->children[i];
-        const ControlSpec& control = inspection->spec->controls[i];
-        SCOPED_TRACE(testing::Message() << inspection->spec->name << " control " << i);
+        const ExpectedControl& control = inspection->dialog->controls[i];
+        SCOPED_TRACE(testing::Message() << inspection->dialog->name << " control " << i);
         EXPECT_EQ(ClassName(child), control.className);
         if (control.text) {
             EXPECT_EQ(WindowText(child), control.text);
@@ -135,22 +135,22 @@ void CloseBox(HWND dialog)
 TEST(InfoDialogs, ShowTheirControlsAndCloseByEveryWay)
 {
     const struct {
-        const DialogSpec* spec;
+        const ExpectedDialog* dialog;
         const char* way;
         void (*close)(HWND);
     } cases[] = {{&kAbout, "OK", PressOk},      {&kAbout, "Escape", PressEscape}, {&kAbout, "close box", CloseBox},
                  {&kHelp, "OK", PressOk},       {&kHelp, "Cancel", PressCancel},  {&kHelp, "Escape", PressEscape},
                  {&kHelp, "close box", CloseBox}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.spec->name << " closed by " << c.way);
+        SCOPED_TRACE(testing::Message() << c.dialog->name << " closed by " << c.way);
         HWND main = StartApp(nullptr);
         Inspection inspection = {};
-        inspection.spec = c.spec;
+        inspection.dialog = c.dialog;
         inspection.close = c.close;
         OnNextModal(Inspect, &inspection);
-        SendMessageW(main, WM_COMMAND, c.spec->command, 0);  // returns once the dialog is closed
-        EXPECT_EQ(inspection.caption, c.spec->caption);
-        EXPECT_EQ(inspection.children.size(), c.spec->controls.size());
+        SendMessageW(main, WM_COMMAND, c.dialog->command, 0);  // returns once the dialog is closed
+        EXPECT_EQ(inspection.caption, c.dialog->caption);
+        EXPECT_EQ(inspection.children.size(), c.dialog->controls.size());
         EXPECT_EQ(inspection.style & (WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME),
                   static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME));
         // No centring: the dialog's client area starts at the owner's.
