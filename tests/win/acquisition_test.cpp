@@ -24,8 +24,14 @@ protected:
         if (main_) CloseApp(main_);
     }
 
+    // Starts the program; again for each case of a table, afresh, with a new
+    // port and sweep.
     void Launch(const char* config = kConfig)
     {
+        if (main_) {
+            CloseApp(main_);
+            SetUp();
+        }
         main_ = StartApp(config);
         ASSERT_NE(main_, nullptr);
     }
@@ -133,9 +139,8 @@ TEST_F(Acquisition, RefusedSettingsAreReportedAndThePortClosed)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
-        g_fakePort.refusesSettings = c.refuses;
         Launch(c.config);
+        g_fakePort.refusesSettings = c.refuses;
         ModalAnswer answer;
         AnswerNextModal(&answer, IDOK);
         EXPECT_FALSE(StartAndTakeTimer()) << "no timer runs";
@@ -145,8 +150,6 @@ TEST_F(Acquisition, RefusedSettingsAreReportedAndThePortClosed)
         SendMessageW(main_, WM_COMMAND, IDC_STOP, 0);
         EXPECT_EQ(g_fakePort.closes, 1);
         EXPECT_TRUE(IsWindowEnabled(g_startButton));
-        CloseApp(main_);
-        main_ = nullptr;
     }
 }
 
@@ -187,7 +190,6 @@ TEST_F(Acquisition, SilentOrVanishedDeviceCostsABoundedTickWithoutReplotting)
     } cases[] = {{"silent", false}, {"hung up", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
         Launch();
         ASSERT_TRUE(StartAndTakeTimer());
         ArriveBytes(g_fakePort.clockMs, 0, FrameBytes(500, 600, 700));
@@ -202,8 +204,6 @@ TEST_F(Acquisition, SilentOrVanishedDeviceCostsABoundedTickWithoutReplotting)
         if (c.hungUp) {
             EXPECT_GE(g_fakePort.errorAcknowledgements, 20);
         }
-        CloseApp(main_);
-        main_ = nullptr;
     }
 }
 
@@ -229,7 +229,6 @@ TEST_F(Acquisition, StreamJoinedAtAnyByteIsBackInStepAfterOneTick)
     const std::vector<uint8_t> frameB = FrameBytes(-1234, 0x1100, 0x5555);
     for (int offset = 0; offset < 8; ++offset) {
         SCOPED_TRACE(offset);
-        SetUp();
         Launch();
         ASSERT_TRUE(StartAndTakeTimer());
         std::vector<uint8_t> stream(frameB.begin() + offset, frameB.end());
@@ -246,8 +245,6 @@ TEST_F(Acquisition, StreamJoinedAtAnyByteIsBackInStepAfterOneTick)
         EXPECT_EQ(g_sweep.raw[1], joinedAtFrameB ? 0x1234 : -1234);
         EXPECT_EQ(g_sweep.raw[2], joinedAtFrameB ? 0x5511 : 0x1100);
         EXPECT_EQ(g_sweep.column, 3);
-        CloseApp(main_);
-        main_ = nullptr;
     }
 }
 
