@@ -12,8 +12,6 @@ namespace {
 HANDLE g_port = INVALID_HANDLE_VALUE;
 
 constexpr UINT kSweepPeriodMs = 1;
-constexpr int kPortTextCount = 7;
-constexpr int kSpeedTextCount = 9;
 
 void ReportOpenFailure(HWND mainWindow)
 {

@@ -4,6 +4,10 @@
 #include <windows.h>
 
 constexpr int kBaudRateCount = 17;
+// Counts for taking the lists' texts: a port name has at most 6 characters,
+// a speed text at most 8, each with its terminator.
+constexpr int kPortTextCount = 7;
+constexpr int kSpeedTextCount = 9;
 extern const char* const BaudRateList[kBaudRateCount];
 
 bool PortNameFilter(const WCHAR* name);

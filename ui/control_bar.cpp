@@ -16,8 +16,6 @@ constexpr WCHAR kSpeedKey[] = L"portspeed";
 constexpr WCHAR kDefaultPort[] = L"COM1";
 constexpr WCHAR kDefaultSpeed[] = L"9600";
 constexpr int kSettingLength = 100;
-constexpr int kPortTextCount = 7;
-constexpr int kSpeedTextCount = 9;
 
 HWND CreateChild(HWND parent, const WCHAR* className, const WCHAR* text, DWORD style, int x, int y,
                  int width, int height, int id, HINSTANCE instance)

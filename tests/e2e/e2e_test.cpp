@@ -870,21 +870,6 @@ TEST_F(Fault, SilentMidRunThenResumes)
     CloseAndExpectSaved("COM5");
 }
 
-TEST_F(Fault, HangUpAfterOneSecond)
-{
-    ASSERT_TRUE(LaunchOn("COM5"));
-    ASSERT_TRUE(g_device.Start("com5", ValuesOption(kSpread) + " --hangup-after 1000"));
-    ASSERT_TRUE(StartOpens());
-    EXPECT_GE(AwaitColumns(20, 3000), 20) << "no plot before the hang-up";
-    PumpMessages(1000);
-    ASSERT_TRUE(AwaitFrozen()) << "the plot still advances after the hang-up";
-    ExpectResponsive("after the hang-up");
-    PumpMessages(500);
-    ExpectResponsive("after the hang-up");
-    ASSERT_TRUE(StopReturnsToIdle());
-    CloseAndExpectSaved("COM5");
-}
-
 TEST_F(Fault, HangUpMidRun)
 {
     ASSERT_TRUE(LaunchOn("COM5"));
