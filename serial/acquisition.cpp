@@ -47,7 +47,8 @@ int GatherFrameBytes(int have, DWORD tickStart)
         DWORD got = 0;
         if (!PortRead(g_port, g_receiveArea.bytes + have, kFrameSize - have, &got) || got == 0) {
             got = 0;
-            PortClearErrors(g_port);
+            DWORD errors = 0;
+            PortClearErrors(g_port, &errors);
         }
         have += static_cast<int>(got);
         if (have == kFrameSize) break;

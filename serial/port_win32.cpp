@@ -6,6 +6,11 @@ HANDLE PortOpen(const char* path)
                        nullptr);
 }
 
+bool PortSetQueue(HANDLE port, DWORD inputBytes)
+{
+    return SetupComm(port, inputBytes, 0);
+}
+
 bool PortGetState(HANDLE port, DCB* settings)
 {
     return GetCommState(port, settings);
@@ -27,10 +32,10 @@ bool PortRead(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead)
     return ReadFile(port, buffer, count, bytesRead, nullptr);
 }
 
-void PortClearErrors(HANDLE port)
+bool PortClearErrors(HANDLE port, DWORD* errors)
 {
-    DWORD errors = 0;
-    ClearCommError(port, &errors, nullptr);
+    *errors = 0;
+    return ClearCommError(port, errors, nullptr);
 }
 
 void PortClose(HANDLE port)

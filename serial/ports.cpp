@@ -58,8 +58,9 @@ void ApplyLineSettings(DCB& settings, DWORD speed)
     settings.fErrorChar = 0;
     settings.fNull = 0;
     settings.fAbortOnError = 1;
-    settings.XonChar = 0;
-    settings.XoffChar = 0;
+    // Flow control is off, but the driver refuses equal characters.
+    settings.XonChar = 0x11;
+    settings.XoffChar = 0x13;
     settings.XonLim = kFlowLimit;
     settings.XoffLim = kFlowLimit;
 }

@@ -43,6 +43,13 @@ LRESULT OnPaint(HWND window)
     return 0;
 }
 
+// A program ended by logoff or shutdown never sees WM_DESTROY.
+LRESULT OnEndSession(WPARAM ending)
+{
+    if (ending) SaveSettings();
+    return 0;
+}
+
 LRESULT OnDestroy()
 {
     SaveSettings();
@@ -60,6 +67,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_TIMER: return OnTick();
     case WM_PAINT: return OnPaint(window);
+    case WM_ENDSESSION: return OnEndSession(wParam);
     case WM_DESTROY: return OnDestroy();
     default: return DefWindowProcW(window, message, wParam, lParam);
     }

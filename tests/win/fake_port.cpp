@@ -1,7 +1,5 @@
 #include "fake_port.h"
 
-#include <algorithm>
-
 #include "port_io.h"
 
 FakePort g_fakePort;
@@ -9,6 +7,39 @@ FakePort g_fakePort;
 namespace {
 
 HANDLE const kFakeHandle = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4242));
+constexpr uint64_t kWindowsTickUs = 15625;
+
+// Moves what has arrived by now into the driver's queue; a full queue drops
+// the byte and reports the overrun, as the serial driver does.
+void DeliverArrivals(FakePort& port)
+{
+    while (port.nextLineError < port.lineErrorsAtMs.size() && port.lineErrorsAtMs[port.nextLineError] <= port.NowMs()) {
+        port.pendingErrors |= CE_FRAME;
+        ++port.nextLineError;
+    }
+    while (port.nextArrival < port.arrivals.size() && port.arrivals[port.nextArrival].atMs <= port.NowMs()) {
+        const uint8_t byte = port.arrivals[port.nextArrival++].byte;
+        if (port.wineLoose || port.queue.size() < port.queueSize)
+            port.queue.push_back(byte);
+        else
+            port.pendingErrors |= CE_RXOVER;
+    }
+}
+
+// What SetCommState's documentation and the serial drivers refuse.
+bool WindowsAccepts(const DCB& settings)
+{
+    if (settings.XonChar == settings.XoffChar) return false;
+    if (settings.ByteSize < 5 || settings.ByteSize > 8) return false;
+    if (settings.ByteSize == 5 && settings.StopBits == TWOSTOPBITS) return false;
+    return settings.BaudRate != 0;
+}
+
+bool Fail(DWORD error)
+{
+    SetLastError(error);
+    return false;
+}
 
 }  // namespace
 
@@ -36,9 +67,20 @@ std::vector<uint8_t> FrameBytes(int16_t v1, int16_t v2, int16_t v3)
 HANDLE PortOpen(const char* path)
 {
     g_fakePort.openedPath = path;
-    if (g_fakePort.openFails) return INVALID_HANDLE_VALUE;
+    if (g_fakePort.openFails || g_fakePort.removedError) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
     ++g_fakePort.opens;
     return kFakeHandle;
+}
+
+bool PortSetQueue(HANDLE, DWORD inputBytes)
+{
+    g_fakePort.requestedQueue = inputBytes;
+    if (g_fakePort.refusesQueueSize) return Fail(ERROR_INVALID_PARAMETER);
+    g_fakePort.queueSize = inputBytes;
+    return true;
 }
 
 bool PortGetState(HANDLE, DCB* settings)
@@ -49,11 +91,13 @@ bool PortGetState(HANDLE, DCB* settings)
     return true;
 }
 
-// A driver refuses a speed of 0 as it refuses any it cannot run at.
 bool PortSetState(HANDLE, const DCB* settings)
 {
-    g_fakePort.appliedState = *settings;
-    return !g_fakePort.refusesSettings && settings->BaudRate != 0;
+    FakePort& port = g_fakePort;
+    port.appliedState = *settings;
+    if (port.refusesSettings || (!port.wineLoose && !WindowsAccepts(*settings))) return Fail(ERROR_INVALID_PARAMETER);
+    port.abortOnError = settings->fAbortOnError;
+    return true;
 }
 
 bool PortSetTimeouts(HANDLE, const COMMTIMEOUTS* timeouts)
@@ -68,22 +112,27 @@ bool PortRead(HANDLE, void* buffer, DWORD count, DWORD* bytesRead)
     FakePort& port = g_fakePort;
     ++port.reads;
     *bytesRead = 0;
-    while (port.nextLineError < port.lineErrorsAtMs.size() && port.lineErrorsAtMs[port.nextLineError] <= port.clockMs) {
-        port.errorPending = true;
-        ++port.nextLineError;
-    }
-    if (port.hungUp || port.errorPending) return false;
+    if (port.removedError) return port.wineLoose ? true : Fail(port.removedError);
+    DeliverArrivals(port);
+    if (port.pendingErrors && port.abortOnError) return Fail(ERROR_OPERATION_ABORTED);
     auto* out = static_cast<uint8_t*>(buffer);
-    while (*bytesRead < count && port.nextArrival < port.arrivals.size() &&
-           port.arrivals[port.nextArrival].atMs <= port.clockMs)
-        out[(*bytesRead)++] = port.arrivals[port.nextArrival++].byte;
+    while (*bytesRead < count && !port.queue.empty()) {
+        out[(*bytesRead)++] = port.queue.front();
+        port.queue.pop_front();
+    }
     return true;
 }
 
-void PortClearErrors(HANDLE)
+bool PortClearErrors(HANDLE, DWORD* errors)
 {
-    ++g_fakePort.errorAcknowledgements;
-    g_fakePort.errorPending = false;
+    FakePort& port = g_fakePort;
+    *errors = 0;
+    if (port.removedError) return Fail(port.wineLoose ? ERROR_NOT_READY : port.removedError);
+    DeliverArrivals(port);
+    ++port.errorAcknowledgements;
+    *errors = port.pendingErrors;
+    port.pendingErrors = 0;
+    return true;
 }
 
 void PortClose(HANDLE)
@@ -93,10 +142,14 @@ void PortClose(HANDLE)
 
 DWORD PortClockMs()
 {
-    return g_fakePort.clockMs;
+    const uint64_t us = g_fakePort.clockUs;
+    return static_cast<DWORD>((g_fakePort.windowsClock ? us / kWindowsTickUs * kWindowsTickUs : us) / 1000);
 }
 
 void PortPause(DWORD milliseconds)
 {
-    g_fakePort.clockMs += std::max<DWORD>(milliseconds, 1);
+    FakePort& port = g_fakePort;
+    ++port.pauses;
+    const uint64_t until = port.clockUs + 1000ull * (milliseconds ? milliseconds : 1);
+    port.clockUs = port.windowsClock ? (until + kWindowsTickUs - 1) / kWindowsTickUs * kWindowsTickUs : until;
 }

@@ -1,11 +1,16 @@
 // A scripted serial port on a virtual clock, linked in place of the Win32
-// port: bytes arrive at given times, line errors stop reads until they are
-// acknowledged (as with abort-on-error), and settings can be refused.
+// port. By default it keeps the rules Windows documents and its drivers
+// follow: it refuses settings SetCommState refuses, its input queue holds
+// what SetupComm asked for (4096 bytes otherwise) and overruns beyond it,
+// reads fail after a line error until ClearCommError (abort-on-error), and a
+// removed adapter fails reads and ClearCommError alike. `wineLoose` switches
+// to what Wine does instead.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -16,9 +21,12 @@ struct FakeArrival {
 
 struct FakePort {
     // The script.
+    bool wineLoose = false;     // accepts any settings, unbounded queue, removal as Wine shows it
+    bool windowsClock = false;  // Sleep(1) and the millisecond clock move in 15.6 ms steps
     bool openFails = false;
     bool refusesSettings = false;
-    bool hungUp = false;  // every read fails, as after the device vanished
+    bool refusesQueueSize = false;
+    DWORD removedError = 0;     // non-zero: the adapter is gone, and calls fail with this code
     DCB reportedState = {};
     std::vector<FakeArrival> arrivals;
     std::vector<DWORD> lineErrorsAtMs;
@@ -28,15 +36,23 @@ struct FakePort {
     int opens = 0;
     int closes = 0;
     int reads = 0;
+    int pauses = 0;
     int errorAcknowledgements = 0;
+    DWORD requestedQueue = 0;
     DCB appliedState = {};
     COMMTIMEOUTS timeouts = {};
     bool timeoutsSet = false;
 
-    DWORD clockMs = 1000;
+    // The port's state.
+    uint64_t clockUs = 1000000;
+    size_t queueSize = 4096;
+    std::deque<uint8_t> queue;
     size_t nextArrival = 0;
     size_t nextLineError = 0;
-    bool errorPending = false;
+    DWORD pendingErrors = 0;
+    bool abortOnError = false;
+
+    DWORD NowMs() const { return static_cast<DWORD>(clockUs / 1000); }
 };
 
 extern FakePort g_fakePort;

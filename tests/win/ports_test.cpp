@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fake_port.h"
+#include "port_io.h"
 #include "ports.h"
 
 namespace {
@@ -76,6 +77,73 @@ TEST(ConfigurePort, StartsFromAClearedRecordWhenThePortStateCannotBeRead)
     EXPECT_EQ(g_fakePort.appliedState.fTXContinueOnXoff, 0u);
     EXPECT_EQ(g_fakePort.appliedState.EofChar, 0);
     EXPECT_FALSE(ConfigurePort(reinterpret_cast<HANDLE>(1), 0)) << "a refused speed is not success";
+}
+
+// The scripted port is the Windows model the acquisition tests run against,
+// so its own rules are checked here.
+TEST(ScriptedPort, RefusesOverrunsAndFailsAsWindowsDocuments)
+{
+    HANDLE port = reinterpret_cast<HANDLE>(1);
+    DCB good = {};
+    ApplyLineSettings(good, 115200);
+    const struct {
+        const char* name;
+        void (*change)(DCB&);
+    } refused[] = {
+        {"XonChar equal to XoffChar", [](DCB& d) { d.XoffChar = d.XonChar; }},
+        {"4 data bits", [](DCB& d) { d.ByteSize = 4; }},
+        {"9 data bits", [](DCB& d) { d.ByteSize = 9; }},
+        {"5 data bits with 2 stop bits", [](DCB& d) { d.ByteSize = 5; d.StopBits = TWOSTOPBITS; }},
+    };
+    ResetFakePort();
+    EXPECT_TRUE(PortSetState(port, &good));
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.name);
+        DCB settings = good;
+        c.change(settings);
+        SetLastError(0);
+        EXPECT_FALSE(PortSetState(port, &settings));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        g_fakePort.wineLoose = true;
+        EXPECT_TRUE(PortSetState(port, &settings)) << "Wine takes anything";
+        g_fakePort.wineLoose = false;
+    }
+
+    // A full queue overruns; with abort-on-error reads fail until acknowledged.
+    ResetFakePort();
+    ASSERT_TRUE(PortSetQueue(port, 16));
+    ASSERT_TRUE(PortSetState(port, &good));
+    ArriveBytes(g_fakePort.NowMs(), 0, std::vector<uint8_t>(20, 0xAB));
+    uint8_t buffer[32];
+    DWORD got = 0;
+    EXPECT_FALSE(PortRead(port, buffer, sizeof buffer, &got));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    DWORD errors = 0;
+    EXPECT_TRUE(PortClearErrors(port, &errors));
+    EXPECT_EQ(errors, static_cast<DWORD>(CE_RXOVER));
+    EXPECT_TRUE(PortRead(port, buffer, sizeof buffer, &got));
+    EXPECT_EQ(got, 16u) << "the queue's size, the rest dropped";
+
+    // A removed adapter fails reads and the acknowledgement alike; Wine's pty
+    // reads nothing and only the acknowledgement fails.
+    for (bool wine : {false, true}) {
+        g_fakePort.wineLoose = wine;
+        g_fakePort.removedError = ERROR_ACCESS_DENIED;
+        EXPECT_EQ(PortRead(port, buffer, sizeof buffer, &got), wine);
+        EXPECT_EQ(got, 0u);
+        EXPECT_FALSE(PortClearErrors(port, &errors));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(wine ? ERROR_NOT_READY : ERROR_ACCESS_DENIED));
+    }
+
+    // Windows' clock: Sleep(1) lasts a scheduler tick and the clock steps by one.
+    ResetFakePort();
+    g_fakePort.windowsClock = true;
+    g_fakePort.clockUs = 0;
+    PortPause(1);
+    EXPECT_EQ(g_fakePort.clockUs, 15625u);
+    const DWORD before = PortClockMs();
+    g_fakePort.clockUs += 10000;
+    EXPECT_EQ(PortClockMs(), before) << "the clock moves only at a tick";
 }
 
 }  // namespace
