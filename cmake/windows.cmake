@@ -13,7 +13,8 @@ add_library(tarquell_app STATIC
     ui/trace_view.cpp
     ui/info_dialogs.cpp
     serial/ports.cpp
-    serial/acquisition.cpp)
+    serial/acquisition.cpp
+    serial/recording.cpp)
 target_include_directories(tarquell_app PUBLIC ui serial res)
 target_link_libraries(tarquell_app PUBLIC tarquell_core gdi32 user32 kernel32)
 

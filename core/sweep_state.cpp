@@ -2,102 +2,230 @@
 
 #include <cstring>
 
+const int32_t kTimebases[kTimebaseCount] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000};
+
 namespace {
 
-constexpr int kGridBottomRow = 512;
-constexpr int kStatusLeft = 10;
-constexpr int kStatusTop = 511;
-constexpr int kStatusRight = 400;
-constexpr int kStatusBottom = 530;
+constexpr int kCentreRow = kGridRows / 2;
 
-uint16_t BigEndianAt(const ReceiveArea& area, int offset)
+int16_t BigEndianAt(const uint8_t* bytes)
 {
-    return static_cast<uint16_t>((area.bytes[offset] << 8) | area.bytes[offset + 1]);
+    return static_cast<int16_t>((bytes[0] << 8) | bytes[1]);
 }
 
-bool MarkersAt(const ReceiveArea& area, int offset)
+int32_t Clamp(int32_t value, int32_t low, int32_t high)
 {
-    return area.bytes[offset] == kFrameMarker1 && area.bytes[offset + 1] == kFrameMarker2;
+    return value < low ? low : (value > high ? high : value);
+}
+
+void NoteChanged(SweepState& state, int32_t x)
+{
+    if (x < state.changedLeft) state.changedLeft = x;
+    if (x > state.changedRight) state.changedRight = x;
+}
+
+void StartColumn(SweepState& state, int32_t x, const Frame& frame)
+{
+    Column& column = state.picture.column[x];
+    for (int trace = 1; trace <= kTraceCount; ++trace) {
+        const int16_t v = frame.value[trace];
+        column.trace[trace] = {v, v, v, v};
+    }
+    column.frames = 1;
+    column.afterGap = state.gapPending;
+    state.gapPending = false;
+    state.picture.cursor = x;
+    NoteChanged(state, x);
+}
+
+void StartSweepWith(SweepState& state, const Frame& frame)
+{
+    StartColumn(state, 0, frame);
+    state.changedAll = true;
+}
+
+void ClearPicture(SweepState& state)
+{
+    state.picture.cursor = 0;
+    state.picture.column[0].frames = 0;
+    state.changedAll = true;
+}
+
+void Wait(SweepState& state)
+{
+    state.phase = TriggerPhase::Waiting;
+    state.armed = false;
+    state.waitStarted = false;
+}
+
+void EndSweep(SweepState& state)
+{
+    if (state.scope.mode == TriggerMode::Single)
+        state.phase = TriggerPhase::Stopped;
+    else
+        Wait(state);
+}
+
+// Adds the frame to the column being filled, or opens the next one; false
+// when the sweep is full and the frame belongs to the next sweep.
+bool Accumulate(SweepState& state, const Frame& frame)
+{
+    SweepPicture& picture = state.picture;
+    Column& column = picture.column[picture.cursor];
+    if (column.frames == 0) {
+        StartColumn(state, picture.cursor, frame);
+        return true;
+    }
+    if (column.frames < state.scope.framesPerColumn) {
+        for (int trace = 1; trace <= kTraceCount; ++trace) {
+            ColumnCell& cell = column.trace[trace];
+            const int16_t v = frame.value[trace];
+            if (v < cell.min) cell.min = v;
+            if (v > cell.max) cell.max = v;
+            cell.last = v;
+        }
+        ++column.frames;
+        NoteChanged(state, picture.cursor);
+        return true;
+    }
+    if (picture.cursor + 1 >= kSweepWidth - 1) return false;
+    StartColumn(state, picture.cursor + 1, frame);
+    return true;
+}
+
+// Arms once the source has been beyond the level by the hysteresis, and fires
+// on the first frame that reaches the level.
+bool TriggerFires(SweepState& state, const Frame& frame)
+{
+    const ScopeSettings& scope = state.scope;
+    const int32_t v = frame.value[scope.source];
+    const int32_t hysteresis = HysteresisCounts(scope);
+    const bool rise = scope.edge == TriggerEdge::Rise;
+    if (rise ? v <= scope.level - hysteresis : v >= scope.level + hysteresis) state.armed = true;
+    if (!state.armed || (rise ? v < scope.level : v > scope.level)) return false;
+    state.armed = false;
+    return true;
 }
 
 }  // namespace
 
-FrameAlignment GetFrameAlignment(const ReceiveArea& area)
-{
-    if (MarkersAt(area, 0)) return FrameAlignment::Aligned;
-    if (MarkersAt(area, 1)) return FrameAlignment::Shifted;
-    return FrameAlignment::Lost;
-}
-
 uint16_t ToPlotRow(uint16_t value)
 {
     const uint16_t offsetBinary = static_cast<uint16_t>(value ^ 0x8000u);
-    return static_cast<uint16_t>(kGridBottomRow - (offsetBinary >> 7));
+    return static_cast<uint16_t>(kGridRows - (offsetBinary >> 7));
 }
 
-void DecodeFrame(const ReceiveArea& area, int trace, SweepState& state)
+Frame DecodeFrame(const uint8_t* bytes)
 {
-    uint16_t value = 0;
-    switch (GetFrameAlignment(area)) {
-    case FrameAlignment::Aligned:
-        value = BigEndianAt(area, 2 * trace);
-        state.raw[trace] = static_cast<int16_t>(value);
-        break;
-    case FrameAlignment::Shifted:
-        value = BigEndianAt(area, 2 * trace + 1);
-        state.raw[trace] = static_cast<int16_t>(value);
-        break;
-    case FrameAlignment::Lost:
-        break;
+    Frame frame = {};
+    for (int trace = 1; trace <= kTraceCount; ++trace) frame.value[trace] = BigEndianAt(bytes + 2 * trace);
+    return frame;
+}
+
+int TakeFrames(ReceiveArea& area, Frame* frames, int maxFrames)
+{
+    int taken = 0;
+    int at = 0;
+    while (at < area.length && taken < maxFrames) {
+        if (area.bytes[at] == kFrameMarker1) {
+            if (at + 1 == area.length) break;
+            if (area.bytes[at + 1] == kFrameMarker2) {
+                if (at + kFrameSize > area.length) break;
+                frames[taken++] = DecodeFrame(area.bytes + at);
+                at += kFrameSize;
+                continue;
+            }
+        }
+        ++at;
+        ++area.skippedBytes;
     }
-    state.row[trace] = ToPlotRow(value);
+    area.length -= at;
+    std::memmove(area.bytes, area.bytes + at, static_cast<size_t>(area.length));
+    return taken;
 }
 
-int FindFrameStart(const ReceiveArea& area, int count)
+ScopeSettings DefaultScope()
 {
-    if (count <= 0) return -1;
-    if (area.bytes[0] == kFrameMarker1 && (count == 1 || area.bytes[1] == kFrameMarker2)) return 0;
-    for (int offset = 1; offset < count; ++offset) {
-        if (area.bytes[offset] != kFrameMarker1) continue;
-        if (offset == count - 1 || area.bytes[offset + 1] == kFrameMarker2) return offset;
-    }
-    return -1;
+    ScopeSettings scope = {};
+    scope.framesPerColumn = 1;
+    for (int trace = 1; trace <= kTraceCount; ++trace) scope.gain[trace] = 1;
+    scope.source = 1;
+    return scope;
 }
 
-int ShiftFrameToFront(ReceiveArea& area, int offset, int count)
+// 32-bit throughout, and a floor rather than a truncation, so that -1 plots
+// just below the centre line as it does at the fixed scale.
+int ScaleRow(int32_t value, int32_t gain, int32_t centre)
 {
-    std::memmove(area.bytes, area.bytes + offset, static_cast<size_t>(count - offset));
-    return count - offset;
+    const int32_t scaled = (value - centre) * gain;
+    return Clamp(kCentreRow - (scaled >> 7), 1, kGridRows);
+}
+
+int32_t HysteresisCounts(const ScopeSettings& scope)
+{
+    return kHysteresisRows * 128 / scope.gain[scope.source];
+}
+
+void InitSweep(SweepState& state)
+{
+    std::memset(&state, 0, sizeof state);
+    state.scope = DefaultScope();
 }
 
 void ResetSweep(SweepState& state)
 {
-    state.column = 0;
-}
-
-bool BeginTick(SweepState& state)
-{
-    if (state.column == 0) state.column = 1;
-    return state.column >= 1 && state.column <= kSweepWidth;
-}
-
-void ApplyFrame(SweepState& state, const ReceiveArea& area, InvalidateFn invalidate,
-                InvalidateAllFn invalidateAll, void* context)
-{
-    state.column += 1;
+    Column& origin = state.picture.column[0];
     for (int trace = 1; trace <= kTraceCount; ++trace) {
-        DecodeFrame(area, trace, state);
-        const int row = state.row[trace];
-        const int prevRow = state.prevRow[trace];
-        if (prevRow < row)
-            invalidate(context, state.column - 2, prevRow, state.column, row);
-        else
-            invalidate(context, state.column - 2, 0, state.column, prevRow);
+        const int16_t v = state.raw[trace];
+        origin.trace[trace] = {v, v, v, v};
     }
-    invalidate(context, kStatusLeft, kStatusTop, kStatusRight, kStatusBottom);
-    if (state.column == kSweepWidth) {
-        state.column = 1;
-        invalidateAll(context);
+    origin.frames = static_cast<uint16_t>(state.scope.framesPerColumn);
+    origin.afterGap = false;
+    state.picture.cursor = 0;
+    state.gapPending = false;
+    state.changedAll = true;
+    RearmTrigger(state);
+}
+
+void BeginTick(SweepState& state)
+{
+    state.changedLeft = kSweepWidth;
+    state.changedRight = -1;
+    state.changedAll = false;
+}
+
+void ApplyFrame(SweepState& state, const Frame& frame, uint32_t nowMs)
+{
+    for (int trace = 1; trace <= kTraceCount; ++trace) state.raw[trace] = frame.value[trace];
+    switch (state.phase) {
+    case TriggerPhase::FreeRun:
+        if (!Accumulate(state, frame)) StartSweepWith(state, frame);
+        break;
+    case TriggerPhase::Waiting:
+        if (!state.waitStarted) {
+            state.waitStarted = true;
+            state.waitStartMs = nowMs;
+        }
+        if (TriggerFires(state, frame)) {
+            state.phase = TriggerPhase::Sweeping;
+            StartSweepWith(state, frame);
+        } else if (state.scope.mode == TriggerMode::Auto && nowMs - state.waitStartMs >= kAutoTriggerMs) {
+            state.phase = TriggerPhase::AutoSweeping;
+            StartSweepWith(state, frame);
+        }
+        break;
+    case TriggerPhase::AutoSweeping:
+        if (TriggerFires(state, frame)) {
+            state.phase = TriggerPhase::Sweeping;
+            StartSweepWith(state, frame);
+            break;
+        }
+        [[fallthrough]];
+    case TriggerPhase::Sweeping:
+        if (!Accumulate(state, frame)) EndSweep(state);
+        break;
+    case TriggerPhase::Stopped:
+        break;
     }
 }
 
@@ -106,17 +234,47 @@ void EndTick(SweepState& state)
     state.tickCount = static_cast<int32_t>(static_cast<uint32_t>(state.tickCount) + 1u);
 }
 
-void PaintTraces(SweepState& state, DrawSegmentFn drawSegment, void* context)
+void MarkGap(SweepState& state)
 {
-    if (state.column == 1) {
-        state.prevColumn = 0;
-        for (int trace = 1; trace <= kTraceCount; ++trace) state.prevRow[trace] = state.row[trace];
-        return;
+    state.gapPending = true;
+    RearmTrigger(state);
+}
+
+void RestartSweep(SweepState& state)
+{
+    ClearPicture(state);
+    RearmTrigger(state);
+}
+
+void RearmTrigger(SweepState& state)
+{
+    if (state.scope.mode == TriggerMode::Off)
+        state.phase = TriggerPhase::FreeRun;
+    else
+        Wait(state);
+}
+
+void PaintTraces(const SweepPicture& picture, const ScopeSettings& scope, int left, int right,
+                 const PaintCallbacks& callbacks, void* context)
+{
+    const int first = left - 1 < 0 ? 0 : left - 1;
+    const int last = right + 1 < picture.cursor ? right + 1 : picture.cursor;
+    for (int x = first; x <= last; ++x)
+        if (picture.column[x].afterGap && picture.column[x].frames) callbacks.gap(context, x);
+    for (int trace = 1; trace <= kTraceCount; ++trace) {
+        const int32_t gain = scope.gain[trace];
+        const int32_t centre = scope.centre[trace];
+        for (int x = first; x <= last; ++x) {
+            const Column& column = picture.column[x];
+            if (!column.frames) continue;
+            const ColumnCell& cell = column.trace[trace];
+            const int firstRow = ScaleRow(cell.first, gain, centre);
+            if (x > 0 && !column.afterGap && picture.column[x - 1].frames)
+                callbacks.segment(context, trace, x - 1, ScaleRow(picture.column[x - 1].trace[trace].last, gain, centre),
+                                  x, firstRow);
+            if (cell.min != cell.max)
+                callbacks.segment(context, trace, x, ScaleRow(cell.max, gain, centre), x,
+                                  ScaleRow(cell.min, gain, centre) + 1);
+        }
     }
-    if (state.column < 1 || state.column > kSweepWidth) return;
-    for (int trace = 1; trace <= kTraceCount; ++trace)
-        drawSegment(context, trace, state.prevColumn, state.prevRow[trace], state.column - 1,
-                    state.row[trace]);
-    state.prevColumn = state.column - 1;
-    for (int trace = 1; trace <= kTraceCount; ++trace) state.prevRow[trace] = state.row[trace];
 }

@@ -1,7 +1,7 @@
-// Acquisition core: frame decoding, row scaling and the sweep state that ties
-// a tick to the paint of the trace view. Platform-free: the Win32 shell owns
-// the process-wide records and hands them in, with callbacks for repaints and
-// drawing.
+// Acquisition core: the byte stream cut into frames, the sweep that lays the
+// frames out in columns, the trigger that starts a sweep, and the paint that
+// draws the stored columns. Platform-free: the Win32 shell owns the records
+// and hands them in, with callbacks for drawing.
 #pragma once
 
 #include <cstdint>
@@ -11,44 +11,104 @@ constexpr uint8_t kFrameMarker1 = 0x11;
 constexpr uint8_t kFrameMarker2 = 0x55;
 constexpr int kTraceCount = 3;
 constexpr int kSweepWidth = 1024;
-
-// Reads fill offsets 0..7; offset 8 is never written and stays 0.
-struct ReceiveArea {
-    uint8_t bytes[kFrameSize + 1];
-};
-
-enum class FrameAlignment { Aligned, Shifted, Lost };
+constexpr int kGridRows = 512;
+// The most a tick takes from the driver: about 50 ms at the fastest speed.
+constexpr int kReceiveCapacity = 65536;
+constexpr int kMaxFramesPerTick = kReceiveCapacity / kFrameSize + 1;
 
 // Arrays are indexed by trace number 1..3; index 0 is unused so that the
 // code reads like the trace numbers the user sees (y1, y2, y3).
-struct SweepState {
-    int32_t column;
-    uint16_t row[kTraceCount + 1];
-    int32_t prevRow[kTraceCount + 1];
-    int32_t prevColumn;
-    int16_t raw[kTraceCount + 1];
-    int32_t tickCount;
+struct Frame {
+    int16_t value[kTraceCount + 1];
 };
 
-using InvalidateFn = void (*)(void* context, int left, int top, int right, int bottom);
-using InvalidateAllFn = void (*)(void* context);
-using DrawSegmentFn = void (*)(void* context, int trace, int x0, int y0, int x1, int y1);
+// Bytes read and not yet taken: a frame cut by the end of a read waits here.
+struct ReceiveArea {
+    uint8_t bytes[kReceiveCapacity + kFrameSize];
+    int length;
+    uint32_t skippedBytes;
+};
 
-FrameAlignment GetFrameAlignment(const ReceiveArea& area);
 uint16_t ToPlotRow(uint16_t value);
-void DecodeFrame(const ReceiveArea& area, int trace, SweepState& state);
+Frame DecodeFrame(const uint8_t* bytes);
+// Takes every whole frame held, skipping (and counting) bytes that do not
+// start one; returns how many were written to `frames`.
+int TakeFrames(ReceiveArea& area, Frame* frames, int maxFrames);
 
-// Where a frame starts among the first `count` bytes of the area: 0 when it is
-// in step, 1..count-1 at the first marker pair (a 0x11 in the last byte read
-// counts as a possible start), -1 when there is no marker at all.
-int FindFrameStart(const ReceiveArea& area, int count);
-// Moves the frame starting at `offset` to the front; returns how many bytes
-// are already in place (count - offset), so the caller reads the rest.
-int ShiftFrameToFront(ReceiveArea& area, int offset, int count);
+// ---------------------------------------------------------------- scope
 
+enum class TriggerMode : uint8_t { Off, Auto, Normal, Single };
+enum class TriggerEdge : uint8_t { Rise, Fall };
+enum class TriggerPhase : uint8_t { FreeRun, Waiting, Sweeping, AutoSweeping, Stopped };
+
+constexpr int kTimebaseCount = 10;
+extern const int32_t kTimebases[kTimebaseCount];
+constexpr int32_t kMaxGain = 256;
+constexpr uint32_t kAutoTriggerMs = 250;
+constexpr int32_t kHysteresisRows = 4;
+
+struct ScopeSettings {
+    int32_t framesPerColumn;
+    int32_t gain[kTraceCount + 1];
+    int32_t centre[kTraceCount + 1];
+    TriggerMode mode;
+    int32_t source;
+    TriggerEdge edge;
+    int32_t level;
+};
+
+ScopeSettings DefaultScope();
+int ScaleRow(int32_t value, int32_t gain, int32_t centre);
+int32_t HysteresisCounts(const ScopeSettings& scope);
+
+// ---------------------------------------------------------------- sweep
+
+// What the frames of one column came to, per trace.
+struct ColumnCell {
+    int16_t first, min, max, last;
+};
+struct Column {
+    ColumnCell trace[kTraceCount + 1];
+    uint16_t frames;
+    bool afterGap;
+};
+// Columns 0..cursor belong to the sweep on screen.
+struct SweepPicture {
+    Column column[kSweepWidth];
+    int32_t cursor;
+};
+
+struct SweepState {
+    SweepPicture picture;
+    ScopeSettings scope;
+    int16_t raw[kTraceCount + 1];
+    int32_t tickCount;
+    bool gapPending;
+    TriggerPhase phase;
+    bool armed;
+    bool waitStarted;
+    uint32_t waitStartMs;
+    // Columns changed since BeginTick; `changedAll` after a new sweep.
+    int32_t changedLeft, changedRight;
+    bool changedAll;
+};
+
+void InitSweep(SweepState& state);
+// At Start: a fresh sweep joined to the last point, trigger re-armed.
 void ResetSweep(SweepState& state);
-bool BeginTick(SweepState& state);
-void ApplyFrame(SweepState& state, const ReceiveArea& area, InvalidateFn invalidate,
-                InvalidateAllFn invalidateAll, void* context);
+void BeginTick(SweepState& state);
+void ApplyFrame(SweepState& state, const Frame& frame, uint32_t nowMs);
 void EndTick(SweepState& state);
-void PaintTraces(SweepState& state, DrawSegmentFn drawSegment, void* context);
+// The port came back: the next column starts after a gap, and the trigger re-arms.
+void MarkGap(SweepState& state);
+// Clears the view and starts over, as a timebase or trigger mode change does.
+void RestartSweep(SweepState& state);
+void RearmTrigger(SweepState& state);
+
+struct PaintCallbacks {
+    void (*segment)(void* context, int trace, int x0, int y0, int x1, int y1);
+    void (*gap)(void* context, int x);
+};
+// Draws the stored columns whose pixels may fall within left..right.
+void PaintTraces(const SweepPicture& picture, const ScopeSettings& scope, int left, int right,
+                 const PaintCallbacks& callbacks, void* context);

@@ -25,6 +25,7 @@
 #define IDM_ABOUT           104
 #define IDM_EXIT            105
 #define IDM_PROTOCOL_HELP   32772
+#define IDM_RECORD          32790
 
 // Controls without an id of their own
 #define IDC_STATIC          (-1)

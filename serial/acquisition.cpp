@@ -1,128 +1,203 @@
 #include "acquisition.h"
 
-#include "app.h"
+#include <cstdio>
+#include <string>
+
 #include "port_io.h"
 #include "ports.h"
+#include "recording.h"
 
 SweepState g_sweep;
-ReceiveArea g_receiveArea;
 
 namespace {
 
+enum class LinkState { Idle, Running, Lost, Busy };
+
 HANDLE g_port = INVALID_HANDLE_VALUE;
+AcquisitionEvents g_events;
+ReceiveArea g_receiveArea;
+Frame g_frames[kMaxFramesPerTick];
+LinkHealth g_health;
+LinkState g_link = LinkState::Idle;
+std::string g_portName;
+DWORD g_speed;
+DWORD g_lostAtMs;
+DWORD g_nextRetryMs;
+DWORD g_reconnectedAtMs;
+bool g_reconnected;
 
-constexpr UINT kSweepPeriodMs = 1;
-
-void ReportOpenFailure(HWND mainWindow)
+void ClosePort()
 {
-    MessageBoxW(mainWindow, L"Не получилось!!!", L"Внимание!!!", MB_OK);
+    if (g_port == INVALID_HANDLE_VALUE) return;
+    PortClose(g_port);
+    g_port = INVALID_HANDLE_VALUE;
 }
 
-// Reads return at once with whatever has arrived, so a silent or vanished
-// device cannot hold the message loop; the tick bounds its own wait.
-bool SetReadTimeouts(HANDLE port)
+// Opens and sets up the port as Start does; a busy port is one another
+// program holds or one that refuses the settings.
+bool OpenConfigured(bool* busy)
 {
-    COMMTIMEOUTS timeouts = {};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    return PortSetTimeouts(port, &timeouts);
-}
-
-void InvalidateTraceRect(void*, int left, int top, int right, int bottom)
-{
-    const RECT rect = {left, top, right, bottom};
-    InvalidateRect(g_traceView, &rect, TRUE);
-}
-
-void InvalidateTraceView(void*)
-{
-    InvalidateRect(g_traceView, nullptr, TRUE);
-}
-
-// Fills the receive area from `have` up to a whole frame, or until the tick's
-// time is up. A failed or empty read acknowledges any line error, which would
-// otherwise stop every later read of the run.
-int GatherFrameBytes(int have, DWORD tickStart)
-{
-    while (have < kFrameSize) {
-        DWORD got = 0;
-        if (!PortRead(g_port, g_receiveArea.bytes + have, kFrameSize - have, &got) || got == 0) {
-            got = 0;
-            DWORD errors = 0;
-            PortClearErrors(g_port, &errors);
-        }
-        have += static_cast<int>(got);
-        if (have == kFrameSize) break;
-        if (PortClockMs() - tickStart >= (have == 0 ? kIdleWaitMs : kFrameWaitMs)) break;
-        PortPause(1);
+    g_port = OpenPort(g_portName.c_str());
+    if (g_port == INVALID_HANDLE_VALUE) {
+        *busy = GetLastError() == ERROR_ACCESS_DENIED;
+        return false;
     }
-    return have;
-}
-
-// A port opened while the device streams starts inside a frame; the frame
-// found inside the bytes read is completed, so the next read is in step.
-bool ReadFrame()
-{
-    const DWORD tickStart = PortClockMs();
-    int have = GatherFrameBytes(0, tickStart);
-    if (have == 0) return false;
-    const int start = FindFrameStart(g_receiveArea, have);
-    if (start > 0) GatherFrameBytes(ShiftFrameToFront(g_receiveArea, start, have), tickStart);
+    if (!ConfigurePort(g_port, g_speed)) {
+        ClosePort();
+        *busy = true;
+        return false;
+    }
+    g_receiveArea.length = 0;
     return true;
 }
 
+void ReportRecordingFailure(bool ok, DWORD error)
+{
+    if (!ok && g_events.recordingFailed) g_events.recordingFailed(error);
+}
+
+void LosePort(DWORD now)
+{
+    ClosePort();
+    g_link = LinkState::Lost;
+    g_lostAtMs = now;
+    g_nextRetryMs = now;
+    g_reconnected = false;
+    DWORD error = 0;
+    ReportRecordingFailure(FlushRecording(&error), error);
+}
+
+void CountLineErrors(DWORD errors)
+{
+    if (errors & (CE_OVERRUN | CE_RXOVER)) ++g_health.overruns;
+    if (errors & CE_FRAME) ++g_health.framingErrors;
+}
+
+// Reads what the driver holds without waiting. A failed or empty read
+// acknowledges any line error, which would otherwise stop every later read;
+// when even that fails, the port is gone.
+bool DrainPort(DWORD* bytesRead)
+{
+    *bytesRead = 0;
+    for (int failedReads = 0; g_receiveArea.length < kReceiveCapacity;) {
+        DWORD got = 0;
+        const DWORD room = static_cast<DWORD>(kReceiveCapacity - g_receiveArea.length);
+        const bool ok = PortRead(g_port, g_receiveArea.bytes + g_receiveArea.length, room, &got);
+        g_receiveArea.length += static_cast<int>(got);
+        *bytesRead += got;
+        if (ok && got > 0) continue;
+        DWORD errors = 0;
+        if (!PortClearErrors(g_port, &errors)) return false;
+        CountLineErrors(errors);
+        // Once acknowledged, what followed the error is read in the same tick.
+        if (ok || ++failedReads > 1) break;
+    }
+    return true;
+}
+
+void ReadAndPlot(DWORD now)
+{
+    DWORD bytes = 0;
+    if (!DrainPort(&bytes)) {
+        LosePort(now);
+        return;
+    }
+    const uint32_t skippedBefore = g_receiveArea.skippedBytes;
+    const int count = TakeFrames(g_receiveArea, g_frames, kMaxFramesPerTick);
+    DWORD error = 0;
+    if (count) ReportRecordingFailure(RecordFrames(g_frames, count, &error), error);
+    for (int i = 0; i < count; ++i) ApplyFrame(g_sweep, g_frames[i], now);
+    NoteLinkTick(g_health, now, bytes, static_cast<uint32_t>(count), g_receiveArea.skippedBytes - skippedBefore);
+}
+
+void TryToReconnect(DWORD now)
+{
+    if (static_cast<int32_t>(now - g_nextRetryMs) < 0) return;
+    g_nextRetryMs = now + kRetryPeriodMs;
+    bool busy = false;
+    if (!OpenConfigured(&busy)) {
+        g_link = busy ? LinkState::Busy : LinkState::Lost;
+        return;
+    }
+    g_link = LinkState::Running;
+    g_reconnected = true;
+    g_reconnectedAtMs = now;
+    ResetLinkHealth(g_health, now);
+    MarkGap(g_sweep);
+}
+
 }  // namespace
+
+void SetAcquisitionEvents(const AcquisitionEvents& events)
+{
+    g_events = events;
+}
 
 bool IsPortOpen()
 {
     return g_port != INVALID_HANDLE_VALUE;
 }
 
-LRESULT OnStart(HWND mainWindow)
+bool IsPortLost()
 {
-    EnableWindow(g_startButton, FALSE);
-    EnableWindow(g_stopButton, TRUE);
-    char portName[kPortTextCount] = "";
-    GetWindowTextA(g_portList, portName, kPortTextCount);
-    g_port = OpenPort(portName);
-    char speedText[kSpeedTextCount] = "";
-    GetWindowTextA(g_speedList, speedText, kSpeedTextCount);
-    const int speed = ParseSpeed(speedText);
-    if (!IsPortOpen()) {
-        ReportOpenFailure(mainWindow);
-        return 0;
-    }
-    if (!ConfigurePort(g_port, static_cast<DWORD>(speed)) || !SetReadTimeouts(g_port)) {
-        ClosePortIfOpen();
-        ReportOpenFailure(mainWindow);
-        return 0;
-    }
-    InvalidateRect(g_traceView, nullptr, TRUE);
+    return g_link == LinkState::Lost || g_link == LinkState::Busy;
+}
+
+bool StartAcquisition(const char* portName, DWORD speed)
+{
+    g_portName = portName;
+    g_speed = speed;
+    bool busy = false;
+    if (!OpenConfigured(&busy)) return false;
+    g_receiveArea.skippedBytes = 0;
+    g_link = LinkState::Running;
+    g_reconnected = false;
+    ResetLinkHealth(g_health, PortClockMs());
     ResetSweep(g_sweep);
-    SetTimer(mainWindow, ID_SWEEP_TIMER, kSweepPeriodMs, nullptr);
-    return 0;
+    return true;
 }
 
-LRESULT OnStop(HWND mainWindow)
+void StopAcquisition()
 {
-    KillTimer(mainWindow, ID_SWEEP_TIMER);
-    ClosePortIfOpen();
-    EnableWindow(g_startButton, TRUE);
-    EnableWindow(g_stopButton, FALSE);
-    return 0;
+    ClosePort();
+    g_link = LinkState::Idle;
+    DWORD error = 0;
+    ReportRecordingFailure(FlushRecording(&error), error);
 }
 
-LRESULT OnTick()
+void AcquisitionTick()
 {
-    // A tick that got no bytes does not replot the previous frame.
-    if (BeginTick(g_sweep) && IsPortOpen() && ReadFrame())
-        ApplyFrame(g_sweep, g_receiveArea, InvalidateTraceRect, InvalidateTraceView, nullptr);
+    const DWORD now = PortClockMs();
+    BeginTick(g_sweep);
+    if (IsPortLost()) TryToReconnect(now);
+    if (IsPortOpen()) ReadAndPlot(now);
     EndTick(g_sweep);
-    return 0;
+    DWORD error = 0;
+    ReportRecordingFailure(FlushRecordingIfDue(&error), error);
+    if (g_events.sweepChanged) g_events.sweepChanged(g_sweep);
+    if (g_events.statusChanged) g_events.statusChanged();
 }
 
-void ClosePortIfOpen()
+void RetryLostPortNow()
 {
-    if (!IsPortOpen()) return;
-    PortClose(g_port);
-    g_port = INVALID_HANDLE_VALUE;
+    if (IsPortLost()) g_nextRetryMs = PortClockMs();
+}
+
+int FormatLinkField(char* text, int size)
+{
+    const DWORD now = PortClockMs();
+    switch (g_link) {
+    case LinkState::Idle:
+        return 0;
+    case LinkState::Lost:
+        return std::snprintf(text, size, "port lost: waiting for %s, %lu s", g_portName.c_str(),
+                             static_cast<unsigned long>((now - g_lostAtMs) / 1000));
+    case LinkState::Busy:
+        return std::snprintf(text, size, "%s busy, %lu s", g_portName.c_str(),
+                             static_cast<unsigned long>((now - g_lostAtMs) / 1000));
+    case LinkState::Running:
+        break;
+    }
+    if (g_reconnected && now - g_reconnectedAtMs < kReconnectedShowMs) return std::snprintf(text, size, "reconnected");
+    return FormatLinkHealth(g_health, now, text, size);
 }

@@ -1,27 +1,33 @@
-// Start, Stop and the timer tick that reads one frame and advances the sweep.
+// The run: Start opens and sets up the port, each timer tick drains what the
+// driver holds into the sweep, a lost port is reopened until it returns, and
+// Stop ends it all. The window hears of it through AcquisitionEvents.
 #pragma once
 
 #include <windows.h>
 
+#include "link_health.h"
 #include "sweep_state.h"
 
-constexpr UINT_PTR ID_SWEEP_TIMER = 1;
+// Filled in by the user interface: how the acquisition tells it what changed.
+struct AcquisitionEvents {
+    void (*sweepChanged)(const SweepState& state);
+    void (*statusChanged)();
+    void (*recordingFailed)(DWORD error);
+};
+void SetAcquisitionEvents(const AcquisitionEvents& events);
 
-// How long one tick may wait: for the first byte of a frame while the device
-// is silent, and for the whole frame (with its resynchronisation) once bytes
-// arrive. 15 ms is more than a frame period of a device that keeps up with
-// the 10 ms timer, so such a device never builds a backlog; 90 ms covers a
-// frame at 1200 baud (67 ms) and keeps the window live.
-// Reads return at once and the tick polls: reads that block until the first
-// byte plotted only a fraction of the frames under Wine.
-constexpr DWORD kIdleWaitMs = 15;
-constexpr DWORD kFrameWaitMs = 90;
+constexpr DWORD kRetryPeriodMs = 500;
+constexpr DWORD kReconnectedShowMs = 3000;
 
 extern SweepState g_sweep;
-extern ReceiveArea g_receiveArea;
 
-LRESULT OnStart(HWND mainWindow);
-LRESULT OnStop(HWND mainWindow);
-LRESULT OnTick();
-void ClosePortIfOpen();
+// False when the port cannot be opened or refuses the settings; it is closed again.
+bool StartAcquisition(const char* portName, DWORD speed);
+void StopAcquisition();
+void AcquisitionTick();
+// A device came or went: a lost port is tried again at once.
+void RetryLostPortNow();
 bool IsPortOpen();
+bool IsPortLost();
+// The link field of the status row.
+int FormatLinkField(char* text, int size);

@@ -1,9 +1,12 @@
-// The few calls through which the acquisition reaches the serial port and
-// the clock. The program links the Win32 ones (port_win32.cpp); tests link a
-// scripted port that refuses, overruns and fails as Windows documents.
+// The few calls through which the acquisition reaches the serial port, the
+// system's device list, the recording file and the clocks. The program links
+// the Win32 ones (port_win32.cpp); tests link a scripted port that refuses,
+// overruns and fails as Windows documents.
 #pragma once
 
 #include <windows.h>
+
+#include <cstdint>
 
 HANDLE PortOpen(const char* path);
 bool PortSetQueue(HANDLE port, DWORD inputBytes);
@@ -15,5 +18,8 @@ bool PortRead(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead);
 // itself is gone, which is the only way a removed adapter shows under Wine.
 bool PortClearErrors(HANDLE port, DWORD* errors);
 void PortClose(HANDLE port);
+// QueryDosDeviceW over all names: 0 with ERROR_INSUFFICIENT_BUFFER when they do not fit.
+DWORD PortListDevices(WCHAR* buffer, DWORD count);
+bool PortWriteFile(HANDLE file, const void* data, DWORD size);
 DWORD PortClockMs();
-void PortPause(DWORD milliseconds);
+uint64_t PortPreciseMicroseconds();

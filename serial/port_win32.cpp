@@ -43,12 +43,27 @@ void PortClose(HANDLE port)
     CloseHandle(port);
 }
 
+DWORD PortListDevices(WCHAR* buffer, DWORD count)
+{
+    return QueryDosDeviceW(nullptr, buffer, count);
+}
+
+bool PortWriteFile(HANDLE file, const void* data, DWORD size)
+{
+    DWORD written = 0;
+    return WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
 DWORD PortClockMs()
 {
     return GetTickCount();
 }
 
-void PortPause(DWORD milliseconds)
+uint64_t PortPreciseMicroseconds()
 {
-    Sleep(milliseconds);
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<uint64_t>(now.QuadPart / frequency.QuadPart * 1000000 +
+                                 now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart);
 }

@@ -1,8 +1,8 @@
 #include "ports.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 #include "port_io.h"
@@ -13,32 +13,46 @@ const char* const BaudRateList[kBaudRateCount] = {
 
 namespace {
 
-constexpr DWORD kDeviceListLength = 65536;
+constexpr DWORD kFirstDeviceListLength = 16384;
 constexpr WORD kFlowLimit = 128;
+
+bool IsNumberedComPort(const WCHAR* name, size_t length)
+{
+    if (length < 4 || length > 7) return false;
+    for (size_t i = 3; i < length; ++i)
+        if (name[i] < L'0' || name[i] > L'9') return false;
+    return true;
+}
 
 }  // namespace
 
 bool PortNameFilter(const WCHAR* name)
 {
     const size_t length = wcslen(name);
-    return length > 3 && length < 6 && _wcsnicmp(name, L"COM", 3) == 0;
+    if (length < 4 || _wcsnicmp(name, L"COM", 3) != 0) return false;
+    return IsNumberedComPort(name, length) || length < 6;
 }
 
-void ListPorts(void (*addName)(const WCHAR* name))
+// The device list is as long as the system's namespace: grow until it fits.
+void ListPorts(void (*addName)(const WCHAR* name, void* context), void* context)
 {
-    std::vector<WCHAR> devices(kDeviceListLength);
-    if (QueryDosDeviceW(nullptr, devices.data(), kDeviceListLength - 1) == 0) return;
+    std::vector<WCHAR> devices(kFirstDeviceListLength);
+    while (PortListDevices(devices.data(), static_cast<DWORD>(devices.size())) == 0) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;
+        devices.resize(devices.size() * 2);
+    }
     for (const WCHAR* name = devices.data(); *name; name += wcslen(name) + 1)
-        if (PortNameFilter(name)) addName(name);
+        if (PortNameFilter(name)) addName(name, context);
 }
 
 // Through the device namespace COM10 and above open like COM1.
 HANDLE OpenPort(const char* name)
 {
-    if (!*name) return INVALID_HANDLE_VALUE;
-    char path[16];
-    std::snprintf(path, sizeof path, "\\\\.\\%.6s", name);
-    return PortOpen(path);
+    if (!*name) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return PortOpen((std::string("\\\\.\\") + name).c_str());
 }
 
 void ApplyLineSettings(DCB& settings, DWORD speed)
@@ -67,11 +81,16 @@ void ApplyLineSettings(DCB& settings, DWORD speed)
 
 bool ConfigurePort(HANDLE port, DWORD speed)
 {
+    // Some virtual-COM drivers refuse a large queue and keep their own.
+    PortSetQueue(port, kInputQueueBytes);
     DCB settings = {};
     settings.DCBlength = sizeof settings;
     PortGetState(port, &settings);
     ApplyLineSettings(settings, speed);
-    return PortSetState(port, &settings);
+    if (!PortSetState(port, &settings)) return false;
+    COMMTIMEOUTS timeouts = {};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    return PortSetTimeouts(port, &timeouts);
 }
 
 int ParseSpeed(const char* text)

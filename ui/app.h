@@ -1,13 +1,19 @@
-// Windows, handles and entry points shared across the user interface and the
-// serial link. Each global is defined in the file that owns it.
+// Windows, handles and entry points shared across the user interface. Each
+// global is defined in the file that owns it.
 #pragma once
 
 #include <windows.h>
 
+#include "sweep_state.h"
+
 constexpr int kMaxLoadString = 100;
+constexpr UINT_PTR ID_SWEEP_TIMER = 1;
+constexpr UINT_PTR ID_STATUS_TIMER = 2;
+constexpr UINT WM_RECORDING_FAILED = WM_APP + 1;
 
 // main_window.cpp
 extern HINSTANCE g_instance;
+extern HWND g_mainWindow;
 extern WCHAR g_title[kMaxLoadString];
 extern WCHAR g_className[kMaxLoadString];
 ATOM RegisterMainClass(HINSTANCE instance);
@@ -20,6 +26,10 @@ extern HWND g_traceView;
 ATOM RegisterTraceClass(const WCHAR* className, WNDPROC procedure);
 void CreateTraceView(HWND mainWindow);
 LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void InvalidateSweep(const SweepState& state);
+void SetFrozen(bool frozen);
+bool IsFrozen();
+void InvalidateStatusRow();
 
 // control_bar.cpp
 extern HWND g_startButton;
@@ -27,6 +37,8 @@ extern HWND g_stopButton;
 extern HWND g_portList;
 extern HWND g_speedList;
 void CreateControlBar(HWND mainWindow);
+void RefreshPortList();
+void NotePortChoice();
 void LoadSettings();
 void SaveSettings();
 

@@ -1,3 +1,5 @@
+#include <string>
+
 #include "app.h"
 #include "ports.h"
 #include "resource.h"
@@ -17,6 +19,10 @@ constexpr WCHAR kDefaultPort[] = L"COM1";
 constexpr WCHAR kDefaultSpeed[] = L"9600";
 constexpr int kSettingLength = 100;
 
+// The port the user chose, kept while its adapter is away so that it is
+// selected again when it returns.
+std::wstring g_chosenPort;
+
 HWND CreateChild(HWND parent, const WCHAR* className, const WCHAR* text, DWORD style, int x, int y,
                  int width, int height, int id, HINSTANCE instance)
 {
@@ -24,9 +30,16 @@ HWND CreateChild(HWND parent, const WCHAR* className, const WCHAR* text, DWORD s
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
 }
 
-void AddPortName(const WCHAR* name)
+void AddPortName(const WCHAR* name, void*)
 {
     SendMessageW(g_portList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+}
+
+std::wstring ListText(HWND list)
+{
+    WCHAR text[kSettingLength] = L"";
+    GetWindowTextW(list, text, kSettingLength);
+    return text;
 }
 
 // The platform's prefix lookup starts after the first entry, so on its own it
@@ -45,16 +58,15 @@ void SelectSavedEntry(HWND list, const WCHAR* key, const WCHAR* fallback)
     WCHAR value[kSettingLength];
     GetPrivateProfileStringW(kSection, key, fallback, value, kSettingLength, kSettingsFile);
     SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(FindSavedEntry(list, value)), 0);
+    if (list == g_portList) g_chosenPort = SendMessageW(list, CB_GETCURSEL, 0, 0) == CB_ERR ? value : ListText(list);
 }
 
 // A list without a selection (its saved entry is absent this run, or there is
 // no list at all) keeps the stored key, so the choice returns with the adapter.
-void SaveSelectedEntry(HWND list, const WCHAR* key, int textCount)
+void SaveSelectedEntry(HWND list, const WCHAR* key)
 {
     if (!IsWindow(list) || SendMessageW(list, CB_GETCURSEL, 0, 0) == CB_ERR) return;
-    WCHAR value[kSettingLength] = L"";
-    GetWindowTextW(list, value, textCount);
-    WritePrivateProfileStringW(kSection, key, value, kSettingsFile);
+    WritePrivateProfileStringW(kSection, key, ListText(list).c_str(), kSettingsFile);
 }
 
 }  // namespace
@@ -72,20 +84,32 @@ void CreateControlBar(HWND mainWindow)
 
     g_portList = CreateChild(mainWindow, L"combobox", L"ListCom01", visibleChild | CBS_SORT | CBS_DROPDOWNLIST,
                              83, 3, 75, 150, 0, g_instance);
-    SendMessageW(g_portList, CB_RESETCONTENT, 0, 0);
-    ListPorts(AddPortName);
-    if (SendMessageW(g_portList, CB_GETCOUNT, 0, 0) == 0) return;
+    ListPorts(AddPortName, nullptr);
     SendMessageW(g_portList, CB_SETCURSEL, 0, 0);
 
     g_speedList = CreateChild(mainWindow, L"combobox", L"ListCom02",
                               visibleChild | WS_VSCROLL | CBS_DROPDOWNLIST, 218, 3, 90, 150, 0, g_instance);
-    SendMessageW(g_speedList, CB_RESETCONTENT, 0, 0);
     for (const char* speed : BaudRateList)
         SendMessageA(g_speedList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(speed));
-    if (SendMessageW(g_speedList, CB_GETCOUNT, 0, 0) == 0) return;
     SendMessageW(g_speedList, CB_SETCURSEL, 0, 0);
 
     LoadSettings();
+}
+
+// Ports come and go with their adapters; the list follows, keeping the choice.
+void RefreshPortList()
+{
+    SendMessageW(g_portList, CB_RESETCONTENT, 0, 0);
+    ListPorts(AddPortName, nullptr);
+    SendMessageW(g_portList, CB_SETCURSEL,
+                 static_cast<WPARAM>(SendMessageW(g_portList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                                  reinterpret_cast<LPARAM>(g_chosenPort.c_str()))),
+                 0);
+}
+
+void NotePortChoice()
+{
+    if (SendMessageW(g_portList, CB_GETCURSEL, 0, 0) != CB_ERR) g_chosenPort = ListText(g_portList);
 }
 
 void LoadSettings()
@@ -96,6 +120,6 @@ void LoadSettings()
 
 void SaveSettings()
 {
-    SaveSelectedEntry(g_portList, kPortKey, kPortTextCount);
-    SaveSelectedEntry(g_speedList, kSpeedKey, kSpeedTextCount);
+    SaveSelectedEntry(g_portList, kPortKey);
+    SaveSelectedEntry(g_speedList, kSpeedKey);
 }

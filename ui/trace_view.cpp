@@ -1,7 +1,10 @@
+#include <algorithm>
 #include <cwchar>
+#include <vector>
 
 #include "acquisition.h"
 #include "app.h"
+#include "recording.h"
 #include "resource.h"
 #include "sweep_state.h"
 
@@ -10,6 +13,8 @@ HWND g_traceView;
 namespace {
 
 HBITMAP g_background;
+bool g_frozen;
+SweepPicture g_frozenPicture;
 
 constexpr WCHAR kTraceClassName[] = L"ChildWindow";
 constexpr int kViewX = 30;
@@ -30,9 +35,24 @@ constexpr int kValueX[kTraceCount + 1] = {0, 120, 200, 280};
 constexpr const WCHAR* kValueFormats[kTraceCount + 1] = {L"", L"y1: %06d", L"y2: %06d", L"y3: %06d"};
 constexpr int kCountX = 10;
 
+constexpr COLORREF kGapColour = RGB(150, 150, 150);
+constexpr int kGridBottom = 513;
+constexpr int kStatusTop = 511;
+constexpr int kStatusBottom = 530;
+constexpr int kLinkX = 420;
+constexpr int kRecordRight = 1020;
+constexpr int kFieldGap = 16;
+constexpr int kFieldLength = 96;
+
+const SweepPicture& ShownPicture()
+{
+    return g_frozen ? g_frozenPicture : g_sweep.picture;
+}
+
 struct SegmentPainter {
     HDC dc;
     HPEN pens[kTraceCount + 1];
+    HPEN gapPen;
 };
 
 void DrawSegment(void* context, int trace, int x0, int y0, int x1, int y1)
@@ -41,6 +61,15 @@ void DrawSegment(void* context, int trace, int x0, int y0, int x1, int y1)
     HGDIOBJ previous = SelectObject(painter->dc, painter->pens[trace]);
     MoveToEx(painter->dc, x0, y0, nullptr);
     LineTo(painter->dc, x1, y1);
+    SelectObject(painter->dc, previous);
+}
+
+void DrawGap(void* context, int x)
+{
+    auto* painter = static_cast<SegmentPainter*>(context);
+    HGDIOBJ previous = SelectObject(painter->dc, painter->gapPen);
+    MoveToEx(painter->dc, x, 0, nullptr);
+    LineTo(painter->dc, x, kGridBottom);
     SelectObject(painter->dc, previous);
 }
 
@@ -56,13 +85,53 @@ void TileBackground(HDC dc)
     DeleteDC(memoryDc);
 }
 
-void DrawTraces(HDC dc)
+// The parts of the view to repaint, as rectangles: a tick's columns and the
+// status row far apart would otherwise make one box over the whole sweep.
+std::vector<RECT> UpdateRects(HWND window)
 {
-    SegmentPainter painter = {dc, {}};
+    std::vector<RECT> rects;
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    if (GetUpdateRgn(window, region, FALSE) != NULLREGION) {
+        std::vector<char> data(GetRegionData(region, 0, nullptr));
+        auto* header = reinterpret_cast<RGNDATA*>(data.data());
+        if (!data.empty() && GetRegionData(region, static_cast<DWORD>(data.size()), header)) {
+            const RECT* first = reinterpret_cast<const RECT*>(header->Buffer);
+            rects.assign(first, first + header->rdh.nCount);
+        }
+    }
+    DeleteObject(region);
+    return rects;
+}
+
+void DrawTraces(HDC dc, const std::vector<RECT>& rects)
+{
+    SegmentPainter painter = {dc, {}, CreatePen(PS_SOLID, 1, kGapColour)};
     for (int trace = 1; trace <= kTraceCount; ++trace)
         painter.pens[trace] = CreatePen(PS_SOLID, kPenWidth, kTraceColours[trace]);
-    PaintTraces(g_sweep, DrawSegment, &painter);
+    const PaintCallbacks callbacks = {DrawSegment, DrawGap};
+    for (const RECT& rect : rects)
+        if (rect.top < kGridBottom + kPenWidth)
+            PaintTraces(ShownPicture(), g_sweep.scope, rect.left, rect.right, callbacks, &painter);
     for (int trace = 1; trace <= kTraceCount; ++trace) DeleteObject(painter.pens[trace]);
+    DeleteObject(painter.gapPen);
+}
+
+// The link field gives way to the recording field, so the two never overlap.
+void DrawStatusFields(HDC dc)
+{
+    SetTextColor(dc, kCountColour);
+    WCHAR record[kFieldLength];
+    const int recordLength = FormatRecordingField(record, kFieldLength);
+    SIZE recordSize = {};
+    GetTextExtentPoint32W(dc, record, recordLength, &recordSize);
+    const int recordLeft = kRecordRight - recordSize.cx;
+    if (recordLength) TextOutW(dc, recordLeft, kStatusRow, record, recordLength);
+    char link[kFieldLength];
+    const int linkLength = FormatLinkField(link, kFieldLength);
+    const RECT clip = {kLinkX, kStatusTop, recordLength ? recordLeft - kFieldGap : kRecordRight, kStatusBottom};
+    if (linkLength > 0)
+        ExtTextOutA(dc, kLinkX, kStatusRow, ETO_CLIPPED, &clip, link, static_cast<UINT>(std::min(linkLength, kFieldLength - 1)),
+                    nullptr);
 }
 
 void DrawStatusLine(HDC dc)
@@ -77,14 +146,16 @@ void DrawStatusLine(HDC dc)
         length = swprintf(text, kStatusBufferLength, kValueFormats[trace], static_cast<int>(g_sweep.raw[trace]));
         TextOutW(dc, kValueX[trace], kStatusRow, text, length);
     }
+    DrawStatusFields(dc);
 }
 
 void PaintTraceView(HWND window)
 {
+    const std::vector<RECT> rects = UpdateRects(window);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     TileBackground(dc);
-    DrawTraces(dc);
+    DrawTraces(dc, rects);
     DrawStatusLine(dc);
     EndPaint(window, &paint);
 }
@@ -113,6 +184,38 @@ LRESULT OnDestroy(HWND window)
 }
 
 }  // namespace
+
+// The port, the trigger and the recording run on; only the picture holds.
+void SetFrozen(bool frozen)
+{
+    if (frozen && !g_frozen) g_frozenPicture = g_sweep.picture;
+    g_frozen = frozen;
+    if (g_traceView) InvalidateRect(g_traceView, nullptr, TRUE);
+}
+
+bool IsFrozen()
+{
+    return g_frozen;
+}
+
+void InvalidateSweep(const SweepState& state)
+{
+    if (!g_traceView || g_frozen) return;
+    if (state.changedAll) {
+        InvalidateRect(g_traceView, nullptr, TRUE);
+        return;
+    }
+    if (state.changedRight < state.changedLeft) return;
+    const RECT columns = {state.changedLeft - kPenWidth, 0, state.changedRight + kPenWidth + 1, kGridBottom + kPenWidth};
+    InvalidateRect(g_traceView, &columns, TRUE);
+}
+
+void InvalidateStatusRow()
+{
+    if (!g_traceView) return;
+    const RECT status = {kCountX, kStatusTop, kRecordRight, kStatusBottom};
+    InvalidateRect(g_traceView, &status, TRUE);
+}
 
 LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -1,162 +1,169 @@
 #include <gtest/gtest.h>
 
-#include <array>
+#include <cstring>
 #include <random>
+#include <string>
+#include <vector>
 
+#include "csv_rows.h"
+#include "link_health.h"
 #include "sweep_state.h"
 
 namespace {
 
-ReceiveArea AreaOf(std::array<uint8_t, 8> bytes)
+std::vector<uint8_t> FrameBytes(int16_t v1, int16_t v2, int16_t v3)
 {
-    ReceiveArea area = {};
-    for (int i = 0; i < 8; ++i) area.bytes[i] = bytes[i];
-    return area;
+    std::vector<uint8_t> bytes = {0x11, 0x55};
+    for (int16_t v : {v1, v2, v3}) {
+        bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
+        bytes.push_back(static_cast<uint8_t>(v));
+    }
+    return bytes;
 }
 
-void DecodeAll(const ReceiveArea& area, SweepState& state)
+std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts)
 {
-    for (int trace = 1; trace <= kTraceCount; ++trace) DecodeFrame(area, trace, state);
+    std::vector<uint8_t> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
 }
 
-struct DecodeCase {
-    const char* name;
-    std::array<uint8_t, 8> bytes;
-    FrameAlignment alignment;
-    int16_t raw[3];
-    uint16_t row[3];
+struct Taken {
+    std::vector<int16_t> y1;
+    uint32_t skipped;
+    int left;
 };
 
-class DecodeFrameTest : public testing::TestWithParam<DecodeCase> {};
-
-TEST_P(DecodeFrameTest, GivesValuesAndRows)
+Taken Take(ReceiveArea& area, const std::vector<uint8_t>& bytes)
 {
-    const DecodeCase& c = GetParam();
-    const ReceiveArea area = AreaOf(c.bytes);
-    SweepState state = {};
-    state.raw[1] = 111, state.raw[2] = 222, state.raw[3] = 333;
-    EXPECT_EQ(GetFrameAlignment(area), c.alignment);
-    DecodeAll(area, state);
-    for (int trace = 1; trace <= kTraceCount; ++trace) {
-        EXPECT_EQ(state.raw[trace], c.raw[trace - 1]) << "trace " << trace;
-        EXPECT_EQ(state.row[trace], c.row[trace - 1]) << "trace " << trace;
-    }
+    std::memcpy(area.bytes + area.length, bytes.data(), bytes.size());
+    area.length += static_cast<int>(bytes.size());
+    static Frame frames[kMaxFramesPerTick];
+    const int count = TakeFrames(area, frames, kMaxFramesPerTick);
+    Taken taken = {{}, area.skippedBytes, area.length};
+    for (int i = 0; i < count; ++i) taken.y1.push_back(frames[i].value[1]);
+    return taken;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Alignments, DecodeFrameTest,
-    testing::Values(
-        DecodeCase{"aligned", {0x11, 0x55, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06}, FrameAlignment::Aligned,
-                   {0x0102, 0x0304, 0x0506}, {254, 250, 246}},
-        // Offset 8 is never written, so value 3 of a shifted frame has a zero low byte.
-        DecodeCase{"shifted", {0x00, 0x11, 0x55, 0x01, 0x02, 0x03, 0x04, 0x05}, FrameAlignment::Shifted,
-                   {0x0102, 0x0304, 0x0500}, {254, 250, 246}},
-        DecodeCase{"double_marker_is_shifted", {0x11, 0x11, 0x55, 0x7F, 0xFF, 0x80, 0x00, 0xFF},
-                   FrameAlignment::Shifted, {0x7FFF, -32768, -256}, {1, 512, 258}},
-        DecodeCase{"lost_keeps_values", {0, 0, 0, 0, 0, 0, 0, 0}, FrameAlignment::Lost, {111, 222, 333},
-                   {256, 256, 256}},
-        DecodeCase{"second_marker_alone_is_lost", {0x55, 0x11, 0x11, 1, 2, 3, 4, 5}, FrameAlignment::Lost,
-                   {111, 222, 333}, {256, 256, 256}},
-        DecodeCase{"extremes", {0x11, 0x55, 0x80, 0x00, 0x7F, 0xFF, 0xFF, 0xFF}, FrameAlignment::Aligned,
-                   {-32768, 32767, -1}, {512, 1, 257}}),
-    [](const testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
-
-TEST(ToPlotRow, ScalesSignedValuesOntoRowsOneToFiveHundredTwelve)
+TEST(ToPlotRow, ScalesSignedValuesOntoRowsOneToFiveHundredTwelveInOrder)
 {
-    const struct {
-        uint16_t value;
-        uint16_t row;
-    } cases[] = {{0x0000, 256}, {0x0080, 255}, {0x007F, 256}, {0x7FFF, 1}, {0x7F80, 1},
-                 {0x7F7F, 2},   {0x8000, 512}, {0x807F, 512}, {0x8080, 511}, {0xFFFF, 257}};
-    for (const auto& c : cases) EXPECT_EQ(ToPlotRow(c.value), c.row) << std::hex << c.value;
-}
-
-TEST(ToPlotRow, LargerSignedValuesNeverPlotLower)
-{
+    EXPECT_EQ(ToPlotRow(0x7FFF), 1);
+    EXPECT_EQ(ToPlotRow(0), 256);
+    EXPECT_EQ(ToPlotRow(0xFFFF), 257);
+    EXPECT_EQ(ToPlotRow(0x8000), 512);
     for (int v = -32768; v < 32767; ++v)
         ASSERT_GE(ToPlotRow(static_cast<uint16_t>(v)), ToPlotRow(static_cast<uint16_t>(v + 1))) << v;
 }
 
-TEST(ReceiveArea, ShortReadDecodesWithBytesLeftFromTheLastRead)
+TEST(TakeFrames, CutsTheStreamIntoFramesSkippingWhatStartsNone)
 {
-    ReceiveArea area = AreaOf({0x11, 0x55, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06});
-    const uint8_t shortRead[] = {0x11, 0x55, 0x7F};
-    std::copy(std::begin(shortRead), std::end(shortRead), area.bytes);
-    SweepState state = {};
-    DecodeAll(area, state);
-    EXPECT_EQ(state.raw[1], 0x7F02);
-    EXPECT_EQ(state.raw[2], 0x0304);
-    EXPECT_EQ(state.raw[3], 0x0506);
-    EXPECT_EQ(area.bytes[8], 0);
-}
-
-TEST(FindFrameStart, FindsTheFirstMarkerPairOrATrailingFirstMarker)
-{
+    const auto a = FrameBytes(100, -2, 3), b = FrameBytes(200, 0x1155, 0x5511), c = FrameBytes(300, 0, 0);
     const struct {
-        std::array<uint8_t, 8> bytes;
-        int count;
-        int start;
+        const char* name;
+        std::vector<uint8_t> bytes;
+        std::vector<int16_t> y1;
+        uint32_t skipped;
+        int left;
     } cases[] = {
-        {{0x11, 0x55, 1, 2, 3, 4, 5, 6}, 8, 0},
-        {{0x11, 0x55, 0x11, 0x55, 0x11, 0x55, 0x11, 0x55}, 8, 0},
-        {{3, 4, 5, 6, 0x11, 0x55, 1, 2}, 8, 4},
-        {{0x11, 0x11, 0x55, 1, 2, 3, 4, 5}, 8, 1},
-        {{1, 2, 3, 4, 5, 6, 7, 0x11}, 8, 7},
-        {{0x11, 1, 2, 3, 4, 5, 6, 7}, 8, -1},
-        {{0x55, 0x11, 0x22, 0x55, 0, 0, 0, 0}, 8, -1},
-        {{0, 0, 0x11, 0x55, 0, 0, 0, 0}, 3, 2},
-        {{0x11, 0, 0, 0, 0, 0, 0, 0}, 1, 0},
-        {{0, 0, 0, 0, 0, 0, 0, 0}, 0, -1},
+        {"several frames, markers inside values", Join({a, b, c}), {100, 200, 300}, 0, 0},
+        {"a partial frame waits", Join({a, {0x11, 0x55, 0x01}}), {100}, 0, 3},
+        {"a trailing first marker waits", Join({a, {0x11}}), {100}, 0, 1},
+        {"garbage between frames", Join({a, {0x00, 0x55, 0x11, 0x12}, b}), {100, 200}, 4, 0},
+        // The frame missing a byte takes the next marker; the rest of that frame is skipped.
+        {"a lost byte", Join({a, std::vector<uint8_t>(b.begin(), b.end() - 1), c, a}), {100, 200, 100}, 7, 0},
     };
-    for (const auto& c : cases) EXPECT_EQ(FindFrameStart(AreaOf(c.bytes), c.count), c.start);
-}
-
-// A stream joined at any byte of a frame, with marker bytes inside the
-// values, is back in step after one completed frame.
-TEST(FindFrameStart, ResynchronisesAStreamJoinedAtAnyOffset)
-{
-    const uint8_t frame[8] = {0x11, 0x55, 0x12, 0x34, 0x55, 0x11, 0xAB, 0xCD};
-    uint8_t stream[64];
-    for (int i = 0; i < 64; ++i) stream[i] = frame[i % 8];
-    for (int offset = 0; offset < 8; ++offset) {
-        ReceiveArea area = {};
-        int position = offset;
-        for (int i = 0; i < 8; ++i) area.bytes[i] = stream[position++];
-        const int start = FindFrameStart(area, 8);
-        ASSERT_GE(start, 0) << offset;
-        int have = start > 0 ? ShiftFrameToFront(area, start, 8) : 8;
-        while (have < 8) area.bytes[have++] = stream[position++];
-        SweepState state = {};
-        DecodeAll(area, state);
-        EXPECT_EQ(GetFrameAlignment(area), FrameAlignment::Aligned) << offset;
-        EXPECT_EQ(state.raw[1], 0x1234) << offset;
-        EXPECT_EQ(state.raw[2], 0x5511) << offset;
-        EXPECT_EQ(state.raw[3], static_cast<int16_t>(0xABCD)) << offset;
-        EXPECT_EQ(position % 8, 0) << "next read starts at a frame boundary, offset " << offset;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        static ReceiveArea area;
+        area = {};
+        const Taken taken = Take(area, c.bytes);
+        EXPECT_EQ(taken.y1, c.y1);
+        EXPECT_EQ(taken.skipped, c.skipped);
+        EXPECT_EQ(taken.left, c.left);
     }
 }
 
-TEST(DecodeFrame, AnyBytesGivePlotRowsInRange)
+TEST(TakeFrames, FrameSplitAcrossReadsAndStreamJoinedAtAnyByte)
+{
+    static ReceiveArea area;
+    const auto a = FrameBytes(-7, 8, 9), b = FrameBytes(-1234, 0x1100, 0x5555);
+    for (size_t cut = 1; cut < 8; ++cut) {
+        area = {};
+        EXPECT_TRUE(Take(area, std::vector<uint8_t>(a.begin(), a.begin() + cut)).y1.empty());
+        EXPECT_EQ(Take(area, Join({std::vector<uint8_t>(a.begin() + cut, a.end()), b})).y1,
+                  (std::vector<int16_t>{-7, -1234}))
+            << "cut after " << cut;
+    }
+    for (size_t offset = 1; offset < 8; ++offset) {
+        area = {};
+        const Taken taken = Take(area, Join({std::vector<uint8_t>(b.begin() + offset, b.end()), a, b}));
+        EXPECT_EQ(taken.y1, (std::vector<int16_t>{-7, -1234})) << "joined at " << offset;
+        EXPECT_EQ(taken.skipped, 8 - offset);
+    }
+}
+
+TEST(TakeFrames, AnyBytesKeepTheAreaBounded)
 {
     std::mt19937 random(12345);
-    const uint8_t likely[] = {0x11, 0x55, 0x00, 0x80, 0x7F, 0xFF};
-    SweepState state = {};
-    for (int round = 0; round < 200000; ++round) {
-        ReceiveArea area = {};
-        for (int i = 0; i < 8; ++i)
-            area.bytes[i] = random() % 2 ? likely[random() % 6] : static_cast<uint8_t>(random());
-        const int count = 1 + round % 8;
-        const int start = FindFrameStart(area, count);
-        ASSERT_TRUE(start >= -1 && start < count);
-        if (start > 0) {
-            ASSERT_EQ(ShiftFrameToFront(area, start, count), count - start);
-        }
-        DecodeAll(area, state);
-        ASSERT_EQ(area.bytes[8], 0);
-        for (int trace = 1; trace <= kTraceCount; ++trace) {
-            ASSERT_GE(state.row[trace], 1);
-            ASSERT_LE(state.row[trace], 512);
-        }
+    const uint8_t likely[] = {0x11, 0x55, 0x00, 0xFF};
+    static ReceiveArea area;
+    area = {};
+    static Frame frames[kMaxFramesPerTick];
+    for (int round = 0; round < 2000; ++round) {
+        const int room = kReceiveCapacity - area.length;
+        const int count = static_cast<int>(random() % 200) % (room + 1);
+        for (int i = 0; i < count; ++i)
+            area.bytes[area.length++] = random() % 2 ? likely[random() % 4] : static_cast<uint8_t>(random());
+        const int before = area.length;
+        const uint32_t skippedBefore = area.skippedBytes;
+        const int taken = TakeFrames(area, frames, kMaxFramesPerTick);
+        ASSERT_EQ(before - area.length, taken * kFrameSize + static_cast<int>(area.skippedBytes - skippedBefore));
+        ASSERT_LT(area.length, kFrameSize) << "only a partial frame waits";
+    }
+}
+
+TEST(LinkHealth, ShowsRateSilenceAndAWrongSpeed)
+{
+    const struct {
+        const char* name;
+        uint32_t bytes, frames, skipped;
+        uint32_t lastTickMs;
+        const char* text;
+    } cases[] = {
+        {"streaming", 1440 * 8, 1440, 0, 1000, "1440 fr/s  skipped 0  overrun 0  framing 0"},
+        {"silent", 0, 0, 0, 1000, "no data  skipped 0  overrun 0  framing 0"},
+        // A wrong speed still finds an accidental marker pair now and then.
+        {"wrong speed", 9000, 3, 8976, 1000, "no frames: check the speed  skipped 8976"},
+        {"second not over", 800, 100, 0, 500, "0 fr/s  skipped 0  overrun 0  framing 0"},
+    };
+    for (const auto& c : cases) {
+        LinkHealth health;
+        ResetLinkHealth(health, 5000);
+        NoteLinkTick(health, 5000 + c.lastTickMs / 2, c.bytes, c.frames, c.skipped);
+        NoteLinkTick(health, 5000 + c.lastTickMs, 0, 0, 0);
+        char text[96];
+        FormatLinkHealth(health, 5000 + c.lastTickMs, text, sizeof text);
+        EXPECT_STREQ(text, c.text) << c.name;
+    }
+}
+
+TEST(CsvRows, FormatSignedValuesWithCrLfInAnyLocale)
+{
+    EXPECT_STREQ(kCsvHeader, "frame,time_ms,y1,y2,y3\r\n");
+    const struct {
+        uint64_t frame, timeMs;
+        int16_t v1, v2, v3;
+        const char* row;
+    } cases[] = {
+        {0, 0, 0, 0, 0, "0,0,0,0,0\r\n"},
+        {12345, 678, -1, 1, -32768, "12345,678,-1,1,-32768\r\n"},
+        {18446744073709551615ull, 4294967296ull, 32767, -32767, 10, "18446744073709551615,4294967296,32767,-32767,10\r\n"},
+    };
+    for (const auto& c : cases) {
+        char row[kCsvRowMax + 1] = {};
+        const Frame frame = {{0, c.v1, c.v2, c.v3}};
+        const int length = FormatCsvRow(row, c.frame, c.timeMs, frame);
+        EXPECT_EQ(std::string(row, length), c.row);
     }
 }
 

@@ -7,222 +7,145 @@
 
 namespace {
 
-struct Rect {
-    int left, top, right, bottom;
-    bool operator==(const Rect&) const = default;
-};
-constexpr Rect kWholeView = {-1, -1, -1, -1};
-constexpr Rect kStatus = {10, 511, 400, 530};
-
 struct Segment {
     int trace, x0, y0, x1, y1;
     bool operator==(const Segment&) const = default;
 };
-
-void PrintTo(const Rect& r, std::ostream* os)
-{
-    *os << "(" << r.left << "," << r.top << "," << r.right << "," << r.bottom << ")";
-}
 void PrintTo(const Segment& s, std::ostream* os)
 {
     *os << s.trace << ":(" << s.x0 << "," << s.y0 << ")->(" << s.x1 << "," << s.y1 << ")";
 }
 
-// Stands in for the window system: records repaint requests and segments.
-struct Recorder {
-    std::vector<Rect> repaints;
+struct Drawing {
     std::vector<Segment> segments;
+    std::vector<int> gaps;
 };
 
-void RecordRect(void* context, int left, int top, int right, int bottom)
+Drawing Paint(const SweepState& state, int left = 0, int right = kSweepWidth)
 {
-    static_cast<Recorder*>(context)->repaints.push_back({left, top, right, bottom});
-}
-void RecordAll(void* context)
-{
-    static_cast<Recorder*>(context)->repaints.push_back(kWholeView);
-}
-void RecordSegment(void* context, int trace, int x0, int y0, int x1, int y1)
-{
-    static_cast<Recorder*>(context)->segments.push_back({trace, x0, y0, x1, y1});
-}
-
-ReceiveArea FrameOf(int16_t v1, int16_t v2, int16_t v3)
-{
-    ReceiveArea area = {{0x11, 0x55}};
-    const int16_t values[] = {v1, v2, v3};
-    for (int i = 0; i < 3; ++i) {
-        area.bytes[2 + 2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(values[i]) >> 8);
-        area.bytes[3 + 2 * i] = static_cast<uint8_t>(values[i]);
-    }
-    return area;
+    Drawing drawing;
+    const PaintCallbacks callbacks = {
+        [](void* c, int trace, int x0, int y0, int x1, int y1) {
+            static_cast<Drawing*>(c)->segments.push_back({trace, x0, y0, x1, y1});
+        },
+        [](void* c, int x) { static_cast<Drawing*>(c)->gaps.push_back(x); }};
+    PaintTraces(state.picture, state.scope, left, right, callbacks, &drawing);
+    return drawing;
 }
 
-// One tick as the timer drives it, then the paint the platform delivers.
-void TickAndPaint(SweepState& state, const ReceiveArea& area, Recorder& recorder)
+Frame F(int16_t v1, int16_t v2 = 0, int16_t v3 = 0)
 {
-    if (BeginTick(state)) ApplyFrame(state, area, RecordRect, RecordAll, &recorder);
-    EndTick(state);
-    PaintTraces(state, RecordSegment, &recorder);
+    return {{0, v1, v2, v3}};
 }
 
-TEST(Sweep, FirstTickFromZeroStateMarksColumnsZeroAndOneThenDrawsFromOrigin)
+// A sweep as Start leaves it, the last point being `last`.
+SweepState* Started(int16_t last = 0)
 {
-    SweepState state = {};
-    Recorder recorder;
+    static SweepState state;
+    InitSweep(state);
+    state.raw[1] = last;
     ResetSweep(state);
-    ASSERT_TRUE(BeginTick(state));
-    ApplyFrame(state, FrameOf(0x0102, 0x0304, 0x0506), RecordRect, RecordAll, &recorder);
-    EndTick(state);
-    EXPECT_EQ(state.column, 2);
-    EXPECT_EQ(state.tickCount, 1);
-    EXPECT_EQ(recorder.repaints,
-              (std::vector<Rect>{{0, 0, 2, 254}, {0, 0, 2, 250}, {0, 0, 2, 246}, kStatus}));
-
-    PaintTraces(state, RecordSegment, &recorder);
-    EXPECT_EQ(recorder.segments,
-              (std::vector<Segment>{{1, 0, 0, 1, 254}, {2, 0, 0, 1, 250}, {3, 0, 0, 1, 246}}));
-    EXPECT_EQ(state.prevColumn, 1);
-    EXPECT_EQ(state.prevRow[1], 254);
-    EXPECT_EQ(state.prevRow[2], 250);
-    EXPECT_EQ(state.prevRow[3], 246);
+    return &state;
 }
 
-TEST(Sweep, RepaintRectangleFollowsTheTraceDirection)
+void Tick(SweepState& state, const std::vector<Frame>& frames, uint32_t nowMs = 0)
+{
+    BeginTick(state);
+    for (const Frame& frame : frames) ApplyFrame(state, frame, nowMs);
+    EndTick(state);
+}
+
+std::vector<Frame> Ramp(int count, int from = 0)
+{
+    std::vector<Frame> frames;
+    for (int i = 0; i < count; ++i) frames.push_back(F(static_cast<int16_t>(from + i)));
+    return frames;
+}
+
+int Row(int16_t v)
+{
+    return ToPlotRow(static_cast<uint16_t>(v));
+}
+
+TEST(Sweep, EachFrameTakesAColumnJoinedToTheLastPoint)
+{
+    SweepState& state = *Started(-32768);
+    Tick(state, {F(32767, 0, -1), F(32767, 0, -1), F(0, 0, -1)});
+    EXPECT_EQ(state.changedLeft, 1);
+    EXPECT_EQ(state.changedRight, 3);
+    EXPECT_FALSE(state.changedAll);
+    const std::vector<Segment> y1 = {{1, 0, 512, 1, 1}, {1, 1, 1, 2, 1}, {1, 2, 1, 3, 256}};
+    const Drawing drawing = Paint(state);
+    EXPECT_EQ(std::vector<Segment>(drawing.segments.begin(), drawing.segments.begin() + 3), y1);
+    EXPECT_EQ(drawing.segments.size(), 9u);
+    EXPECT_EQ(drawing.segments.back(), (Segment{3, 2, 257, 3, 257}));
+    EXPECT_EQ(Paint(state, 3, 4).segments.size(), 6u) << "a paint of column 3 redraws the joins that reach it";
+    EXPECT_EQ(state.raw[3], -1);
+    EXPECT_EQ(state.tickCount, 1);
+}
+
+TEST(Sweep, TickWithoutFramesCountsAndChangesNothing)
+{
+    SweepState& state = *Started();
+    Tick(state, Ramp(5));
+    const Drawing before = Paint(state);
+    Tick(state, {});
+    EXPECT_LT(state.changedRight, state.changedLeft);
+    EXPECT_EQ(Paint(state).segments, before.segments);
+    EXPECT_EQ(state.tickCount, 2);
+    state.tickCount = INT_MAX;
+    Tick(state, {});
+    EXPECT_EQ(state.tickCount, INT_MIN) << "wraps as two's complement";
+}
+
+// Frames land at columns 1..1022; the next one opens a new sweep at column 0,
+// so the view is the bare grid plus what followed the wrap.
+TEST(Sweep, WrapInsideATickRepaintsAllAndKeepsOnlyWhatFollowed)
 {
     const struct {
-        const char* name;
-        int16_t first, second;
-        Rect expected;  // for the second tick, at column 3
-    } cases[] = {
-        // Falling on screen (value drops, row grows): from the old row down to the new row.
-        {"falling", 0x4000, 0x0000, {1, 128, 3, 256}},
-        // Rising or level: from the top of the view down to the old row.
-        {"rising", 0x0000, 0x4000, {1, 0, 3, 256}},
-        {"level", 0x0000, 0x0000, {1, 0, 3, 256}},
-    };
+        int frames;
+        int cursor;
+    } cases[] = {{1022, 1022}, {1023, 0}, {1030, 7}, {3000, 3000 - 2 * 1023}};
     for (const auto& c : cases) {
-        SweepState state = {};
-        Recorder recorder;
-        TickAndPaint(state, FrameOf(c.first, 0, 0), recorder);
-        recorder.repaints.clear();
-        TickAndPaint(state, FrameOf(c.second, 0, 0), recorder);
-        ASSERT_EQ(recorder.repaints.size(), 4u) << c.name;
-        EXPECT_EQ(recorder.repaints[0], c.expected) << c.name;
+        SCOPED_TRACE(c.frames);
+        SweepState& state = *Started();
+        Tick(state, Ramp(c.frames, 1));
+        EXPECT_EQ(state.picture.cursor, c.cursor);
+        EXPECT_EQ(state.changedAll, c.frames > 1022);
+        EXPECT_EQ(state.raw[1], c.frames) << "the newest values";
+        const Drawing drawing = Paint(state);
+        ASSERT_EQ(drawing.segments.size(), 3u * c.cursor);
+        if (c.cursor == 0) continue;
+        // Each column holds its own frame: the newest ones, counted back from the cursor.
+        const Segment last = drawing.segments[c.cursor - 1];
+        EXPECT_EQ(last.x1, c.cursor);
+        EXPECT_EQ(last.y1, Row(static_cast<int16_t>(c.frames)));
+        EXPECT_EQ(last.y0, Row(static_cast<int16_t>(c.frames - 1)));
     }
-}
-
-TEST(Sweep, EachTickExtendsEachTraceByOneColumn)
-{
-    SweepState state = {};
-    Recorder recorder;
-    for (int tick = 0; tick < 10; ++tick) TickAndPaint(state, FrameOf(static_cast<int16_t>(tick * 128), 0, 0), recorder);
-    ASSERT_EQ(recorder.segments.size(), 30u);
-    for (int tick = 0; tick < 10; ++tick) {
-        const Segment& s = recorder.segments[3 * tick];
-        EXPECT_EQ(s.x0, tick);
-        EXPECT_EQ(s.x1, tick + 1);
-        EXPECT_EQ(s.y1, 256 - tick);
-        if (tick > 0) {
-            EXPECT_EQ(s.y0, 256 - (tick - 1));
-        }
-    }
-}
-
-TEST(Sweep, WrapsAtColumn1024WithAFullRepaintAndABareGrid)
-{
-    SweepState state = {};
-    Recorder recorder;
-    for (int tick = 0; tick < 1022; ++tick) TickAndPaint(state, FrameOf(0, 0, 0), recorder);
-    ASSERT_EQ(state.column, 1023);
-    recorder = {};
-
-    ASSERT_TRUE(BeginTick(state));
-    ApplyFrame(state, FrameOf(0x4000, 0, 0), RecordRect, RecordAll, &recorder);
-    EXPECT_EQ(recorder.repaints, (std::vector<Rect>{{1022, 0, 1024, 256},
-                                                    {1022, 0, 1024, 256},
-                                                    {1022, 0, 1024, 256},
-                                                    kStatus,
-                                                    kWholeView}));
-    EXPECT_EQ(state.column, 1);
-    PaintTraces(state, RecordSegment, &recorder);
-    EXPECT_TRUE(recorder.segments.empty()) << "the segment ending at column 1023 is never drawn";
-    EXPECT_EQ(state.prevColumn, 0);
-    EXPECT_EQ(state.prevRow[1], 128);
-
-    TickAndPaint(state, FrameOf(0, 0, 0), recorder);
-    EXPECT_EQ(state.column, 2);
-    EXPECT_EQ(recorder.segments.front(), (Segment{1, 0, 128, 1, 256}));
-}
-
-TEST(Sweep, PaintsWithoutTicksDrawNothingVisible)
-{
-    SweepState state = {};
-    Recorder recorder;
-    PaintTraces(state, RecordSegment, &recorder);
-    EXPECT_TRUE(recorder.segments.empty()) << "column 0: before the first tick";
-
-    TickAndPaint(state, FrameOf(100, 200, 300), recorder);
-    recorder = {};
-    PaintTraces(state, RecordSegment, &recorder);
-    ASSERT_EQ(recorder.segments.size(), 3u);
-    for (const Segment& s : recorder.segments) {
-        EXPECT_EQ(s.x0, s.x1);
-        EXPECT_EQ(s.y0, s.y1);
-    }
-}
-
-TEST(Sweep, MissedPaintsGiveOneStraightSegmentAcrossTheMissedColumns)
-{
-    SweepState state = {};
-    Recorder recorder;
-    TickAndPaint(state, FrameOf(0, 0, 0), recorder);
-    for (int tick = 0; tick < 5; ++tick) {
-        ASSERT_TRUE(BeginTick(state));
-        ApplyFrame(state, FrameOf(0x4000, 0, 0), RecordRect, RecordAll, &recorder);
-        EndTick(state);
-    }
-    recorder.segments.clear();
-    PaintTraces(state, RecordSegment, &recorder);
-    EXPECT_EQ(recorder.segments.front(), (Segment{1, 1, 256, 6, 128}));
 }
 
 TEST(Sweep, StartKeepsCountValuesAndLastPointAcrossRuns)
 {
-    SweepState state = {};
-    Recorder recorder;
-    for (int tick = 0; tick < 20; ++tick) TickAndPaint(state, FrameOf(0x2000, 5, 6), recorder);
+    SweepState& state = *Started();
+    Tick(state, Ramp(40, 100));
     ResetSweep(state);
-    EXPECT_EQ(state.column, 0);
-    EXPECT_EQ(state.tickCount, 20);
-    EXPECT_EQ(state.raw[2], 5);
-    PaintTraces(state, RecordSegment, &recorder);  // the full repaint Start asks for
-    recorder = {};
-    TickAndPaint(state, FrameOf(0, 0, 0), recorder);
-    EXPECT_EQ(recorder.segments.front(), (Segment{1, 20, 192, 1, 256}));
-}
-
-TEST(Sweep, TickWithoutAReadStillCounts)
-{
-    SweepState state = {};
-    state.column = 5000;  // outside the sweep: no read
-    EXPECT_FALSE(BeginTick(state));
-    EndTick(state);
     EXPECT_EQ(state.tickCount, 1);
-    EXPECT_EQ(state.column, 5000);
+    EXPECT_EQ(state.raw[1], 139);
+    EXPECT_TRUE(Paint(state).segments.empty()) << "a fresh sweep";
+    Tick(state, {F(-5)});
+    EXPECT_EQ(Paint(state).segments.front(), (Segment{1, 0, Row(139), 1, Row(-5)}));
 }
 
-TEST(Sweep, TickCountWrapsAsTwosComplement)
+TEST(Sweep, NoJoinAcrossAGapAndItsMarkSurvivesARepaint)
 {
-    SweepState state = {};
-    state.tickCount = INT32_MAX;
-    EndTick(state);
-    EXPECT_EQ(state.tickCount, INT32_MIN);
-    EndTick(state);
-    EXPECT_EQ(state.tickCount, INT32_MIN + 1);
-    state.tickCount = -1;
-    EndTick(state);
-    EXPECT_EQ(state.tickCount, 0);
+    SweepState& state = *Started();
+    Tick(state, Ramp(10));
+    MarkGap(state);
+    Tick(state, Ramp(3, 500));
+    const Drawing drawing = Paint(state);
+    EXPECT_EQ(drawing.gaps, std::vector<int>{11});
+    for (const Segment& s : drawing.segments) EXPECT_NE(s.x1, 11) << "joined across the gap";
+    EXPECT_EQ(drawing.segments.size(), 3u * 12);
 }
 
 }  // namespace

@@ -67,8 +67,9 @@ std::vector<uint8_t> FrameBytes(int16_t v1, int16_t v2, int16_t v3)
 HANDLE PortOpen(const char* path)
 {
     g_fakePort.openedPath = path;
-    if (g_fakePort.openFails || g_fakePort.removedError) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+    ++g_fakePort.openAttempts;
+    if (g_fakePort.openError || g_fakePort.removedError) {
+        SetLastError(g_fakePort.openError ? g_fakePort.openError : ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     ++g_fakePort.opens;
@@ -146,10 +147,27 @@ DWORD PortClockMs()
     return static_cast<DWORD>((g_fakePort.windowsClock ? us / kWindowsTickUs * kWindowsTickUs : us) / 1000);
 }
 
-void PortPause(DWORD milliseconds)
+DWORD PortListDevices(WCHAR* buffer, DWORD count)
 {
-    FakePort& port = g_fakePort;
-    ++port.pauses;
-    const uint64_t until = port.clockUs + 1000ull * (milliseconds ? milliseconds : 1);
-    port.clockUs = port.windowsClock ? (until + kWindowsTickUs - 1) / kWindowsTickUs * kWindowsTickUs : until;
+    ++g_fakePort.deviceListCalls;
+    const std::wstring& names = g_fakePort.devices;
+    if (names.size() + 1 > count) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    for (size_t i = 0; i < names.size(); ++i) buffer[i] = names[i] == L'|' ? L'\0' : names[i];
+    buffer[names.size()] = L'\0';
+    return static_cast<DWORD>(names.size() + 1);
+}
+
+bool PortWriteFile(HANDLE file, const void* data, DWORD size)
+{
+    if (g_fakePort.fileWriteError) return Fail(g_fakePort.fileWriteError);
+    DWORD written = 0;
+    return WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+uint64_t PortPreciseMicroseconds()
+{
+    return g_fakePort.clockUs;
 }

@@ -23,20 +23,23 @@ struct FakePort {
     // The script.
     bool wineLoose = false;     // accepts any settings, unbounded queue, removal as Wine shows it
     bool windowsClock = false;  // Sleep(1) and the millisecond clock move in 15.6 ms steps
-    bool openFails = false;
+    DWORD openError = 0;        // non-zero: opens fail with it (ERROR_ACCESS_DENIED: another program holds it)
     bool refusesSettings = false;
     bool refusesQueueSize = false;
     DWORD removedError = 0;     // non-zero: the adapter is gone, and calls fail with this code
     DCB reportedState = {};
     std::vector<FakeArrival> arrivals;
     std::vector<DWORD> lineErrorsAtMs;
+    std::wstring devices = L"COM1|COM5|COM12|";  // the device list, '|' ending each name
+    DWORD fileWriteError = 0;                   // non-zero: writes to files fail with it
 
     // What the program did.
     std::string openedPath;
+    int openAttempts = 0;
     int opens = 0;
     int closes = 0;
     int reads = 0;
-    int pauses = 0;
+    int deviceListCalls = 0;
     int errorAcknowledgements = 0;
     DWORD requestedQueue = 0;
     DCB appliedState = {};

@@ -1,82 +1,71 @@
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
+#include "app.h"
+#include "app_session.h"
 #include "fake_port.h"
 #include "port_io.h"
 #include "ports.h"
+#include "resource.h"
+#include "win_test_util.h"
 
 namespace {
 
-TEST(PortNameFilter, OffersFourAndFiveCharacterComNamesInAnyCase)
+TEST(PortNameFilter, OffersComPortsOfAnyNumberUpToFourDigits)
 {
     const struct {
         const wchar_t* name;
         bool offered;
-    } cases[] = {{L"COM1", true},  {L"com7", true}, {L"COM12", true}, {L"COMBO", true}, {L"COM", false},
-                 {L"COM123", false}, {L"LPT1", false}, {L"CON1", false}, {L"", false}, {L"cOm99", true}};
+    } cases[] = {{L"COM7", true},     {L"COM12", true},   {L"COM123", true}, {L"COM1000", true},
+                 {L"com9999", true},  {L"COM10000", false}, {L"COMBO", true}, {L"COM12A", false},
+                 {L"COM", false},     {L"LPT1", false},   {L"CON1", false},  {L"", false}};
     for (const auto& c : cases) EXPECT_EQ(PortNameFilter(c.name), c.offered) << c.name;
 }
 
-TEST(ParseSpeed, ReadsLeadingDigitsLikeAtoi)
-{
-    const struct {
-        const char* text;
-        int speed;
-    } cases[] = {{"115200", 115200}, {"", 0}, {"1200", 1200}, {"12582912", 12582912}, {"96x", 96}, {"x96", 0}};
-    for (const auto& c : cases) EXPECT_EQ(ParseSpeed(c.text), c.speed) << c.text;
-}
-
-TEST(BaudRateList, OffersTheSeventeenSpeedsInOrder)
-{
-    const std::vector<std::string> expected = {"1200",   "2400",   "4800",   "9600",    "14400",   "19200",
-                                               "28800",  "38400",  "56000",  "57600",   "115200",  "128000",
-                                               "256000", "512000", "921600", "1572864", "12582912"};
-    EXPECT_EQ(std::vector<std::string>(BaudRateList, BaudRateList + kBaudRateCount), expected);
-}
-
-std::vector<std::wstring> g_listed;
-
-TEST(ListPorts, OffersTheSystemsComPortsAndNothingElse)
-{
-    g_listed.clear();
-    ListPorts([](const wchar_t* name) { g_listed.push_back(name); });
-    const std::set<std::wstring> listed(g_listed.begin(), g_listed.end());
-    EXPECT_EQ(listed.size(), g_listed.size()) << "each port once";
-    // The test prefix maps these two to the simulated device's links.
-    EXPECT_TRUE(listed.count(L"COM5"));
-    EXPECT_TRUE(listed.count(L"COM12"));
-    for (const std::wstring& name : g_listed) EXPECT_TRUE(PortNameFilter(name.c_str()));
-}
-
-TEST(OpenPort, UsesTheDeviceNamespaceSoHighNumbersOpenToo)
-{
-    const struct {
-        const char* name;
-        const char* path;
-    } cases[] = {{"COM1", "\\\\.\\COM1"}, {"COM12", "\\\\.\\COM12"}, {"com7", "\\\\.\\com7"}};
-    for (const auto& c : cases) {
-        ResetFakePort();
-        EXPECT_NE(OpenPort(c.name), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(g_fakePort.openedPath, c.path);
-    }
-    ResetFakePort();
-    EXPECT_EQ(OpenPort(""), INVALID_HANDLE_VALUE) << "an empty name never opens";
-    EXPECT_EQ(g_fakePort.opens, 0);
-}
-
-TEST(ConfigurePort, StartsFromAClearedRecordWhenThePortStateCannotBeRead)
+// The device list grows until the system's namespace fits.
+TEST(ListPorts, RetriesWithALargerBufferUntilTheListFits)
 {
     ResetFakePort();
-    g_fakePort.reportedState = {};  // what a failed read leaves
-    EXPECT_TRUE(ConfigurePort(reinterpret_cast<HANDLE>(1), 2400));
-    EXPECT_EQ(g_fakePort.appliedState.DCBlength, sizeof(DCB));
-    EXPECT_EQ(g_fakePort.appliedState.BaudRate, 2400u);
-    EXPECT_EQ(g_fakePort.appliedState.fTXContinueOnXoff, 0u);
-    EXPECT_EQ(g_fakePort.appliedState.EofChar, 0);
-    EXPECT_FALSE(ConfigurePort(reinterpret_cast<HANDLE>(1), 0)) << "a refused speed is not success";
+    std::wstring devices;
+    for (int i = 0; i < 3000; ++i) devices += L"HarddiskVolume" + std::to_wstring(i) + L"|";
+    g_fakePort.devices = devices + L"COM1000|LPT1|COM7|";
+    std::vector<std::wstring> listed;
+    ListPorts([](const wchar_t* name, void* out) { static_cast<std::vector<std::wstring>*>(out)->push_back(name); },
+              &listed);
+    EXPECT_EQ(listed, (std::vector<std::wstring>{L"COM1000", L"COM7"}));
+    EXPECT_GE(g_fakePort.deviceListCalls, 2);
+}
+
+// The list follows the hardware; the user's choice survives its absence.
+TEST(PortList, RefreshAddsAndRemovesNamesAndKeepsTheChoice)
+{
+    ResetFakePort();
+    g_fakePort.devices = L"COM1|COM1000|COM5|";
+    HWND main = StartApp("[General]\r\nportname=COM1000\r\nportspeed=12582912\r\n");
+    EXPECT_EQ(WindowText(g_portList), L"COM1000");
+    g_fakePort.devices = L"COM1|COM12|";
+    SendMessageW(main, WM_DEVICECHANGE, 0x0007, 0);  // DBT_DEVNODES_CHANGED
+    EXPECT_EQ(SendMessageW(g_portList, CB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(WindowText(g_portList), L"") << "the chosen port is away";
+    g_fakePort.devices = L"COM1|COM1000|COM12|COM3|";
+    SendMessageW(main, WM_COMMAND, MAKEWPARAM(0, CBN_DROPDOWN), reinterpret_cast<LPARAM>(g_portList));
+    EXPECT_EQ(WindowText(g_portList), L"COM1000") << "and back";
+    EXPECT_EQ(SendMessageW(g_portList, CB_GETCOUNT, 0, 0), 4);
+
+    g_fakePort.reportedState.DCBlength = sizeof(DCB);
+    SendMessageW(main, WM_COMMAND, IDC_START, 0);
+    EXPECT_EQ(g_fakePort.openedPath, "\\\\.\\COM1000") << "opened whole";
+    EXPECT_EQ(g_fakePort.appliedState.BaudRate, 12582912u);
+    SendMessageW(main, WM_COMMAND, IDC_STOP, 0);
+    EXPECT_EQ(CloseApp(main), 0);
+    EXPECT_NE(ReadConfig().find("portname=COM1000\r\nportspeed=12582912"), std::string::npos) << ReadConfig();
+
+    g_fakePort.devices = L"";
+    main = StartApp(nullptr);
+    EXPECT_EQ(SendMessageW(g_speedList, CB_GETCOUNT, 0, 0), kBaudRateCount) << "speeds without any port";
+    CloseApp(main);
 }
 
 // The scripted port is the Windows model the acquisition tests run against,
@@ -135,15 +124,15 @@ TEST(ScriptedPort, RefusesOverrunsAndFailsAsWindowsDocuments)
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(wine ? ERROR_NOT_READY : ERROR_ACCESS_DENIED));
     }
 
-    // Windows' clock: Sleep(1) lasts a scheduler tick and the clock steps by one.
+    // Windows' millisecond clock moves only at a scheduler tick of 15.6 ms.
     ResetFakePort();
     g_fakePort.windowsClock = true;
-    g_fakePort.clockUs = 0;
-    PortPause(1);
-    EXPECT_EQ(g_fakePort.clockUs, 15625u);
-    const DWORD before = PortClockMs();
-    g_fakePort.clockUs += 10000;
-    EXPECT_EQ(PortClockMs(), before) << "the clock moves only at a tick";
+    g_fakePort.clockUs = 15625;
+    EXPECT_EQ(PortClockMs(), 15u);
+    g_fakePort.clockUs += 15000;
+    EXPECT_EQ(PortClockMs(), 15u);
+    g_fakePort.clockUs += 625;
+    EXPECT_EQ(PortClockMs(), 31u);
 }
 
 }  // namespace

@@ -39,30 +39,20 @@ void Repaint()
     GdiFlush();
 }
 
-void InvalidateRectOfView(void*, int left, int top, int right, int bottom)
-{
-    const RECT rect = {left, top, right, bottom};
-    InvalidateRect(g_traceView, &rect, TRUE);
-}
-void InvalidateView(void*)
-{
-    InvalidateRect(g_traceView, nullptr, TRUE);
-}
-
 // One tick as the timer runs it, then the paint the platform delivers before
 // the next one.
+void TickWith(const std::vector<Frame>& frames)
+{
+    BeginTick(g_sweep);
+    for (const Frame& frame : frames) ApplyFrame(g_sweep, frame, 0);
+    EndTick(g_sweep);
+    InvalidateSweep(g_sweep);
+    InvalidateStatusRow();
+    UpdateWindow(g_traceView);
+}
 void TickWith(int16_t v1, int16_t v2, int16_t v3)
 {
-    const int16_t values[] = {v1, v2, v3};
-    g_receiveArea.bytes[0] = 0x11;
-    g_receiveArea.bytes[1] = 0x55;
-    for (int i = 0; i < 3; ++i) {
-        g_receiveArea.bytes[2 + 2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(values[i]) >> 8);
-        g_receiveArea.bytes[3 + 2 * i] = static_cast<uint8_t>(values[i]);
-    }
-    if (BeginTick(g_sweep)) ApplyFrame(g_sweep, g_receiveArea, InvalidateRectOfView, InvalidateView, nullptr);
-    EndTick(g_sweep);
-    UpdateWindow(g_traceView);
+    TickWith(std::vector<Frame>{Frame{{0, v1, v2, v3}}});
 }
 
 int PlotRow(int16_t value)
@@ -123,8 +113,6 @@ class TraceView : public testing::Test {
 protected:
     void SetUp() override
     {
-        g_sweep = {};
-        g_receiveArea = {};
         main_ = StartApp(nullptr);
         ASSERT_NE(g_traceView, nullptr);
         SetForegroundWindow(main_);
@@ -133,47 +121,6 @@ protected:
     void TearDown() override { CloseApp(main_); }
     HWND main_ = nullptr;
 };
-
-TEST_F(TraceView, StandsBelowTheControlBarWithItsBorder)
-{
-    EXPECT_EQ(ClassName(g_traceView), L"ChildWindow");
-    EXPECT_EQ(WindowText(g_traceView), L"Дочернее окно");
-    EXPECT_EQ(GetParent(g_traceView), main_);
-    const DWORD style = GetWindowLongW(g_traceView, GWL_STYLE);
-    EXPECT_EQ(style & (WS_CHILD | WS_BORDER | WS_VISIBLE | WS_CAPTION), static_cast<DWORD>(WS_CHILD | WS_BORDER | WS_VISIBLE));
-    EXPECT_EQ(GetClassLongPtrW(g_traceView, GCL_STYLE), static_cast<ULONG_PTR>(CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS));
-    POINT origin = {0, 0};
-    ClientToScreen(main_, &origin);
-    const RECT outer = WindowRect(g_traceView);
-    EXPECT_EQ(outer.left - origin.x, 30);
-    EXPECT_EQ(outer.top - origin.y, 32);
-    EXPECT_EQ(outer.right - outer.left, 1024);
-    EXPECT_EQ(outer.bottom - outer.top, 550);
-    const RECT client = ClientRect(g_traceView);
-    EXPECT_EQ(client.right, 1022);
-    EXPECT_EQ(client.bottom, 548);
-}
-
-TEST_F(TraceView, BackgroundBitmapIsTheGridTile)
-{
-    HBITMAP tile = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_BITMAP2),
-                                                   IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    ASSERT_NE(tile, nullptr);
-    DIBSECTION section = {};
-    ASSERT_EQ(GetObjectW(tile, sizeof section, &section), static_cast<int>(sizeof section));
-    EXPECT_EQ(section.dsBm.bmWidth, 32);
-    EXPECT_EQ(section.dsBm.bmHeight, 512);
-    EXPECT_EQ(section.dsBm.bmBitsPixel, 24);
-    const auto* bits = static_cast<const uint8_t*>(section.dsBm.bmBits);
-    int mismatches = 0;
-    for (int y = 0; y < 512; ++y)
-        for (int x = 0; x < 32; ++x) {
-            const uint8_t* bgr = bits + (511 - y) * section.dsBm.bmWidthBytes + 3 * x;
-            mismatches += RGB(bgr[2], bgr[1], bgr[0]) != GridColour(x, y);
-        }
-    EXPECT_EQ(mismatches, 0);
-    DeleteObject(tile);
-}
 
 TEST_F(TraceView, FirstPaintShowsTheGridAndAZeroStatusLine)
 {
@@ -212,24 +159,36 @@ TEST_F(TraceView, StatusLineShowsCountAndSignedValuesInTheirColours)
     for (int i = 0; i < 4; ++i) EXPECT_GT(colouredInk[i], 20) << "ink of item " << i;
 }
 
-TEST_F(TraceView, TicksDrawTheThreeTracesWhereTheirValuesPlotAndKeepEarlierSegments)
+// One frame per tick or all in one tick, the picture is the same.
+TEST_F(TraceView, FramesDrawTheThreeTracesWhereTheirValuesPlotHoweverTheyArrive)
 {
     const int16_t v1 = 16384, v2 = 0, v3 = -16384;
-    ResetSweep(g_sweep);
-    Repaint();
-    for (int tick = 0; tick < 300; ++tick) TickWith(v1, v2, v3);
-    const Capture view = CaptureView();
     const int rows[4] = {0, PlotRow(v1), PlotRow(v2), PlotRow(v3)};
+    Capture views[2];
+    for (int arrival = 0; arrival < 2; ++arrival) {
+        for (int16_t& last : g_sweep.raw) last = 0;
+        ResetSweep(g_sweep);
+        Repaint();
+        if (arrival == 0)
+            for (int tick = 0; tick < 300; ++tick) TickWith(v1, v2, v3);
+        else
+            TickWith(std::vector<Frame>(300, Frame{{0, v1, v2, v3}}));
+        views[arrival] = CaptureView();
+    }
+    int differing = 0;
+    for (int y = 0; y < 512; ++y)
+        for (int x = 0; x < 1022; ++x) differing += views[0].At(x, y) != views[1].At(x, y);
+    EXPECT_EQ(differing, 0);
+    const Capture& view = views[0];
     for (int trace = 1; trace <= 3; ++trace) {
         int drawn = 0;
         for (int x = 2; x < 299; ++x) drawn += TraceAt(view, x, rows[trace], kTrace[trace]);
         EXPECT_EQ(drawn, 297) << "trace " << trace << " at row " << rows[trace];
     }
-    // Clipping keeps the opening segment from the origin to columns 0..1 and
-    // leaves the grid untouched everywhere else.
+    // The opening join from the last point stays within columns 0..2.
     int strayInk = 0;
     for (int y = 0; y < 512; ++y)
-        for (int x = 2; x < 1022; ++x) {
+        for (int x = 3; x < 1022; ++x) {
             if (std::abs(y - rows[1]) <= 2 || std::abs(y - rows[2]) <= 2 || std::abs(y - rows[3]) <= 2) continue;
             strayInk += view.At(x, y) != GridColour(x, y);
         }
@@ -242,7 +201,7 @@ TEST_F(TraceView, SweepWrapsToABareGridAndStartsAgainFromTheLeft)
     ResetSweep(g_sweep);
     Repaint();
     for (int tick = 0; tick < 1023; ++tick) TickWith(8000, 8000, 8000);
-    ASSERT_EQ(g_sweep.column, 1);
+    ASSERT_EQ(g_sweep.picture.cursor, 0);
     Capture view = CaptureView();
     EXPECT_EQ(CountGridMismatches(view, 0, 1022), 0) << "the wrap clears the view";
     for (int tick = 0; tick < 10; ++tick) TickWith(-8000, 0, 0);
@@ -251,16 +210,25 @@ TEST_F(TraceView, SweepWrapsToABareGridAndStartsAgainFromTheLeft)
     EXPECT_EQ(CountGridMismatches(view, 12, 1022), 0);
 }
 
-TEST_F(TraceView, FullRepaintWithoutTicksLeavesTheBareGrid)
+// A view uncovered by another window shows its traces again, and the mark
+// of a gap in the stream with them.
+TEST_F(TraceView, FullRepaintRedrawsTheTracesAndTheGapMark)
 {
     ResetSweep(g_sweep);
     for (int tick = 0; tick < 50; ++tick) TickWith(1000, 2000, 3000);
+    MarkGap(g_sweep);
+    for (int tick = 0; tick < 50; ++tick) TickWith(-1000, -2000, -3000);
     Repaint();
-    // The paint's segment has zero length; Wine may still set the pen's
-    // 2 x 2 dot at the newest point (column 50).
     const Capture view = CaptureView();
-    EXPECT_EQ(CountGridMismatches(view, 0, 49), 0);
-    EXPECT_EQ(CountGridMismatches(view, 52, 1022), 0);
+    for (int x : {10, 40, 60, 90}) {
+        const int16_t v = x < 50 ? 1000 : -1000;
+        EXPECT_TRUE(TraceAt(view, x, PlotRow(v), kTrace[1])) << x;
+        EXPECT_TRUE(TraceAt(view, x, PlotRow(static_cast<int16_t>(3 * v)), kTrace[3])) << x;
+    }
+    int gapMark = 0;
+    for (int y = 0; y < 512; y += 8) gapMark += view.At(51, y) == RGB(150, 150, 150);
+    EXPECT_GT(gapMark, 55) << "a grey line down the gap's column";
+    EXPECT_EQ(CountGridMismatches(view, 104, 1022), 0);
 }
 
 // Each paint creates its pens and a memory context: none may outlive it.
