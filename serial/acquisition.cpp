@@ -34,7 +34,7 @@ void ClosePort()
 }
 
 // Opens and sets up the port as Start does; a busy port is one another
-// program holds or one that refuses the settings.
+// program holds, or one that refuses the settings.
 bool OpenConfigured(bool* busy)
 {
     g_port = OpenPort(g_portName.c_str());
@@ -43,8 +43,12 @@ bool OpenConfigured(bool* busy)
         return false;
     }
     if (!ConfigurePort(g_port, g_speed)) {
+        // A pty whose device end is still closed opens, but cannot even
+        // report its state: that port is not back yet.
+        DCB state = {};
+        state.DCBlength = sizeof state;
+        *busy = PortGetState(g_port, &state);
         ClosePort();
-        *busy = true;
         return false;
     }
     g_receiveArea.length = 0;

@@ -68,7 +68,8 @@ HANDLE PortOpen(const char* path)
 {
     g_fakePort.openedPath = path;
     ++g_fakePort.openAttempts;
-    if (g_fakePort.openError || g_fakePort.removedError) {
+    // Wine opens a pty whose device end is closed; nothing else works on it.
+    if (g_fakePort.openError || (g_fakePort.removedError && !g_fakePort.wineLoose)) {
         SetLastError(g_fakePort.openError ? g_fakePort.openError : ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
@@ -86,6 +87,7 @@ bool PortSetQueue(HANDLE, DWORD inputBytes)
 
 bool PortGetState(HANDLE, DCB* settings)
 {
+    if (g_fakePort.removedError) return Fail(ERROR_INVALID_FUNCTION);
     const DWORD length = settings->DCBlength;
     *settings = g_fakePort.reportedState;
     settings->DCBlength = length;
@@ -96,6 +98,7 @@ bool PortSetState(HANDLE, const DCB* settings)
 {
     FakePort& port = g_fakePort;
     port.appliedState = *settings;
+    if (port.removedError) return Fail(ERROR_INVALID_FUNCTION);
     if (port.refusesSettings || (!port.wineLoose && !WindowsAccepts(*settings))) return Fail(ERROR_INVALID_PARAMETER);
     port.abortOnError = settings->fAbortOnError;
     return true;
