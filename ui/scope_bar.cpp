@@ -120,11 +120,13 @@ void CommitEdit(HWND edit)
     Redraw();
 }
 
+// The bar's small font keeps ten controls within the width left right of Stop.
 HWND CreateControl(HWND parent, const WCHAR* className, const WCHAR* text, DWORD style, int* x, int top,
                    int width, int height, int id)
 {
     HWND control = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, *x, top, width, height, parent,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_instance, nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     *x += width + kBarGap;
     return control;
 }
@@ -185,7 +187,7 @@ void LoadScopeSettings()
 void CreateScopeBar(HWND mainWindow)
 {
     HDC dc = GetDC(mainWindow);
-    HGDIOBJ previousFont = SelectObject(dc, GetStockObject(SYSTEM_FONT));
+    HGDIOBJ previousFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
     WCHAR timebases[kTimebaseCount][kValueLength];
     const WCHAR* timebaseItems[kTimebaseCount];
     for (int i = 0; i < kTimebaseCount; ++i) {
