@@ -110,7 +110,7 @@ LRESULT OnPortList(WPARAM wParam)
 
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (reinterpret_cast<HWND>(lParam) == g_portList && lParam) return OnPortList(wParam);
+    if (lParam && reinterpret_cast<HWND>(lParam) == g_portList) return OnPortList(wParam);
     if (OnScopeCommand(wParam)) return 0;
     switch (LOWORD(wParam)) {
     case IDC_START: return OnStart(window);

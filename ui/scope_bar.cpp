@@ -10,8 +10,7 @@
 
 namespace {
 
-constexpr WCHAR kSettingsFile[] = L"./config.ini";
-constexpr char kSettingsFileA[] = "./config.ini";
+constexpr char kSettingsFile[] = "./config.ini";
 constexpr char kSection[] = "Scope";
 constexpr int kBarLeft = 516;
 constexpr int kBarGap = 4;
@@ -156,7 +155,7 @@ void LoadScopeSettings()
     ScopeSettings& scope = Scope();
     scope = DefaultScope();
     auto read = [](const char* key, char* value) {
-        GetPrivateProfileStringA(kSection, key, "", value, kValueLength, kSettingsFileA);
+        GetPrivateProfileStringA(kSection, key, "", value, kValueLength, kSettingsFile);
     };
     char value[kValueLength];
     read("timebase", value);
@@ -234,7 +233,7 @@ void SaveScopeSettings()
     auto write = [](const char* key, long value) {
         char text[kValueLength];
         std::snprintf(text, sizeof text, "%ld", value);
-        WritePrivateProfileStringA(kSection, key, text, kSettingsFileA);
+        WritePrivateProfileStringA(kSection, key, text, kSettingsFile);
     };
     write("timebase", scope.framesPerColumn);
     for (int trace = 1; trace <= kTraceCount; ++trace) {
@@ -244,10 +243,10 @@ void SaveScopeSettings()
         std::snprintf(key, sizeof key, "centre%d", trace);
         write(key, scope.centre[trace]);
     }
-    WritePrivateProfileStringA(kSection, "trig_mode", TriggerModeKey(scope.mode), kSettingsFileA);
+    WritePrivateProfileStringA(kSection, "trig_mode", TriggerModeKey(scope.mode), kSettingsFile);
     write("trig_source", scope.source);
     WritePrivateProfileStringA(kSection, "trig_edge", scope.edge == TriggerEdge::Rise ? "rise" : "fall",
-                               kSettingsFileA);
+                               kSettingsFile);
     write("trig_level", scope.level);
 }
 
