@@ -72,6 +72,8 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
 {
     const std::string empty, standard = "[General]\r\nportname=COM5\r\nportspeed=115200\r\n";
     const std::string absent = "[General]\r\nportname=COM9\r\nportspeed=300\r\n";
+    const std::string scope = "[Scope]\r\ntimebase=7\r\ngain1=3\r\ngain2=16\r\ncentre1=99999\r\ncentre3=-2048\r\n"
+                              "trig_mode=foo\r\ntrig_source=4\r\ntrig_edge=fall\r\ntrig_level=12x\r\n";
     const std::string longValues = Replace(Replace(standard, "COM5", "COM5" + std::string(150, '7')), "115200",
                                            "115200" + std::string(150, '7'));
     const std::string others = "[Other]\r\nkeep=this\r\n[General]\r\nportname=COM1\r\nportspeed=9600\r\nextra=1\r\n";
@@ -102,6 +104,11 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         {"saved port and speed absent, a port picked", &absent, Kind::File, L"COM5", nullptr,
          Replace(absent, "COM9", "COM5")},
         {"longest speed text", &standard, Kind::File, nullptr, L"12582912", Replace(standard, "115200", "12582912")},
+        // Unlisted choices take the default; numbers beyond the range are clamped.
+        {"scope settings out of range", &scope, Kind::File, nullptr, nullptr,
+         "[Scope]\r\ntimebase=1\r\ngain1=1\r\ngain2=16\r\ncentre1=32767\r\ncentre3=-2048\r\ntrig_mode=off\r\n"
+         "trig_source=1\r\ntrig_edge=fall\r\ntrig_level=0\r\ncentre2=0\r\ngain3=1\r\n"
+         "[General]\r\nportname=COM1\r\nportspeed=9600\r\n"},
         {"read-only file", &standard, Kind::ReadOnly, nullptr, L"57600", Replace(standard, "115200", "57600")},
         {"config.ini a directory", nullptr, Kind::Directory, nullptr, L"57600", ""},
     };
