@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition.h"
 #include "app.h"
 #include "app_session.h"
 #include "resource.h"
@@ -55,9 +56,10 @@ void CALLBACK ExitWhenNoDialog(HWND, UINT, UINT_PTR timer, DWORD)
     PostMessageW(g_exitWhenIdle, WM_COMMAND, IDM_EXIT, 0);
 }
 
-// Real keystrokes: the accelerator's command goes to the window the
-// keystroke was for, so from a list nothing opens.
-TEST_F(MainWindow, AltSlashAndAltQuestionOpenTheAboutBoxOnlyFromTheMainWindow)
+// Real keystrokes and wheel turns through the program's own loop: Alt keys
+// act only where they are pressed, the others from any control, and a wheel
+// over the view belongs to the view, never to a focused list.
+TEST_F(MainWindow, RealInputReachesWhatItShould)
 {
     ModalAnswer about;
     AnswerNextModal(&about, IDCANCEL);
@@ -66,27 +68,44 @@ TEST_F(MainWindow, AltSlashAndAltQuestionOpenTheAboutBoxOnlyFromTheMainWindow)
     const struct {
         const char* name;
         std::initializer_list<WORD> keys;
-        bool fromList;
-        bool opens;
-    } cases[] = {{"Alt+/", {VK_MENU, VK_OEM_2}, false, true},
-                 {"Alt+?", {VK_MENU, VK_SHIFT, VK_OEM_2}, false, true},
-                 {"Alt+/ in the port list", {VK_MENU, VK_OEM_2}, true, false}};
+        HWND* focus;
+        bool opensAbout, records;
+        int gain;
+    } cases[] = {{"Alt+/", {VK_MENU, VK_OEM_2}, nullptr, true, false, 1},
+                 {"Alt+?", {VK_MENU, VK_SHIFT, VK_OEM_2}, nullptr, true, false, 1},
+                 {"Alt+/ in the port list", {VK_MENU, VK_OEM_2}, &g_portList, false, false, 1},
+                 {"Ctrl+R in the port list", {VK_CONTROL, 'R'}, &g_portList, false, true, 1},
+                 {"two wheel notches over the view, speed list focused", {}, &g_speedList, false, false, 4}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (!IsWindow(main_)) SetUp();
         SetForegroundWindow(main_);
-        SetFocus(c.fromList ? g_portList : main_);
+        SetFocus(c.focus ? *c.focus : main_);
+        RECT view;
+        GetWindowRect(g_traceView, &view);
+        SetCursorPos((view.left + view.right) / 2, (view.top + view.bottom) / 2);
         PumpMessages(50);
         ModalAnswer answer;
         AnswerNextModal(&answer, IDCANCEL);
         PressKeys(c.keys);
+        INPUT wheel = {};
+        wheel.type = INPUT_MOUSE;
+        wheel.mi.dwFlags = MOUSEEVENTF_WHEEL;
+        wheel.mi.mouseData = static_cast<DWORD>((c.gain > 1) * 2 * WHEEL_DELTA);
+        if (c.gain > 1) SendInput(1, &wheel, sizeof wheel);
         g_exitWhenIdle = main_;
         SetTimer(nullptr, 0, 300, ExitWhenNoDialog);
         EXPECT_EQ(RunMessageLoop(accelerators_), 0);
-        EXPECT_EQ(answer.seen, c.opens);
-        if (c.opens) {
+        EXPECT_EQ(answer.seen, c.opensAbout);
+        if (c.opensAbout) {
             EXPECT_EQ(answer.caption, about.caption) << "not the box the About command opens";
         }
+        WIN32_FIND_DATAW found;
+        HANDLE recording = FindFirstFileW(L"tarquell-*.csv", &found);
+        EXPECT_EQ(recording != INVALID_HANDLE_VALUE, c.records);
+        if (recording != INVALID_HANDLE_VALUE) FindClose(recording);
+        EXPECT_EQ(g_sweep.scope.gain[1], c.gain);
+        EXPECT_NE(ReadConfig().find("portspeed=9600"), std::string::npos) << "the speed list kept its choice";
     }
 }
 

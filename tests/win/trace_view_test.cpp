@@ -218,30 +218,6 @@ TEST_F(TraceView, GainAndFreezeRedrawFromTheStoredColumns)
     EXPECT_TRUE(TraceAt(CaptureView(), 120, 456, kTrace[1])) << "the live sweep went on meanwhile";
 }
 
-// Real input: a wheel over the view steps the gain even while the speed
-// list has the focus, and leaves the speed alone.
-TEST_F(TraceView, WheelOverTheViewStepsTheGainNotTheFocusedSpeed)
-{
-    HACCEL accelerators = LoadAcceleratorsW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAIN_MENU));
-    SetForegroundWindow(main_);
-    SetFocus(g_speedList);
-    RECT view;
-    GetWindowRect(g_traceView, &view);
-    SetCursorPos((view.left + view.right) / 2, (view.top + view.bottom) / 2);
-    PumpMessages(50);
-    INPUT wheel = {};
-    wheel.type = INPUT_MOUSE;
-    wheel.mi.dwFlags = MOUSEEVENTF_WHEEL;
-    wheel.mi.mouseData = 2 * WHEEL_DELTA;
-    SendInput(1, &wheel, sizeof wheel);
-    SetTimer(main_, 99, 300, [](HWND window, UINT, UINT_PTR, DWORD) { PostMessageW(window, WM_COMMAND, IDM_EXIT, 0); });
-    EXPECT_EQ(RunMessageLoop(accelerators), 0);
-    EXPECT_EQ(g_sweep.scope.gain[1], 4);
-    EXPECT_EQ(g_sweep.scope.gain[3], 4) << "All traces selected";
-    EXPECT_NE(ReadConfig().find("gain2=4"), std::string::npos);
-    EXPECT_NE(ReadConfig().find("portspeed=9600"), std::string::npos) << "the speed list kept its choice";
-}
-
 // Each paint creates its pens and a memory context: none may outlive it.
 TEST_F(TraceView, ThousandPaintsLeakNoGdiObjects)
 {
