@@ -154,32 +154,6 @@ TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
     }
 }
 
-// Every frame gets its column, however many a tick finds; a tick never waits.
-TEST_F(Acquisition, DeviceFasterThanTheTimerLosesNoFrame)
-{
-    const struct {
-        int perSecond;
-        bool windowsClock;
-    } cases[] = {{100, false}, {11520, false}, {11520, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.perSecond);
-        Launch();
-        g_fakePort.windowsClock = c.windowsClock;
-        ASSERT_TRUE(StartAndTakeTimer());
-        ArriveRamp(c.perSecond, 1000, 1);
-        for (int tick = 0; tick < 100; ++tick) Tick();
-        const int frames = c.perSecond;
-        EXPECT_EQ(g_sweep.raw[1], frames);
-        const int cursor = frames <= 1022 ? frames : (frames - 1023) % 1023;
-        ASSERT_EQ(g_sweep.picture.cursor, cursor);
-        for (int x = 1; x <= cursor; ++x)
-            ASSERT_EQ(g_sweep.picture.column[x].trace[1].first, g_sweep.picture.column[x - 1].trace[1].first + 1) << x;
-        EXPECT_EQ(g_fakePort.pendingErrors, 0u) << "the driver's queue never overran";
-        EXPECT_EQ(g_sweep.tickCount, 100) << "Count counts ticks";
-        EXPECT_NE(LinkField().find("skipped 0  overrun 0"), std::string::npos) << LinkField();
-    }
-}
-
 TEST_F(Acquisition, LineErrorsAreAcknowledgedCountedAndTheStreamResumes)
 {
     Launch();
