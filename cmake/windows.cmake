@@ -12,6 +12,7 @@ add_library(tarquell_app STATIC
     ui/control_bar.cpp
     ui/trace_view.cpp
     ui/info_dialogs.cpp
+    ui/scope_bar.cpp
     serial/ports.cpp
     serial/acquisition.cpp
     serial/recording.cpp)

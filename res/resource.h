@@ -26,6 +26,20 @@
 #define IDM_EXIT            105
 #define IDM_PROTOCOL_HELP   32772
 #define IDM_RECORD          32790
+#define IDM_FREEZE          32801
+#define IDM_SINGLE          32802
+#define IDM_SCOPE_RESET     32803
+
+// Scope controls
+#define IDC_TIMEBASE        1101
+#define IDC_VTRACE          1102
+#define IDC_GAIN            1103
+#define IDC_CENTRE          1104
+#define IDC_TRIG_MODE       1105
+#define IDC_TRIG_SOURCE     1106
+#define IDC_TRIG_LEVEL      1107
+#define IDC_SINGLE          1108
+#define IDC_FREEZE          1109
 
 // Controls without an id of their own
 #define IDC_STATIC          (-1)

@@ -187,6 +187,11 @@ void RetryLostPortNow()
     if (IsPortLost()) g_nextRetryMs = PortClockMs();
 }
 
+uint32_t LinkFramesPerSecond()
+{
+    return g_link == LinkState::Running ? g_health.framesPerSecond : 0;
+}
+
 int FormatLinkField(char* text, int size)
 {
     const DWORD now = PortClockMs();

@@ -29,5 +29,6 @@ void AcquisitionTick();
 void RetryLostPortNow();
 bool IsPortOpen();
 bool IsPortLost();
+uint32_t LinkFramesPerSecond();
 // The link field of the status row.
 int FormatLinkField(char* text, int size);

@@ -29,7 +29,7 @@ LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 void InvalidateSweep(const SweepState& state);
 void SetFrozen(bool frozen);
 bool IsFrozen();
-void InvalidateStatusRow();
+void UpdateStatusRow();
 
 // control_bar.cpp
 extern HWND g_startButton;
@@ -41,6 +41,15 @@ void RefreshPortList();
 void NotePortChoice();
 void LoadSettings();
 void SaveSettings();
+
+// scope_bar.cpp
+void CreateScopeBar(HWND mainWindow);
+void SaveScopeSettings();
+bool OnScopeCommand(WPARAM wParam);
+bool RouteScopeInput(MSG& message);
+void ToggleFreeze();
+void StepGain(int wheelDelta);
+int FormatScopeField(char* text, int size);
 
 // info_dialogs.cpp
 INT_PTR CALLBACK InfoDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

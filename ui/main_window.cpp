@@ -38,7 +38,7 @@ void ShowRecordingState(HWND window)
         SetTimer(window, ID_STATUS_TIMER, kStatusPeriodMs, nullptr);
     else
         KillTimer(window, ID_STATUS_TIMER);
-    InvalidateStatusRow();
+    UpdateStatusRow();
 }
 
 // The tick runs inside the timer message: the box waits for the loop.
@@ -53,7 +53,8 @@ LRESULT OnCreate(HWND window)
     InitSweep(g_sweep);
     CreateTraceView(window);
     CreateControlBar(window);
-    SetAcquisitionEvents({InvalidateSweep, InvalidateStatusRow, PostRecordingFailure});
+    CreateScopeBar(window);
+    SetAcquisitionEvents({InvalidateSweep, UpdateStatusRow, PostRecordingFailure});
     return 0;
 }
 
@@ -85,7 +86,7 @@ LRESULT OnStop(HWND window)
     StopAcquisition();
     EnableWindow(g_startButton, TRUE);
     EnableWindow(g_stopButton, FALSE);
-    InvalidateStatusRow();
+    UpdateStatusRow();
     return 0;
 }
 
@@ -109,7 +110,8 @@ LRESULT OnPortList(WPARAM wParam)
 
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (reinterpret_cast<HWND>(lParam) == g_portList && lParam) return OnPortList(wParam);
+    if (lParam && reinterpret_cast<HWND>(lParam) == g_portList) return OnPortList(wParam);
+    if (OnScopeCommand(wParam)) return 0;
     switch (LOWORD(wParam)) {
     case IDC_START: return OnStart(window);
     case IDC_STOP: return OnStop(window);
@@ -124,7 +126,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 LRESULT OnTimer(WPARAM timer)
 {
     if (timer == ID_SWEEP_TIMER) AcquisitionTick();
-    if (timer == ID_STATUS_TIMER) InvalidateStatusRow();
+    if (timer == ID_STATUS_TIMER) UpdateStatusRow();
     return 0;
 }
 
@@ -155,6 +157,7 @@ LRESULT OnEndSession(WPARAM ending)
 {
     if (!ending) return 0;
     SaveSettings();
+    SaveScopeSettings();
     StopRecording();
     return 0;
 }
@@ -162,6 +165,7 @@ LRESULT OnEndSession(WPARAM ending)
 LRESULT OnDestroy()
 {
     SaveSettings();
+    SaveScopeSettings();
     StopRecording();
     StopAcquisition();
     PostQuitMessage(0);
@@ -225,6 +229,7 @@ int RunMessageLoop(HACCEL accelerators)
 {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0)) {
+        if (RouteScopeInput(message)) continue;
         if (TranslateAcceleratorW(AcceleratorTarget(message), accelerators, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);

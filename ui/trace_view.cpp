@@ -39,6 +39,9 @@ constexpr COLORREF kGapColour = RGB(150, 150, 150);
 constexpr int kGridBottom = 513;
 constexpr int kStatusTop = 511;
 constexpr int kStatusBottom = 530;
+constexpr int kScopeLineRow = 531;
+constexpr int kScopeLineBottom = 548;
+constexpr int kMarkerWidth = 8;
 constexpr int kLinkX = 420;
 constexpr int kRecordRight = 1020;
 constexpr int kFieldGap = 16;
@@ -85,8 +88,8 @@ void TileBackground(HDC dc)
     DeleteDC(memoryDc);
 }
 
-// The parts of the view to repaint, as rectangles: a tick's columns and the
-// status row far apart would otherwise make one box over the whole sweep.
+// The parts of the view to repaint, as rectangles: two spans of columns far
+// apart would otherwise make one box over the whole sweep.
 std::vector<RECT> UpdateRects(HWND window)
 {
     std::vector<RECT> rects;
@@ -149,6 +152,29 @@ void DrawStatusLine(HDC dc)
     DrawStatusFields(dc);
 }
 
+// Where the trigger level stands on its source's scale.
+void DrawLevelMarker(HDC dc)
+{
+    const ScopeSettings& scope = g_sweep.scope;
+    if (scope.mode == TriggerMode::Off) return;
+    const int row = ScaleRow(scope.level, scope.gain[scope.source], scope.centre[scope.source]);
+    HPEN pen = CreatePen(PS_SOLID, 3, kTraceColours[scope.source]);
+    HGDIOBJ previous = SelectObject(dc, pen);
+    MoveToEx(dc, 0, row, nullptr);
+    LineTo(dc, kMarkerWidth, row);
+    SelectObject(dc, previous);
+    DeleteObject(pen);
+}
+
+void DrawScopeLine(HDC dc)
+{
+    char text[kFieldLength * 2];
+    const int length = FormatScopeField(text, sizeof text);
+    if (length <= 0) return;
+    SetTextColor(dc, kCountColour);
+    TextOutA(dc, kCountX, kScopeLineRow, text, length);
+}
+
 void PaintTraceView(HWND window)
 {
     const std::vector<RECT> rects = UpdateRects(window);
@@ -156,7 +182,9 @@ void PaintTraceView(HWND window)
     HDC dc = BeginPaint(window, &paint);
     TileBackground(dc);
     DrawTraces(dc, rects);
+    DrawLevelMarker(dc);
     DrawStatusLine(dc);
+    DrawScopeLine(dc);
     EndPaint(window, &paint);
 }
 
@@ -210,11 +238,17 @@ void InvalidateSweep(const SweepState& state)
     InvalidateRect(g_traceView, &columns, TRUE);
 }
 
-void InvalidateStatusRow()
+// Drawn at once rather than invalidated: the status row and the columns a
+// tick changed would make one repaint box over the whole sweep.
+void UpdateStatusRow()
 {
     if (!g_traceView) return;
-    const RECT status = {kCountX, kStatusTop, kRecordRight, kStatusBottom};
-    InvalidateRect(g_traceView, &status, TRUE);
+    HDC dc = GetDC(g_traceView);
+    const RECT status = {kCountX, kStatusRow, kRecordRight, kScopeLineBottom};
+    FillRect(dc, &status, GetSysColorBrush(COLOR_APPWORKSPACE));
+    DrawStatusLine(dc);
+    DrawScopeLine(dc);
+    ReleaseDC(g_traceView, dc);
 }
 
 LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -223,6 +257,8 @@ LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_CREATE: return OnCreate();
     case WM_ERASEBKGND: return OnEraseBackground(window, reinterpret_cast<HDC>(wParam));
     case WM_PAINT: PaintTraceView(window); return 0;
+    case WM_MOUSEWHEEL: StepGain(GET_WHEEL_DELTA_WPARAM(wParam)); return 0;
+    case WM_LBUTTONDBLCLK: ToggleFreeze(); return 0;
     case WM_DESTROY: return OnDestroy(window);
     default: return DefWindowProcW(window, message, wParam, lParam);
     }

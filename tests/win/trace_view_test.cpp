@@ -7,6 +7,7 @@
 #include "app.h"
 #include "app_session.h"
 #include "resource.h"
+#include "scope_settings.h"
 #include "win_test_util.h"
 
 namespace {
@@ -47,7 +48,7 @@ void TickWith(const std::vector<Frame>& frames)
     for (const Frame& frame : frames) ApplyFrame(g_sweep, frame, 0);
     EndTick(g_sweep);
     InvalidateSweep(g_sweep);
-    InvalidateStatusRow();
+    UpdateStatusRow();
     UpdateWindow(g_traceView);
 }
 void TickWith(int16_t v1, int16_t v2, int16_t v3)
@@ -229,6 +230,78 @@ TEST_F(TraceView, FullRepaintRedrawsTheTracesAndTheGapMark)
     for (int y = 0; y < 512; y += 8) gapMark += view.At(51, y) == RGB(150, 150, 150);
     EXPECT_GT(gapMark, 55) << "a grey line down the gap's column";
     EXPECT_EQ(CountGridMismatches(view, 104, 1022), 0);
+}
+
+// Gain redraws from the stored columns; Freeze holds the picture while the
+// frames, the status row and the values run on.
+TEST_F(TraceView, GainAndFreezeRedrawFromTheStoredColumns)
+{
+    ResetSweep(g_sweep);
+    for (int tick = 0; tick < 100; ++tick) TickWith(100, -100, 0);
+    SendMessageW(GetDlgItem(main_, IDC_GAIN), CB_SETCURSEL, 8, 0);
+    SendMessageW(main_, WM_COMMAND, MAKEWPARAM(IDC_GAIN, CBN_SELCHANGE), reinterpret_cast<LPARAM>(GetDlgItem(main_, IDC_GAIN)));
+    UpdateWindow(g_traceView);
+    Capture view = CaptureView();
+    EXPECT_TRUE(TraceAt(view, 50, 56, kTrace[1])) << "+100 at x256";
+    EXPECT_TRUE(TraceAt(view, 50, 456, kTrace[2])) << "-100 at x256";
+
+    SendMessageW(main_, WM_COMMAND, IDM_FREEZE, 0);
+    for (int tick = 0; tick < 50; ++tick) TickWith(-100, 100, 0);
+    Repaint();
+    view = CaptureView();
+    EXPECT_TRUE(TraceAt(view, 120, 456, kTrace[1]) == false && TraceAt(view, 50, 56, kTrace[1]));
+    EXPECT_EQ(g_sweep.raw[1], -100) << "values run on";
+    SendMessageW(main_, WM_COMMAND, IDM_FREEZE, 0);
+    Repaint();
+    EXPECT_TRUE(TraceAt(CaptureView(), 120, 456, kTrace[1])) << "the live sweep went on meanwhile";
+}
+
+// Real input: a wheel over the view steps the gain even while the speed
+// list has the focus, and leaves the speed alone.
+TEST_F(TraceView, WheelOverTheViewStepsTheGainNotTheFocusedSpeed)
+{
+    HACCEL accelerators = LoadAcceleratorsW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAIN_MENU));
+    SetForegroundWindow(main_);
+    SetFocus(g_speedList);
+    RECT view;
+    GetWindowRect(g_traceView, &view);
+    SetCursorPos((view.left + view.right) / 2, (view.top + view.bottom) / 2);
+    PumpMessages(50);
+    INPUT wheel = {};
+    wheel.type = INPUT_MOUSE;
+    wheel.mi.dwFlags = MOUSEEVENTF_WHEEL;
+    wheel.mi.mouseData = 2 * WHEEL_DELTA;
+    SendInput(1, &wheel, sizeof wheel);
+    SetTimer(main_, 99, 300, [](HWND window, UINT, UINT_PTR, DWORD) { PostMessageW(window, WM_COMMAND, IDM_EXIT, 0); });
+    EXPECT_EQ(RunMessageLoop(accelerators), 0);
+    EXPECT_EQ(g_sweep.scope.gain[1], 4);
+    EXPECT_EQ(g_sweep.scope.gain[3], 4) << "All traces selected";
+    EXPECT_NE(ReadConfig().find("gain2=4"), std::string::npos);
+    EXPECT_NE(ReadConfig().find("portspeed=9600"), std::string::npos) << "the speed list kept its choice";
+}
+
+TEST(ScopeSettingsFile, InvalidValuesFallBackAndFreezeIsNeverSaved)
+{
+    HWND main = StartApp("[Scope]\r\ntimebase=7\r\ngain1=3\r\ngain2=16\r\ncentre1=99999\r\ncentre3=-2048\r\n"
+                         "trig_mode=foo\r\ntrig_source=4\r\ntrig_edge=fall\r\ntrig_level=12x\r\n");
+    const ScopeSettings& scope = g_sweep.scope;
+    EXPECT_EQ(scope.framesPerColumn, 1);
+    EXPECT_EQ(scope.gain[1], 1);
+    EXPECT_EQ(scope.gain[2], 16);
+    EXPECT_EQ(scope.centre[1], 32767);
+    EXPECT_EQ(scope.centre[3], -2048);
+    EXPECT_EQ(scope.mode, TriggerMode::Off);
+    EXPECT_EQ(scope.source, 1);
+    EXPECT_EQ(scope.edge, TriggerEdge::Fall);
+    EXPECT_EQ(scope.level, 0);
+    SendMessageW(main, WM_COMMAND, IDM_FREEZE, 0);
+    EXPECT_TRUE(IsFrozen());
+    CloseApp(main);
+    const std::string saved = ReadConfig();
+    for (const char* line : {"timebase=1", "gain2=16", "centre1=32767", "trig_mode=off", "trig_edge=fall"})
+        EXPECT_NE(saved.find(line), std::string::npos) << line;
+    EXPECT_EQ(saved.find("reeze"), std::string::npos);
+    SetFrozen(false);
 }
 
 // Each paint creates its pens and a memory context: none may outlive it.

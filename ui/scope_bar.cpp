@@ -1,0 +1,361 @@
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+#include "acquisition.h"
+#include "app.h"
+#include "resource.h"
+#include "scope_settings.h"
+
+namespace {
+
+constexpr char kSettingsFile[] = "./config.ini";
+constexpr char kSection[] = "Scope";
+constexpr int kBarLeft = 516;
+constexpr int kBarGap = 4;
+constexpr int kComboTop = 3;
+constexpr int kButtonTop = 5;
+constexpr int kRowHeight = 20;
+constexpr int kComboChrome = 26;
+constexpr int kEditChrome = 12;
+constexpr int kButtonChrome = 16;
+constexpr int kListHeight = 240;
+constexpr int kValueLength = 16;
+constexpr int kAllTraces = 0;
+
+const WCHAR* const kTraceChoices[] = {L"All", L"y1", L"y2", L"y3"};
+const WCHAR* const kModeChoices[] = {L"Off", L"Auto", L"Norm", L"Single"};
+const WCHAR* const kSourceChoices[] = {L"y1 /", L"y1 \\", L"y2 /", L"y2 \\", L"y3 /", L"y3 \\"};
+
+HWND g_timebaseList;
+HWND g_traceList;
+HWND g_gainList;
+HWND g_centreEdit;
+HWND g_modeList;
+HWND g_sourceList;
+HWND g_levelEdit;
+HWND g_freezeButton;
+
+ScopeSettings& Scope()
+{
+    return g_sweep.scope;
+}
+
+int SelectedTrace()
+{
+    const LRESULT selection = SendMessageW(g_traceList, CB_GETCURSEL, 0, 0);
+    return selection == CB_ERR ? kAllTraces : static_cast<int>(selection);
+}
+
+// The trace whose gain and centre the bar shows: y1 stands for all.
+int ShownTrace()
+{
+    const int trace = SelectedTrace();
+    return trace == kAllTraces ? 1 : trace;
+}
+
+int IndexOf(const int32_t* choices, int count, int32_t value)
+{
+    for (int i = 0; i < count; ++i)
+        if (choices[i] == value) return i;
+    return 0;
+}
+
+void SetNumber(HWND edit, int32_t value)
+{
+    WCHAR text[kValueLength];
+    swprintf(text, kValueLength, L"%ld", static_cast<long>(value));
+    SetWindowTextW(edit, text);
+}
+
+void ShowSettings()
+{
+    const ScopeSettings& scope = Scope();
+    SendMessageW(g_timebaseList, CB_SETCURSEL, IndexOf(kTimebases, kTimebaseCount, scope.framesPerColumn), 0);
+    SendMessageW(g_gainList, CB_SETCURSEL, IndexOf(kGains, kGainCount, scope.gain[ShownTrace()]), 0);
+    SetNumber(g_centreEdit, scope.centre[ShownTrace()]);
+    SendMessageW(g_modeList, CB_SETCURSEL, static_cast<WPARAM>(scope.mode), 0);
+    SendMessageW(g_sourceList, CB_SETCURSEL, (scope.source - 1) * 2 + (scope.edge == TriggerEdge::Fall), 0);
+    SetNumber(g_levelEdit, scope.level);
+}
+
+void Redraw()
+{
+    if (g_traceView) InvalidateRect(g_traceView, nullptr, TRUE);
+}
+
+void SetGain(int32_t gain)
+{
+    const int selected = SelectedTrace();
+    for (int trace = 1; trace <= kTraceCount; ++trace)
+        if (selected == kAllTraces || selected == trace) Scope().gain[trace] = gain;
+    ShowSettings();
+    Redraw();
+}
+
+void SetCentre(int32_t centre)
+{
+    const int selected = SelectedTrace();
+    for (int trace = 1; trace <= kTraceCount; ++trace)
+        if (selected == kAllTraces || selected == trace) Scope().centre[trace] = centre;
+    Redraw();
+}
+
+// Invalid text reverts to the value in force.
+void CommitEdit(HWND edit)
+{
+    char text[kValueLength] = "";
+    GetWindowTextA(edit, text, kValueLength);
+    const int32_t current = edit == g_centreEdit ? Scope().centre[ShownTrace()] : Scope().level;
+    const int32_t value = ParseClamped(text, INT16_MIN, INT16_MAX, current);
+    if (edit == g_centreEdit) {
+        SetCentre(value);
+    } else if (value != Scope().level) {
+        Scope().level = value;
+        RearmTrigger(g_sweep);
+    }
+    SetNumber(edit, value);
+    Redraw();
+}
+
+// The bar's small font keeps ten controls within the width left right of Stop.
+HWND CreateControl(HWND parent, const WCHAR* className, const WCHAR* text, DWORD style, int* x, int top,
+                   int width, int height, int id)
+{
+    HWND control = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, *x, top, width, height, parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_instance, nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    *x += width + kBarGap;
+    return control;
+}
+
+// Wide enough for the longest text in the control's font, whatever the system's font.
+int TextWidth(HDC dc, const WCHAR* const* texts, int count)
+{
+    int widest = 0;
+    for (int i = 0; i < count; ++i) {
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, texts[i], static_cast<int>(wcslen(texts[i])), &size);
+        if (size.cx > widest) widest = size.cx;
+    }
+    return widest;
+}
+
+HWND CreateList(HWND parent, const WCHAR* const* items, int count, HDC dc, int* x, int id)
+{
+    HWND list = CreateControl(parent, L"combobox", L"", CBS_DROPDOWNLIST | WS_VSCROLL, x, kComboTop,
+                              TextWidth(dc, items, count) + kComboChrome, kListHeight, id);
+    for (int i = 0; i < count; ++i) SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(items[i]));
+    return list;
+}
+
+void LoadScopeSettings()
+{
+    ScopeSettings& scope = Scope();
+    scope = DefaultScope();
+    auto read = [](const char* key, char* value) {
+        GetPrivateProfileStringA(kSection, key, "", value, kValueLength, kSettingsFile);
+    };
+    char value[kValueLength];
+    read("timebase", value);
+    scope.framesPerColumn = ParseChoice(value, kTimebases, kTimebaseCount, 1);
+    for (int trace = 1; trace <= kTraceCount; ++trace) {
+        char key[16];
+        std::snprintf(key, sizeof key, "gain%d", trace);
+        read(key, value);
+        scope.gain[trace] = ParseChoice(value, kGains, kGainCount, 1);
+        std::snprintf(key, sizeof key, "centre%d", trace);
+        read(key, value);
+        scope.centre[trace] = ParseClamped(value, INT16_MIN, INT16_MAX, 0);
+    }
+    read("trig_mode", value);
+    scope.mode = ParseTriggerMode(value);
+    read("trig_source", value);
+    const int32_t sources[] = {1, 2, 3};
+    scope.source = ParseChoice(value, sources, 3, 1);
+    read("trig_edge", value);
+    scope.edge = std::strcmp(value, "fall") == 0 ? TriggerEdge::Fall : TriggerEdge::Rise;
+    read("trig_level", value);
+    scope.level = ParseClamped(value, INT16_MIN, INT16_MAX, 0);
+    RestartSweep(g_sweep);
+}
+
+}  // namespace
+
+void CreateScopeBar(HWND mainWindow)
+{
+    HDC dc = GetDC(mainWindow);
+    HGDIOBJ previousFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    WCHAR timebases[kTimebaseCount][kValueLength];
+    const WCHAR* timebaseItems[kTimebaseCount];
+    for (int i = 0; i < kTimebaseCount; ++i) {
+        swprintf(timebases[i], kValueLength, L"%ld", static_cast<long>(kTimebases[i]));
+        timebaseItems[i] = timebases[i];
+    }
+    WCHAR gains[kGainCount][kValueLength];
+    const WCHAR* gainItems[kGainCount];
+    for (int i = 0; i < kGainCount; ++i) {
+        swprintf(gains[i], kValueLength, L"x%ld", static_cast<long>(kGains[i]));
+        gainItems[i] = gains[i];
+    }
+    const WCHAR* const label[] = {L"Time"};
+    const WCHAR* const number[] = {L"-32768"};
+    const WCHAR* const single[] = {L"Single"};
+    const WCHAR* const freeze[] = {L"Freeze"};
+
+    int x = kBarLeft;
+    CreateControl(mainWindow, L"static", L"Time", 0, &x, kButtonTop + 3, TextWidth(dc, label, 1) + 2, 15, IDC_STATIC);
+    g_timebaseList = CreateList(mainWindow, timebaseItems, kTimebaseCount, dc, &x, IDC_TIMEBASE);
+    g_traceList = CreateList(mainWindow, kTraceChoices, 4, dc, &x, IDC_VTRACE);
+    g_gainList = CreateList(mainWindow, gainItems, kGainCount, dc, &x, IDC_GAIN);
+    const int editWidth = TextWidth(dc, number, 1) + kEditChrome;
+    g_centreEdit = CreateControl(mainWindow, L"edit", L"0", WS_BORDER | ES_AUTOHSCROLL, &x, kComboTop, editWidth,
+                                 kRowHeight + 2, IDC_CENTRE);
+    g_modeList = CreateList(mainWindow, kModeChoices, 4, dc, &x, IDC_TRIG_MODE);
+    g_sourceList = CreateList(mainWindow, kSourceChoices, 6, dc, &x, IDC_TRIG_SOURCE);
+    g_levelEdit = CreateControl(mainWindow, L"edit", L"0", WS_BORDER | ES_AUTOHSCROLL, &x, kComboTop, editWidth,
+                                kRowHeight + 2, IDC_TRIG_LEVEL);
+    CreateControl(mainWindow, L"button", L"Single", BS_PUSHBUTTON, &x, kButtonTop,
+                  TextWidth(dc, single, 1) + kButtonChrome, kRowHeight, IDC_SINGLE);
+    g_freezeButton = CreateControl(mainWindow, L"button", L"Freeze", BS_AUTOCHECKBOX | BS_PUSHLIKE, &x, kButtonTop,
+                                   TextWidth(dc, freeze, 1) + kButtonChrome, kRowHeight, IDC_FREEZE);
+    SelectObject(dc, previousFont);
+    ReleaseDC(mainWindow, dc);
+    SendMessageW(g_traceList, CB_SETCURSEL, kAllTraces, 0);
+    LoadScopeSettings();
+    ShowSettings();
+}
+
+void SaveScopeSettings()
+{
+    const ScopeSettings& scope = Scope();
+    auto write = [](const char* key, long value) {
+        char text[kValueLength];
+        std::snprintf(text, sizeof text, "%ld", value);
+        WritePrivateProfileStringA(kSection, key, text, kSettingsFile);
+    };
+    write("timebase", scope.framesPerColumn);
+    for (int trace = 1; trace <= kTraceCount; ++trace) {
+        char key[16];
+        std::snprintf(key, sizeof key, "gain%d", trace);
+        write(key, scope.gain[trace]);
+        std::snprintf(key, sizeof key, "centre%d", trace);
+        write(key, scope.centre[trace]);
+    }
+    WritePrivateProfileStringA(kSection, "trig_mode", TriggerModeKey(scope.mode), kSettingsFile);
+    write("trig_source", scope.source);
+    WritePrivateProfileStringA(kSection, "trig_edge", scope.edge == TriggerEdge::Rise ? "rise" : "fall",
+                               kSettingsFile);
+    write("trig_level", scope.level);
+}
+
+void ToggleFreeze()
+{
+    SetFrozen(!IsFrozen());
+    SendMessageW(g_freezeButton, BM_SETCHECK, IsFrozen() ? BST_CHECKED : BST_UNCHECKED, 0);
+    CheckMenuItem(GetMenu(g_mainWindow), IDM_FREEZE, IsFrozen() ? MF_CHECKED : MF_UNCHECKED);
+    UpdateStatusRow();
+}
+
+// Single re-arms a single capture, switching to it from any other mode.
+void ArmSingle()
+{
+    if (Scope().mode != TriggerMode::Single) {
+        Scope().mode = TriggerMode::Single;
+        RestartSweep(g_sweep);
+        ShowSettings();
+    } else {
+        RearmTrigger(g_sweep);
+    }
+    Redraw();
+}
+
+void ResetScope()
+{
+    Scope() = DefaultScope();
+    SendMessageW(g_traceList, CB_SETCURSEL, kAllTraces, 0);
+    RestartSweep(g_sweep);
+    ShowSettings();
+    Redraw();
+}
+
+// Whole notches only, so that a trackpad's small steps add up first.
+void StepGain(int wheelDelta)
+{
+    static int pending;
+    pending += wheelDelta;
+    const int steps = pending / WHEEL_DELTA;
+    pending %= WHEEL_DELTA;
+    const int index = IndexOf(kGains, kGainCount, Scope().gain[ShownTrace()]) + steps;
+    SetGain(kGains[index < 0 ? 0 : (index >= kGainCount ? kGainCount - 1 : index)]);
+}
+
+bool OnScopeCommand(WPARAM wParam)
+{
+    const int id = LOWORD(wParam);
+    const int code = HIWORD(wParam);
+    if (id == IDC_SINGLE || id == IDM_SINGLE) {
+        ArmSingle();
+        return true;
+    }
+    if (id == IDC_FREEZE || id == IDM_FREEZE) {
+        ToggleFreeze();
+        return true;
+    }
+    if (id == IDM_SCOPE_RESET) {
+        ResetScope();
+        return true;
+    }
+    if ((id == IDC_CENTRE || id == IDC_TRIG_LEVEL) && code == EN_KILLFOCUS) {
+        CommitEdit(id == IDC_CENTRE ? g_centreEdit : g_levelEdit);
+        return true;
+    }
+    if (code != CBN_SELCHANGE) return id >= IDC_TIMEBASE && id <= IDC_FREEZE;
+    const int selection = static_cast<int>(SendMessageW(reinterpret_cast<HWND>(GetDlgItem(g_mainWindow, id)),
+                                                        CB_GETCURSEL, 0, 0));
+    switch (id) {
+    case IDC_TIMEBASE:
+        Scope().framesPerColumn = kTimebases[selection];
+        RestartSweep(g_sweep);
+        break;
+    case IDC_VTRACE: ShowSettings(); break;
+    case IDC_GAIN: SetGain(kGains[selection]); break;
+    case IDC_TRIG_MODE:
+        Scope().mode = static_cast<TriggerMode>(selection);
+        RestartSweep(g_sweep);
+        break;
+    case IDC_TRIG_SOURCE:
+        Scope().source = selection / 2 + 1;
+        Scope().edge = selection % 2 ? TriggerEdge::Fall : TriggerEdge::Rise;
+        RearmTrigger(g_sweep);
+        break;
+    default: return false;
+    }
+    Redraw();
+    return true;
+}
+
+// The wheel goes to the focused control, which for the speed list would
+// quietly change the saved speed: over the view it belongs to the view. Enter
+// commits an edit box.
+bool RouteScopeInput(MSG& message)
+{
+    if (message.message == WM_MOUSEWHEEL && g_traceView) {
+        RECT view;
+        GetWindowRect(g_traceView, &view);
+        if (PtInRect(&view, message.pt)) message.hwnd = g_traceView;
+        return false;
+    }
+    if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN &&
+        (message.hwnd == g_centreEdit || message.hwnd == g_levelEdit)) {
+        CommitEdit(message.hwnd);
+        return true;
+    }
+    return false;
+}
+
+int FormatScopeField(char* text, int size)
+{
+    return FormatScopeLine(Scope(), g_sweep.phase, LinkFramesPerSecond(), IsFrozen(), text, size);
+}
