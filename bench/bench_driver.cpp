@@ -14,7 +14,8 @@
 //   latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS
 //                            device write of a marked frame to its segment on
 //                            screen (MARKS: the device's stdout)
-//   ping SECONDS             round trips of WM_NULL through the message loop
+//   ping SECONDS PID         round trips of WM_NULL through the message loop,
+//                            and how long the Linux process PID waited for a core
 //   stats                    working set, GUI objects and handles
 //   close                    closes the window and waits for the process
 #include <windows.h>
@@ -523,8 +524,19 @@ int Latency(HWND main, const wchar_t* fifo, const wchar_t* marksPath, int count,
 
 // -------------------------------------------------------------------- ping
 
-int Ping(HWND main, double seconds)
+// Nanoseconds the main thread of a Linux process has run and has waited for
+// a core since it started (/proc/PID/schedstat); {-1, -1} when unreadable.
+std::pair<long long, long long> SchedStat(const std::string& pid)
 {
+    const std::wstring path = L"Z:\\proc\\" + std::wstring(pid.begin(), pid.end()) + L"\\schedstat";
+    long long run = -1, wait = -1;
+    if (std::sscanf(ReadFileText(path.c_str()).c_str(), "%lld %lld", &run, &wait) != 2) return {-1, -1};
+    return {run, wait};
+}
+
+int Ping(HWND main, double seconds, const std::string& pid)
+{
+    const auto sched0 = SchedStat(pid);
     std::vector<double> trips;
     int unanswered = 0;
     const long long start = Qpc();
@@ -534,6 +546,7 @@ int Ping(HWND main, double seconds)
         if (!SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result)) ++unanswered;
         trips.push_back(QpcMs(Qpc() - before));
     }
+    const auto sched1 = SchedStat(pid);
     // A round trip much longer than an idle one waited for a tick to end: their
     // sum is how long ticks held the loop.
     double heldMs = 0;
@@ -541,7 +554,14 @@ int Ping(HWND main, double seconds)
         if (trip > 1) heldMs += trip;
     Emit("round_trips", static_cast<double>(trips.size()));
     Emit("unanswered", unanswered);
-    Emit("held_share", heldMs / QpcMs(Qpc() - start));
+    const double windowMs = QpcMs(Qpc() - start);
+    Emit("held_share", heldMs / windowMs);
+    // Time the program could have run but waited for a core: a round trip
+    // that waited too is long for want of a core, not for the tick's work.
+    if (sched0.first >= 0 && sched1.first >= 0) {
+        Emit("run_share", (sched1.first - sched0.first) / 1e6 / windowMs);
+        Emit("core_wait_share", (sched1.second - sched0.second) / 1e6 / windowMs);
+    }
     Emit("median_ms", Percentile(trips, 0.5));
     Emit("p99_ms", Percentile(trips, 0.99));
     Emit("p999_ms", Percentile(trips, 0.999));
@@ -735,7 +755,7 @@ int Usage()
     std::fprintf(stderr,
                  "usage: bench_driver startup EXE DIR RUNS | press Start|Stop | record |\n"
                  "       sweep SECONDS INTERVAL_MS | cpu SECONDS PID... |\n"
-                 "       latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS | ping SECONDS | stats | close\n");
+                 "       latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS | ping SECONDS PID | stats | close\n");
     return 2;
 }
 
@@ -768,7 +788,7 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"latency" && argc == 8)
         return Latency(main, argv[2], argv[3], _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6]), _wtoi(argv[7]));
-    if (command == L"ping" && argc == 3) return Ping(main, _wtof(argv[2]));
+    if (command == L"ping" && argc == 4) return Ping(main, _wtof(argv[2]), narrow(argv[3]));
     if (command == L"stats" && argc == 2) return Stats(main);
     if (command == L"close" && argc == 2) return Close(main);
     return Usage();
