@@ -35,16 +35,16 @@ const char* PhaseWord(TriggerMode mode, TriggerPhase phase)
     return "";
 }
 
-bool IsDefault(const ScopeSettings& scope)
-{
-    const ScopeSettings defaults = DefaultScope();
-    if (scope.framesPerColumn != 1 || scope.mode != TriggerMode::Off) return false;
-    for (int trace = 1; trace <= kTraceCount; ++trace)
-        if (scope.gain[trace] != defaults.gain[trace] || scope.centre[trace] != 0) return false;
-    return true;
-}
 
 }  // namespace
+
+bool IsDefaultScope(const ScopeSettings& scope)
+{
+    if (scope.framesPerColumn != 1 || scope.mode != TriggerMode::Off) return false;
+    for (int trace = 1; trace <= kTraceCount; ++trace)
+        if (scope.gain[trace] != 1 || scope.centre[trace] != 0) return false;
+    return true;
+}
 
 int32_t ParseChoice(const char* text, const int32_t* choices, int count, int32_t fallback)
 {
@@ -78,7 +78,7 @@ int FormatScopeLine(const ScopeSettings& scope, TriggerPhase phase, uint32_t fra
                     char* text, int size)
 {
     text[0] = '\0';
-    if (IsDefault(scope) && !frozen) return 0;
+    if (IsDefaultScope(scope) && !frozen) return 0;
     int length = std::snprintf(text, size, "%ld frames/col", static_cast<long>(scope.framesPerColumn));
     auto append = [&](const char* format, auto... values) {
         if (length < size) length += std::snprintf(text + length, size - length, format, values...);

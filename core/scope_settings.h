@@ -8,6 +8,8 @@
 constexpr int kGainCount = 9;
 extern const int32_t kGains[kGainCount];
 
+// Unit gain and no offset on every trace, one frame a column, no trigger.
+bool IsDefaultScope(const ScopeSettings& scope);
 // A value that is not one of `choices` gives `fallback`.
 int32_t ParseChoice(const char* text, const int32_t* choices, int count, int32_t fallback);
 // A whole decimal number, clamped to low..high; anything else gives `fallback`.

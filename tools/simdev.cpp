@@ -57,7 +57,9 @@ struct Options {
     std::string out;
     std::string control;
     bool wave_const = false;
+    bool wave_counter = false;
     bool wave_given = false;
+    long long sine_period = 256;
     bool values_given = false;
     int16_t values[3] = {1000, -1000, 0};
     int start_offset = 0;
@@ -85,6 +87,7 @@ struct Sim {
 
     double rate = 100;
     bool const_values = false;
+    bool counter = false;
     int16_t values[3] = {0, 0, 0};
 
     int64_t sched_base = 0;
@@ -253,9 +256,17 @@ void wave_values(const Sim& s, int16_t v[3]) {
         std::copy(s.values, s.values + 3, v);
         return;
     }
-    const double pi = 3.14159265358979323846;
     uint64_t n = s.wave_n;
-    v[0] = int16_t(std::lround(24000.0 * std::sin(2.0 * pi * double(n % 256) / 256.0)));
+    if (s.counter) {
+        // Lets a reader prove that no frame went missing between two it kept.
+        v[0] = int16_t(uint16_t(n));
+        v[1] = int16_t(uint16_t(0u - uint16_t(n)));
+        v[2] = 0;
+        return;
+    }
+    const double pi = 3.14159265358979323846;
+    const uint64_t period = uint64_t(s.opt.sine_period);
+    v[0] = int16_t(std::lround(24000.0 * std::sin(2.0 * pi * double(n % period) / double(period))));
     long p = long(n % 200);
     long tri = p < 50 ? 400 * p : (p < 150 ? 20000 - 400 * (p - 50) : 400 * (p - 200));
     v[1] = int16_t(tri);
@@ -582,7 +593,12 @@ void usage(FILE* f) {
         "  --baud B              also cap throughput at B/10 bytes per second\n"
         "  --out PATH            write to an existing file/device instead of a new pty\n"
         "  --link PATH           keep a symlink PATH -> current pty (removed at exit)\n"
-        "  --wave sine|const     waveforms (default) or constant values\n"
+        "  --wave sine|const|counter\n"
+        "                        waveforms (default: y1 a sine, y2 a triangle of 200\n"
+        "                        frames, y3 a square of 128), constant values, or a\n"
+        "                        counter: y1 = frame number from 0 (wrapping as int16),\n"
+        "                        y2 = -y1, y3 = 0\n"
+        "  --sine-period N       frames per period of the y1 sine (default 256)\n"
         "  --values A,B,C        constant values (default 1000,-1000,0; implies const)\n"
         "  --start-offset K      skip the first K (0..7) bytes of the first frame\n"
         "  --drop-every N        drop byte 3 of every Nth frame\n"
@@ -609,6 +625,7 @@ enum OptId {
     kOptOut,
     kOptLink,
     kOptWave,
+    kOptSinePeriod,
     kOptValues,
     kOptStartOffset,
     kOptDropEvery,
@@ -634,6 +651,7 @@ int parse_args(int argc, char** argv, Options& o) {
         {"out", required_argument, nullptr, kOptOut},
         {"link", required_argument, nullptr, kOptLink},
         {"wave", required_argument, nullptr, kOptWave},
+        {"sine-period", required_argument, nullptr, kOptSinePeriod},
         {"values", required_argument, nullptr, kOptValues},
         {"start-offset", required_argument, nullptr, kOptStartOffset},
         {"drop-every", required_argument, nullptr, kOptDropEvery},
@@ -663,13 +681,11 @@ int parse_args(int argc, char** argv, Options& o) {
             case kOptLink: o.link = optarg; ok = !o.link.empty(); break;
             case kOptWave:
                 o.wave_given = true;
-                if (std::strcmp(optarg, "sine") == 0)
-                    o.wave_const = false;
-                else if (std::strcmp(optarg, "const") == 0)
-                    o.wave_const = true;
-                else
-                    ok = false;
+                o.wave_const = std::strcmp(optarg, "const") == 0;
+                o.wave_counter = std::strcmp(optarg, "counter") == 0;
+                ok = o.wave_const || o.wave_counter || std::strcmp(optarg, "sine") == 0;
                 break;
+            case kOptSinePeriod: ok = parse_ll(optarg, 1, 1 << 30, &o.sine_period); break;
             case kOptValues: ok = parse_values(optarg, o.values); o.values_given = true; break;
             case kOptStartOffset:
                 ok = parse_ll(optarg, 0, kFrameLen - 1, &v);
@@ -734,6 +750,7 @@ int main(int argc, char** argv) {
     if (status >= 0) return status;
     s.rate = s.opt.rate;
     s.const_values = s.opt.wave_const;
+    s.counter = s.opt.wave_counter;
     std::copy(s.opt.values, s.opt.values + 3, s.values);
 
     struct sigaction sa;

@@ -227,9 +227,13 @@ void CreateScopeBar(HWND mainWindow)
     ShowSettings();
 }
 
+// A file that never had scope settings gets none while they are the defaults.
 void SaveScopeSettings()
 {
     const ScopeSettings& scope = Scope();
+    char existing[kValueLength];
+    if (IsDefaultScope(scope) && GetPrivateProfileSectionA(kSection, existing, kValueLength, kSettingsFile) == 0)
+        return;
     auto write = [](const char* key, long value) {
         char text[kValueLength];
         std::snprintf(text, sizeof text, "%ld", value);

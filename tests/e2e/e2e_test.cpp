@@ -1,56 +1,41 @@
-// End-to-end and fault-injection tests: the real tarquell.exe, started in a
-// scratch directory of its own, on COM ports backed by the simulated device,
-// checked through its windows, the pixels it paints and the config.ini it
-// leaves behind. Devices are started by run-e2e on our request.
+// End-to-end tests: the real tarquell.exe, started in a scratch directory of
+// its own, on COM ports backed by the simulated device, checked through its
+// windows, the pixels it paints and the files it leaves. Only what needs the
+// real program on a real pseudo-terminal is here. run-e2e serves the devices
+// and names the program and the work directory in TARQUELL_PROGRAM and
+// TARQUELL_WORK (device\ for the server, cases\ for scratch directories).
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <winternl.h>
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
-#include <cstdlib>
 #include <cstdio>
-#include <memory>
-#include <optional>
+#include <fstream>
+#include <regex>
 #include <string>
-#include <vector>
 
 #include "resource.h"
 #include "win_test_util.h"
 
+#ifndef IDM_RECORD
+#define IDM_RECORD 32790
+#endif
+
 namespace {
 
-// ---------------------------------------------------------------- settings
+const std::wstring g_program = _wgetenv(L"TARQUELL_PROGRAM") ? _wgetenv(L"TARQUELL_PROGRAM") : L"";
+const std::wstring g_work = _wgetenv(L"TARQUELL_WORK") ? _wgetenv(L"TARQUELL_WORK") : L"";
 
-struct Settings {
-    std::wstring program;  // tarquell.exe
-    std::wstring work;     // build\e2e: device\ for the server, cases\ for scratch directories
-};
-Settings g_settings;
-
-constexpr DWORD kLaunchMs = 15000;
-constexpr DWORD kAnswerMs = 2000;
-constexpr DWORD kStartAnswerMs = 1000;
-constexpr DWORD kDismissMs = 5000;
-constexpr DWORD kExitMs = 5000;
-constexpr DWORD kFreezeGapMs = 300;
-
-constexpr wchar_t kAlertCaption[] = L"Внимание!!!";
-constexpr wchar_t kAlertText[] = L"Не получилось!!!";
-
-std::wstring Widen(const std::string& text)
+std::string ReadAll(const std::wstring& path)
 {
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring result(length > 0 ? length - 1 : 0, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, result.data(), length);
-    return result;
+    std::ifstream file(Narrow(path), std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 // Waits, dispatching this thread's messages, until `done` holds; checks every
 // `intervalMs` (captures are too costly for PumpUntil's 5 ms).
 template <typename Predicate>
-bool Poll(Predicate done, DWORD timeoutMs, DWORD intervalMs = 100)
+bool Poll(Predicate done, DWORD timeoutMs, DWORD intervalMs = 50)
 {
     const DWORD start = GetTickCount();
     while (!done()) {
@@ -60,1065 +45,369 @@ bool Poll(Predicate done, DWORD timeoutMs, DWORD intervalMs = 100)
     return true;
 }
 
-// ------------------------------------------------------------------- files
-
-std::optional<std::string> ReadBytes(const std::wstring& path)
+// One request to run-e2e's device server; the file is renamed into place so
+// that the server never reads half of it.
+::testing::AssertionResult Device(const std::string& request)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    std::string bytes;
-    char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
-    CloseHandle(file);
-    return bytes;
+    const std::wstring dir = g_work + L"\\device\\";
+    DeleteFileW((dir + L"reply").c_str());
+    std::ofstream(Narrow(dir + L"request.tmp"), std::ios::binary) << request << '\n';
+    std::string reply;
+    if (!MoveFileExW((dir + L"request.tmp").c_str(), (dir + L"request").c_str(), MOVEFILE_REPLACE_EXISTING) ||
+        !Poll([&] { return !(reply = ReadAll(dir + L"reply")).empty(); }, 15000, 20))
+        return ::testing::AssertionFailure() << "no answer to the device request " << request;
+    if (reply != "ok\n") return ::testing::AssertionFailure() << "device request " << request << ": " << reply;
+    return ::testing::AssertionSuccess();
 }
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size();
-    return CloseHandle(file) && ok;
-}
-
-bool IsDirectory(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// Removes what a case may leave in its scratch directory.
-void ClearScratch(const std::wstring& dir)
-{
-    const std::wstring config = dir + L"\\config.ini";
-    SetFileAttributesW(config.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(config.c_str());
-    RemoveDirectoryW(config.c_str());
-}
-
-// ------------------------------------------------------------ config.ini
-
-std::string Ini(std::initializer_list<std::string> lines)
-{
-    std::string text;
-    for (const std::string& line : lines) text += line + "\r\n";
-    return text;
-}
-
-// Lines as the profile functions see them: without line ends and blank lines.
-std::vector<std::string> IniLines(const std::string& bytes)
-{
-    std::vector<std::string> lines;
-    size_t begin = 0;
-    while (begin < bytes.size()) {
-        size_t end = bytes.find('\n', begin);
-        if (end == std::string::npos) end = bytes.size();
-        std::string line = bytes.substr(begin, end - begin);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) lines.push_back(line);
-        begin = end + 1;
-    }
-    return lines;
-}
-
-bool IsSavedKey(const std::string& section, const std::string& line)
-{
-    return section == "[General]" && (line.rfind("portname=", 0) == 0 || line.rfind("portspeed=", 0) == 0);
-}
-
-// Every line but the two keys the program writes, tagged with its section,
-// so that a line moved into another section counts as changed.
-std::vector<std::string> OtherLines(const std::string& bytes)
-{
-    std::vector<std::string> others;
-    std::string section;
-    for (const std::string& line : IniLines(bytes)) {
-        if (line.front() == '[') {
-            section = line;
-            continue;
-        }
-        if (!IsSavedKey(section, line)) others.push_back(section + " " + line);
-    }
-    return others;
-}
-
-std::optional<std::string> SavedValue(const std::string& bytes, const std::string& key)
-{
-    std::optional<std::string> value;
-    std::string section;
-    for (const std::string& line : IniLines(bytes)) {
-        if (line.front() == '[') section = line;
-        else if (section == "[General]" && line.rfind(key + "=", 0) == 0) value = line.substr(key.size() + 1);
-    }
-    return value;
-}
-
-std::string StandardConfig(const char* port)
-{
-    return Ini({"[General]", std::string("portname=") + port, "portspeed=115200", "[Display]", "theme=dark",
-                "grid=on"});
-}
-
-// -------------------------------------------------------- device server
-
-// Asks run-e2e's device server to act, one request at a time: a request
-// file is put in place by a rename so that the server never reads half of it.
-class DeviceServer {
-public:
-    ::testing::AssertionResult Run(const std::string& request)
-    {
-        const std::wstring dir = g_settings.work + L"\\device\\";
-        const std::string sequence = std::to_string(++sequence_);
-        const std::wstring temporary = dir + L"request.tmp";
-        if (!WriteBytes(temporary, sequence + " " + request + "\n") ||
-            !MoveFileExW(temporary.c_str(), (dir + L"request").c_str(), MOVEFILE_REPLACE_EXISTING))
-            return ::testing::AssertionFailure() << "cannot write the device request '" << request << "'";
-        std::string reply;
-        const bool answered = Poll(
-            [&] {
-                reply = ReadBytes(dir + L"reply").value_or("");
-                return reply.rfind(sequence + " ", 0) == 0;
-            },
-            15000, 20);
-        if (!answered) return ::testing::AssertionFailure() << "no answer to the device request '" << request << "'";
-        while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r')) reply.pop_back();
-        const std::string status = reply.substr(sequence.size() + 1);
-        if (status != "ok")
-            return ::testing::AssertionFailure() << "device request '" << request << "' failed: " << status;
-        return ::testing::AssertionSuccess();
-    }
-
-    // 50 frames a second: well within what the program's 10 ms timer reads.
-    ::testing::AssertionResult Start(const std::string& port, const std::string& options)
-    {
-        return Run("start " + port + " --rate 50 " + options);
-    }
-    ::testing::AssertionResult Control(const std::string& command) { return Run("control " + command); }
-    ::testing::AssertionResult Stop() { return Run("stop"); }
-
-private:
-    int sequence_ = 0;
-};
-
-DeviceServer g_device;
 
 // ----------------------------------------------------------------- pixels
 
 constexpr int kTraces = 3;
 constexpr int kGridRows = 512;
-constexpr int kLostRow = 256;
 constexpr int kPenSlack = 2;
-constexpr COLORREF kTraceColours[kTraces] = {RGB(255, 255, 0), RGB(0, 70, 255), RGB(255, 0, 70)};
-constexpr COLORREF kGridBlack = RGB(0, 0, 0);
-constexpr COLORREF kGridGrey = RGB(195, 195, 195);
-constexpr COLORREF kGridWhite = RGB(255, 255, 255);
+constexpr COLORREF kColours[kTraces] = {RGB(255, 255, 0), RGB(0, 70, 255), RGB(255, 0, 70)};
 
-using Values = std::array<int16_t, kTraces>;
-using Rows = std::array<int, kTraces>;
+// Away from the centre row, where a frame out of step plots.
+using Values = std::array<int, kTraces>;
+constexpr Values kSpread = {12000, -20000, 24000};
+constexpr Values kOther = {16384, 8000, -16384};
 
-int PlotRow(int16_t value)
-{
-    return kGridRows - (static_cast<uint16_t>(value ^ 0x8000) >> 7);
-}
+// +32767 at the top of the grid, -32768 at the bottom.
+int PlotRow(int value) { return kGridRows - ((static_cast<uint16_t>(value) ^ 0x8000) >> 7); }
 
-Rows PlotRows(const Values& values)
-{
-    return {PlotRow(values[0]), PlotRow(values[1]), PlotRow(values[2])};
-}
+bool IsTrace(COLORREF colour) { return std::find(kColours, kColours + kTraces, colour) != kColours + kTraces; }
 
-bool IsTraceColour(COLORREF colour)
-{
-    return std::find(std::begin(kTraceColours), std::end(kTraceColours), colour) != std::end(kTraceColours);
-}
-
-bool ColourNear(const Capture& view, int x, COLORREF colour, int row, int slack)
-{
-    for (int y = std::max(0, row - slack); y <= std::min(kGridRows - 1, row + slack); ++y)
-        if (view.At(x, y) == colour) return true;
-    return false;
-}
-
-bool AnyTraceNear(const Capture& view, int x, int row, int slack)
-{
-    for (COLORREF colour : kTraceColours)
-        if (ColourNear(view, x, colour, row, slack)) return true;
-    return false;
-}
-
-// The rightmost column with trace pixels: how far the sweep has got (-1: no trace).
+// The rightmost column with trace pixels: how far the sweep has got.
 int Head(const Capture& view)
 {
     for (int x = view.width - 1; x >= 0; --x)
         for (int y = 0; y < kGridRows; ++y)
-            if (IsTraceColour(view.At(x, y))) return x;
+            if (IsTrace(view.At(x, y))) return x;
     return -1;
 }
 
-// Columns [first, last] of the sweep: how many are clean (every trace pixel
-// within the pen's reach of its own row), how many of those show each trace,
-// and the longest runs of unclean columns and of columns with a trace on the
-// row of an unrecognised frame. A bad frame spoils a few adjacent columns; a
-// reader out of step spoils them all.
-struct Fit {
-    int columns = 0;
-    int clean = 0;
-    std::array<int, kTraces> shown{};
-    int longestDirtyRun = 0;
-    int longestLostRun = 0;
-
-    double CleanShare() const { return columns ? double(clean) / columns : 0; }
-    double ShownShare(int trace) const { return clean ? double(shown[trace]) / clean : 0; }
-};
-
-bool CleanColumn(const Capture& view, int x, const Rows& rows)
+// The rows a colour takes in one column: {top, bottom}, or {-1, -1}.
+std::pair<int, int> Span(const Capture& view, int x, COLORREF colour)
 {
+    std::pair<int, int> span = {-1, -1};
     for (int y = 0; y < kGridRows; ++y)
-        for (int trace = 0; trace < kTraces; ++trace)
-            if (view.At(x, y) == kTraceColours[trace] && std::abs(y - rows[trace]) > kPenSlack) return false;
-    return true;
+        if (view.At(x, y) == colour) span = {span.first < 0 ? y : span.first, y};
+    return span;
 }
 
-Fit Measure(const Capture& view, const Rows& rows, int first, int last)
+// Columns [first, last]: how many are clean (every trace pixel within the
+// pen's reach of its own row), how many of those show all three traces, and
+// the longest run of unclean columns. A bad frame spoils a few adjacent
+// columns; a reader out of step spoils them all.
+struct Fit {
+    int columns = 0, clean = 0, complete = 0, dirtyRun = 0;
+};
+
+Fit Measure(const Capture& view, const Values& values, int first, int last)
 {
     Fit fit;
-    int dirtyRun = 0;
-    int lostRun = 0;
-    for (int x = first; x <= last; ++x) {
-        ++fit.columns;
-        const bool clean = CleanColumn(view, x, rows);
-        if (clean) {
-            ++fit.clean;
-            for (int trace = 0; trace < kTraces; ++trace)
-                if (ColourNear(view, x, kTraceColours[trace], rows[trace], kPenSlack)) ++fit.shown[trace];
+    for (int x = first, dirty = 0; x <= last; ++x) {
+        bool clean = true, complete = true;
+        for (int t = 0; t < kTraces; ++t) {
+            const auto [top, bottom] = Span(view, x, kColours[t]);
+            const int row = PlotRow(values[t]);
+            complete = complete && top >= 0;
+            clean = clean && (top < 0 || (top >= row - kPenSlack && bottom <= row + kPenSlack));
         }
-        dirtyRun = clean ? 0 : dirtyRun + 1;
-        lostRun = AnyTraceNear(view, x, kLostRow, 1) ? lostRun + 1 : 0;
-        fit.longestDirtyRun = std::max(fit.longestDirtyRun, dirtyRun);
-        fit.longestLostRun = std::max(fit.longestLostRun, lostRun);
+        ++fit.columns;
+        fit.clean += clean;
+        fit.complete += clean && complete;
+        fit.dirtyRun = std::max(fit.dirtyRun, dirty = clean ? 0 : dirty + 1);
     }
     return fit;
 }
 
-std::string Describe(const Fit& fit, const Rows& rows)
-{
-    char text[240];
-    std::snprintf(text, sizeof text,
-                  "%d columns, %d clean (y1/y2/y3 on rows %d/%d/%d in %d/%d/%d); longest runs: %d unclean, "
-                  "%d on row %d",
-                  fit.columns, fit.clean, rows[0], rows[1], rows[2], fit.shown[0], fit.shown[1], fit.shown[2],
-                  fit.longestDirtyRun, fit.longestLostRun, kLostRow);
-    return text;
-}
-
-// Keeps what a failed pixel check saw, as a 24-bit bottom-up BMP.
-bool SaveCapture(const Capture& capture, const std::wstring& path)
-{
-    const int stride = (capture.width * 3 + 3) & ~3;
-    BITMAPFILEHEADER file = {};
-    BITMAPINFOHEADER info = {};
-    info.biSize = sizeof info;
-    info.biWidth = capture.width;
-    info.biHeight = capture.height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    info.biCompression = BI_RGB;
-    info.biSizeImage = static_cast<DWORD>(stride) * capture.height;
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + info.biSizeImage;
-    std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
-    bytes.append(reinterpret_cast<const char*>(&info), sizeof info);
-    for (int y = capture.height - 1; y >= 0; --y) {
-        std::string row(stride, '\0');
-        for (int x = 0; x < capture.width; ++x) {
-            const COLORREF colour = capture.At(x, y);
-            row[3 * x] = static_cast<char>(GetBValue(colour));
-            row[3 * x + 1] = static_cast<char>(GetGValue(colour));
-            row[3 * x + 2] = static_cast<char>(GetRValue(colour));
-        }
-        bytes += row;
-    }
-    return WriteBytes(path, bytes);
-}
-
-bool ShowsEmptyGrid(const Capture& view)
-{
-    return view.width > 40 && view.height > kGridRows && view.At(5, 5) == kGridBlack &&
-           view.At(31, 5) == kGridGrey && view.At(5, 31) == kGridGrey && view.At(5, kLostRow) == kGridWhite &&
-           Head(view) < 0;
-}
-
-// ---------------------------------------------------------------- handles
-
-// Wine's GetProcessHandleCount reports 0; its system handle table does not.
-int HandleCount(HANDLE process)
-{
-    DWORD count = 0;
-    if (GetProcessHandleCount(process, &count) && count > 0) return static_cast<int>(count);
-    return static_cast<int>(SystemTableHandles(GetProcessId(process)));
-}
-
 // ---------------------------------------------------------------- program
 
-enum class StartOutcome { Opened, Refused, NoAnswer };
-
-HWND FindChild(HWND parent, const wchar_t* className, const wchar_t* text)
-{
-    return FindWindowExW(parent, nullptr, className, text);
-}
-
-// Sends a message to the program without ever waiting more than 2 s for it.
-std::optional<LRESULT> Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0,
-                            DWORD timeoutMs = kAnswerMs)
+// Sends without ever waiting more than a second for the program.
+bool Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
 {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, timeoutMs, &result))
-        return std::nullopt;
-    return static_cast<LRESULT>(result);
+    return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 1000, &result) != 0;
 }
 
-// GetWindowText does not ask a window of another process for its text.
-std::wstring SentText(HWND window)
+std::string Config(const std::string& port, const std::string& more = "")
 {
-    wchar_t text[256] = L"";
-    Send(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
-    return text;
+    return "[General]\r\nportname=" + port + "\r\nportspeed=115200\r\n" + more;
 }
 
-bool HasChildWithText(HWND parent, const wchar_t* text)
+std::string ValuesOption(const Values& v)
 {
-    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        if (SentText(child) == text) return true;
-    return false;
-}
-
-// The real program, started in `dir` (where its config.ini lives) and
-// terminated if a test ends without closing it.
-class Tarquell {
-public:
-    explicit Tarquell(const std::wstring& dir)
-    {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        std::wstring commandLine = L"\"" + g_settings.program + L"\"";
-        if (!CreateProcessW(g_settings.program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            dir.c_str(), &startup, &process_))
-            return;
-        WaitForInputIdle(process_.hProcess, kLaunchMs);
-        Poll([&] { return (main_ = FindTopLevel(L"Tarquell", L"Tarquell", process_.dwProcessId)) != nullptr; },
-             kLaunchMs, 50);
-        if (!main_) return;
-        view_ = FindChild(main_, L"ChildWindow", nullptr);
-        start_ = FindChild(main_, L"Button", L"Start");
-        stop_ = FindChild(main_, L"Button", L"Stop");
-        HWND first = FindChild(main_, L"ComboBox", nullptr);
-        HWND second = first ? FindWindowExW(main_, first, L"ComboBox", nullptr) : nullptr;
-        if (second && WindowRect(second).left < WindowRect(first).left) std::swap(first, second);
-        portList_ = first;
-        speedList_ = second;
-        // Captures read the screen: keep the whole view on it.
-        SetWindowPos(main_, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
-    }
-
-    ~Tarquell()
-    {
-        if (!process_.hProcess) return;
-        if (Alive()) {
-            TerminateProcess(process_.hProcess, 1);
-            WaitForSingleObject(process_.hProcess, kExitMs);
-        }
-        CloseHandle(process_.hThread);
-        CloseHandle(process_.hProcess);
-    }
-
-    Tarquell(const Tarquell&) = delete;
-    Tarquell& operator=(const Tarquell&) = delete;
-
-    // The main window with its controls, showing the empty grid.
-    ::testing::AssertionResult Ready() const
-    {
-        if (!main_) return ::testing::AssertionFailure() << "no main window (class and title \"Tarquell\")";
-        if (!view_ || !start_ || !stop_)
-            return ::testing::AssertionFailure() << "missing trace view or Start/Stop buttons";
-        const RECT client = ClientRect(view_);
-        if (client.right != 1022 || client.bottom != 548)
-            return ::testing::AssertionFailure() << "trace view client is " << client.right << "x" << client.bottom;
-        if (!Poll([&] { return ShowsEmptyGrid(Grab()); }, 3000))
-            return ::testing::AssertionFailure() << "the trace view does not show the empty grid";
-        return ::testing::AssertionSuccess();
-    }
-
-    HANDLE Process() const { return process_.hProcess; }
-    bool Alive() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
-
-    bool Responsive() const { return Send(main_, WM_NULL).has_value(); }
-
-    bool StartEnabled() const { return IsWindowEnabled(start_); }
-    bool StopEnabled() const { return IsWindowEnabled(stop_); }
-    bool Idle() const { return StartEnabled() && !StopEnabled(); }
-    bool Running() const { return !StartEnabled() && StopEnabled(); }
-
-    std::wstring Port() const { return portList_ ? SentText(portList_) : L""; }
-    std::wstring Speed() const { return speedList_ ? SentText(speedList_) : L""; }
-    bool SelectPort(const wchar_t* text) const { return Select(portList_, text); }
-    bool SelectSpeed(const wchar_t* text) const { return Select(speedList_, text); }
-
-    // Clicks Start. A refused port shows the message box, which holds the
-    // click until it is dismissed, so a click still unanswered after a
-    // second is looked at for one.
-    StartOutcome Start() const
-    {
-        if (Send(main_, WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED), reinterpret_cast<LPARAM>(start_),
-                 kStartAnswerMs))
-            return StartOutcome::Opened;
-        return PumpUntil([&] { return Alert() != nullptr; }, kAnswerMs) ? StartOutcome::Refused
-                                                                         : StartOutcome::NoAnswer;
-    }
-
-    bool Stop() const
-    {
-        return Send(main_, WM_COMMAND, MAKEWPARAM(IDC_STOP, BN_CLICKED), reinterpret_cast<LPARAM>(stop_))
-            .has_value();
-    }
-
-    // The program's "could not open" message box, if it shows one.
-    HWND Alert() const { return FindTopLevel(L"#32770", kAlertCaption, process_.dwProcessId); }
-
-    ::testing::AssertionResult DismissAlert() const
-    {
-        HWND alert = Alert();
-        if (!alert) return ::testing::AssertionFailure() << "no message box";
-        if (!HasChildWithText(alert, kAlertText))
-            return ::testing::AssertionFailure() << "the message box does not say \"" << Narrow(kAlertText) << "\"";
-        PostMessageW(alert, WM_COMMAND, IDOK, 0);
-        if (!PumpUntil([&] { return !Alert(); }, kAnswerMs))
-            return ::testing::AssertionFailure() << "the message box did not go away on OK";
-        // Outside a Wine desktop, with no window manager on the X display,
-        // Wine holds the thread that hides a window for 2 s; let that pass.
-        if (!Poll([&] { return Responsive(); }, kDismissMs, 0))
-            return ::testing::AssertionFailure() << "no answer within 5 s of dismissing the message box";
-        return ::testing::AssertionSuccess();
-    }
-
-    Capture Grab() const { return CaptureClient(view_); }
-
-    // WM_CLOSE, then the exit code (nullopt: still running after 5 s).
-    std::optional<DWORD> Close() const
-    {
-        PostMessageW(main_, WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(process_.hProcess, kExitMs) != WAIT_OBJECT_0) return std::nullopt;
-        DWORD code = 0;
-        GetExitCodeProcess(process_.hProcess, &code);
-        return code;
-    }
-
-private:
-    static bool Select(HWND list, const wchar_t* text)
-    {
-        if (!list) return false;
-        const auto index = Send(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text));
-        return index && *index != CB_ERR && Send(list, CB_SETCURSEL, static_cast<WPARAM>(*index)) == index;
-    }
-
-    PROCESS_INFORMATION process_ = {};
-    HWND main_ = nullptr;
-    HWND view_ = nullptr;
-    HWND start_ = nullptr;
-    HWND stop_ = nullptr;
-    HWND portList_ = nullptr;
-    HWND speedList_ = nullptr;
-};
-
-// ---------------------------------------------------------------- fixture
-
-// How much of the plot a faulty stream may spoil.
-struct Tolerance {
-    double minClean;  // share of clean columns
-    int maxRun;       // longest run of spoilt columns
-};
-
-constexpr Tolerance kClean = {1.0, 0};
-// A frame that is cut short, padded or lost spoils the two columns either
-// side of it; two in a row is still one recovery.
-constexpr int kSpoiltRun = 4;
-
-int FailureCount()
-{
-    return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
-}
-
-std::string CaseName()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    return name;
+    return " --values " + std::to_string(v[0]) + "," + std::to_string(v[1]) + "," + std::to_string(v[2]);
 }
 
 class E2e : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = g_settings.work + L"\\cases\\" + Widen(CaseName());
+        ASSERT_FALSE(g_program.empty()) << "run through tests/e2e/run-e2e";
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "." + info->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        dir_ = g_work + L"\\cases\\" + std::wstring(name.begin(), name.end());
         CreateDirectoryW(dir_.c_str(), nullptr);
-        ClearScratch(dir_);
     }
-
     void TearDown() override
     {
-        program_.reset();
-        EXPECT_TRUE(g_device.Stop());
+        Quit();
+        EXPECT_TRUE(Device("stop"));
     }
 
-    std::wstring ConfigPath() const { return dir_ + L"\\config.ini"; }
-
-    bool WriteConfig(const std::string& content) { return WriteBytes(ConfigPath(), content); }
-
-    Tarquell& Launch()
+    void Quit()
     {
-        program_ = std::make_unique<Tarquell>(dir_);
-        return *program_;
+        if (!process_.hProcess) return;
+        TerminateProcess(process_.hProcess, 1);
+        WaitForSingleObject(process_.hProcess, 5000);
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+        process_ = {};
     }
 
-    // Launches on a config.ini that preselects `port` at 115200 baud.
-    ::testing::AssertionResult LaunchOn(const char* port)
+    // Starts the program on this config.ini and finds its windows.
+    bool Launch(const std::string& config)
     {
-        if (!WriteConfig(StandardConfig(port))) return ::testing::AssertionFailure() << "cannot write config.ini";
-        return Launch().Ready();
+        Quit();
+        std::ofstream(Narrow(dir_ + L"\\config.ini"), std::ios::binary) << config;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        std::wstring line = L"\"" + g_program + L"\"";
+        if (!CreateProcessW(g_program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(),
+                            &startup, &process_))
+            return false;
+        WaitForInputIdle(process_.hProcess, 15000);
+        Poll([&] { return (main_ = FindTopLevel(nullptr, nullptr, process_.dwProcessId)) != nullptr; }, 15000);
+        view_ = FindWindowExW(main_, nullptr, L"ChildWindow", nullptr);
+        start_ = GetDlgItem(main_, IDC_START);
+        stop_ = GetDlgItem(main_, IDC_STOP);
+        // Captures read the screen: keep the whole view on it.
+        SetWindowPos(main_, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+        return main_ && view_ && start_ && stop_;
     }
 
-    Tarquell& Program() { return *program_; }
-
-    void ExpectResponsive(const char* when)
+    // No answer means the "could not open" box holds the click.
+    bool StartOpens()
     {
-        EXPECT_TRUE(Program().Alive()) << when;
-        EXPECT_TRUE(Program().Responsive()) << "no answer to WM_NULL within 2 s " << when;
+        return Send(main_, WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED), reinterpret_cast<LPARAM>(start_)) &&
+               !IsWindowEnabled(start_) && IsWindowEnabled(stop_);
     }
 
-    ::testing::AssertionResult StartOpens()
+    Capture Grab() const { return CaptureClient(view_); }
+
+    // The first view with at least `columns` swept (or the last one seen).
+    Capture AwaitColumns(int columns)
     {
-        const StartOutcome outcome = Program().Start();
-        if (outcome == StartOutcome::Refused) {
-            Program().DismissAlert();
-            return ::testing::AssertionFailure() << "Start showed the \"could not open\" message box";
-        }
-        if (outcome == StartOutcome::NoAnswer) return ::testing::AssertionFailure() << "no answer to Start";
-        if (!Program().Running()) return ::testing::AssertionFailure() << "Start left Start enabled or Stop disabled";
-        return ::testing::AssertionSuccess();
+        Capture view;
+        Poll([&] { return Head(view = Grab()) >= columns; }, 8000);
+        return view;
     }
 
-    ::testing::AssertionResult StartIsRefused()
+    // Polls until all three traces show on their rows in 20 clean columns.
+    bool AwaitShown(const Values& values, DWORD timeoutMs)
     {
-        if (Program().Start() != StartOutcome::Refused)
-            return ::testing::AssertionFailure() << "no \"could not open\" message box";
-        const ::testing::AssertionResult dismissed = Program().DismissAlert();
-        if (!dismissed) return dismissed;
-        if (!Program().Running())
-            return ::testing::AssertionFailure() << "after the message box Start should stay disabled, Stop enabled";
-        return ::testing::AssertionSuccess();
+        return Poll([&] { const Capture v = Grab(); return Measure(v, values, 0, v.width - 1).complete >= 20; },
+                    timeoutMs, 0);
     }
 
-    ::testing::AssertionResult StopReturnsToIdle()
+    // Columns 0 and 1 start from wherever the pen was before.
+    void ExpectTraces(const Capture& view, const Values& values, double minClean, int maxRun)
     {
-        if (!Program().Stop()) return ::testing::AssertionFailure() << "no answer to Stop within 2 s";
-        if (!Program().Idle()) return ::testing::AssertionFailure() << "Stop should enable Start and disable Stop";
-        return ::testing::AssertionSuccess();
+        const Fit fit = Measure(view, values, 2, Head(view));
+        ASSERT_GE(fit.columns, 40) << "too few columns plotted";
+        EXPECT_GE(fit.clean, minClean * fit.columns) << "traces off their rows in " << fit.columns - fit.clean;
+        EXPECT_GE(fit.complete, 0.95 * fit.clean) << "a trace missing from " << fit.clean - fit.complete;
+        EXPECT_LE(fit.dirtyRun, maxRun) << "traces off their rows for long";
     }
 
-    // Waits until the sweep has drawn at least `columns` columns; returns the head.
-    int AwaitColumns(int columns, DWORD timeoutMs = 8000)
+    void ExpectClosesCleanly()
     {
-        int head = -1;
-        Poll([&] { return (head = Head(Program().Grab())) >= columns; }, timeoutMs);
-        return head;
+        PostMessageW(main_, WM_CLOSE, 0, 0);
+        ASSERT_EQ(WaitForSingleObject(process_.hProcess, 5000), WAIT_OBJECT_0) << "running 5 s after WM_CLOSE";
+        DWORD code = 1;
+        GetExitCodeProcess(process_.hProcess, &code);
+        EXPECT_EQ(code, 0u);
     }
 
-    bool Frozen()
-    {
-        const Capture before = Program().Grab();
-        PumpMessages(kFreezeGapMs);
-        return Program().Grab().pixels == before.pixels;
-    }
-
-    bool AwaitFrozen(DWORD timeoutMs = 4000)
-    {
-        return Poll([&] { return Frozen(); }, timeoutMs, 0);
-    }
-
-    // Checks the traces sit on their rows over the sweep so far and over its
-    // newest columns: most columns clean, each trace shown in them, and no
-    // longer stretch spoilt than one bad frame can spoil.
-    void ExpectTraces(const Values& values, const Tolerance& tolerance)
-    {
-        // Columns 0 and 1 hold the first segment, drawn from where the pen
-        // was before Start.
-        constexpr int fromColumn = 2;
-        const Rows rows = PlotRows(values);
-        for (int row : rows) ASSERT_GT(std::abs(row - kLostRow), 4) << "pick values away from the lost-frame row";
-        const Capture view = Program().Grab();
-        const int failuresBefore = FailureCount();
-        const int head = Head(view);
-        ASSERT_GE(head, fromColumn + 40) << "too few columns plotted";
-        const int newest = std::max(fromColumn, head - 30);
-        for (const auto& [name, fit] : {std::pair{"sweep", Measure(view, rows, fromColumn, head)},
-                                        std::pair{"newest columns", Measure(view, rows, newest, head)}}) {
-            const std::string seen = std::string(" (") + name + "): " + Describe(fit, rows);
-            EXPECT_GE(fit.CleanShare(), tolerance.minClean) << "traces off their rows" << seen;
-            for (int trace = 0; trace < kTraces; ++trace)
-                EXPECT_GE(fit.ShownShare(trace), 0.95) << "y" << trace + 1 << " missing" << seen;
-            EXPECT_LE(fit.longestDirtyRun, tolerance.maxRun) << "traces off their rows for long" << seen;
-            EXPECT_LE(fit.longestLostRun, tolerance.maxRun) << "traces stuck on the lost-frame row" << seen;
-        }
-        if (FailureCount() > failuresBefore && SaveCapture(view, dir_ + L"\\trace-view.bmp"))
-            std::printf("the trace view is kept in %s\\trace-view.bmp\n", Narrow(dir_).c_str());
-    }
-
-    // WM_CLOSE: the program ends within 5 s with exit code 0.
-    ::testing::AssertionResult ClosesCleanly()
-    {
-        const std::optional<DWORD> code = Program().Close();
-        if (!code) return ::testing::AssertionFailure() << "still running 5 s after WM_CLOSE";
-        if (*code != 0) return ::testing::AssertionFailure() << "exit code " << *code;
-        return ::testing::AssertionSuccess();
-    }
-
-    // config.ini holds the two keys with these values and, if `othersKept`,
-    // every other line of `before` as it was.
-    void ExpectSavedConfig(const std::string& before, const std::string& port, const std::string& speed,
-                           bool othersKept = true)
-    {
-        const std::optional<std::string> after = ReadBytes(ConfigPath());
-        ASSERT_TRUE(after.has_value()) << "config.ini is gone";
-        EXPECT_EQ(SavedValue(*after, "portname").value_or("(none)"), port);
-        EXPECT_EQ(SavedValue(*after, "portspeed").value_or("(none)"), speed);
-        if (othersKept) {
-            EXPECT_EQ(OtherLines(*after), OtherLines(before)) << "lines besides the two keys changed";
-        }
-    }
-
-    void CloseAndExpectSaved(const char* port)
-    {
-        ASSERT_TRUE(ClosesCleanly());
-        ExpectSavedConfig(StandardConfig(port), port, "115200");
-    }
-
-private:
     std::wstring dir_;
-    std::unique_ptr<Tarquell> program_;
+    PROCESS_INFORMATION process_ = {};
+    HWND main_ = nullptr, view_ = nullptr, start_ = nullptr, stop_ = nullptr;
 };
 
-// ------------------------------------------------------------- streaming
+// ---------------------------------------------------------------- streams
 
 struct StreamCase {
     const char* name;
-    const char* port;     // COM name in config.ini
-    const char* link;     // the device's link under build/ports
+    const char* port;
     const char* options;  // for the simulated device
     Values values;
-    Tolerance tolerance;
+    double minClean;
+    int maxRun;
 };
 
-constexpr Values kSpread = {12000, -20000, 24000};
-
-const StreamCase kStreamCases[] = {
-    {"ConstantValues", "COM5", "com5", "", {16384, 8000, -16384}, kClean},
+const StreamCase kStreams[] = {
+    {"ConstantValues", "COM5", "", kOther, 1.0, 0},
     // Quiet for a second, so that its first frame, cut short, reaches the open port.
-    {"StartMidFrame", "COM5", "com5", "--start-offset 3 --silent-after 0 --silent-for 1000", kSpread, kClean},
-    {"DroppedByteEvery20Frames", "COM5", "com5", "--drop-every 20", kSpread, {0.75, kSpoiltRun}},
-    {"DroppedByteEvery7Frames", "COM5", "com5", "--drop-every 7", kSpread, {0.5, kSpoiltRun}},
-    // The extra byte comes before the next frame's marker, which is found at once.
-    {"InsertedByteEvery7Frames", "COM5", "com5", "--insert-every 7", kSpread, kClean},
-    {"GarbageEvery5Frames", "COM5", "com5", "--garbage-every 5", kSpread, {0.5, kSpoiltRun}},
-    {"PortAboveNine", "COM12", "com12", "", kSpread, kClean},
+    {"StartMidFrameAfterSilence", "COM5", " --start-offset 3 --silent-after 0 --silent-for 1000", kSpread, 1.0, 0},
+    // A lost byte spoils the columns either side of its frame.
+    {"DroppedByteEvery20Frames", "COM5", " --drop-every 20", kSpread, 0.75, 4},
+    {"PortAboveNine", "COM12", "", kSpread, 1.0, 0},
 };
-
-std::string ValuesOption(const Values& values)
-{
-    return "--values " + std::to_string(values[0]) + "," + std::to_string(values[1]) + "," +
-           std::to_string(values[2]);
-}
-
-void PrintTo(const StreamCase& c, std::ostream* out) { *out << c.name; }
 
 class Stream : public E2e, public ::testing::WithParamInterface<StreamCase> {};
 
 TEST_P(Stream, PlotsEachTraceOnItsRow)
 {
     const StreamCase& c = GetParam();
-    ASSERT_TRUE(LaunchOn(c.port));
-    ASSERT_EQ(Program().Port(), Widen(c.port)) << "config.ini should preselect the port";
-    ASSERT_TRUE(g_device.Start(c.link, ValuesOption(c.values) + " " + c.options));
+    ASSERT_TRUE(Launch(Config(c.port)));
+    const std::string link = "com" + std::string(c.port + 3);
+    ASSERT_TRUE(Device("start " + link + " --rate 50" + ValuesOption(c.values) + c.options));
     ASSERT_TRUE(StartOpens());
-    AwaitColumns(120);
-    ExpectTraces(c.values, c.tolerance);
-    ExpectResponsive("while streaming");
-    ASSERT_TRUE(StopReturnsToIdle());
-    CloseAndExpectSaved(c.port);
+    ExpectTraces(AwaitColumns(120), c.values, c.minClean, c.maxRun);
+    ExpectClosesCleanly();
 }
 
-INSTANTIATE_TEST_SUITE_P(Device, Stream, ::testing::ValuesIn(kStreamCases),
+INSTANTIATE_TEST_SUITE_P(Device, Stream, ::testing::ValuesIn(kStreams),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ------------------------------------------------------- start and stop
-
-TEST_F(E2e, StopFreezesThePlot)
+// New values show within a second only if every frame is read while the
+// device keeps far ahead of the timer.
+TEST_F(E2e, DeviceFasterThanTheTimerShowsNewValuesWithinASecond)
 {
-    ASSERT_TRUE(LaunchOn("COM5"));
-    ASSERT_TRUE(g_device.Start("com5", "--wave sine"));
+    ASSERT_TRUE(Launch(Config("COM5")));
+    ASSERT_TRUE(Device("start com5 --rate 1440" + ValuesOption(kSpread)));
     ASSERT_TRUE(StartOpens());
-    AwaitColumns(20);
-    EXPECT_FALSE(Frozen()) << "the plot should advance while the device streams";
-    ASSERT_TRUE(StopReturnsToIdle());
-    PumpMessages(200);
-    EXPECT_TRUE(Frozen()) << "the plot still changes after Stop";
-    ExpectResponsive("after Stop");
-    CloseAndExpectSaved("COM5");
+    ExpectTraces(AwaitColumns(120), kSpread, 1.0, 0);
+    ASSERT_TRUE(Device("control values 16384 8000 -16384"));
+    EXPECT_TRUE(AwaitShown(kOther, 1000)) << "the new values are not on their rows a second later";
 }
 
-// COM1 sorts before COM12: a saved COM1 must not come back as COM12.
-TEST_F(E2e, SavedPortIsSelected)
+TEST_F(E2e, PlotsAgainWithoutStartWhenTheLostPortReturns)
+{
+    ASSERT_TRUE(Launch(Config("COM5")));
+    ASSERT_TRUE(Device("start com5 --rate 50" + ValuesOption(kSpread)));
+    ASSERT_TRUE(StartOpens());
+    ASSERT_TRUE(AwaitShown(kSpread, 5000));
+    ASSERT_TRUE(Device("control hangup"));
+    ASSERT_TRUE(Device("control values 16384 8000 -16384"));
+    int silences = 0;
+    Poll([&] { return (silences += !Send(main_, WM_NULL)) < 0; }, 1500, 100);
+    ASSERT_TRUE(Device("control reopen"));
+    const bool shown = Poll([&] { return (silences += !Send(main_, WM_NULL), AwaitShown(kOther, 0)); }, 2500, 100);
+    EXPECT_EQ(silences, 0) << "the window did not answer within 1 s";
+    EXPECT_TRUE(shown) << "no plot within 2.5 s of the port's return";
+    EXPECT_TRUE(IsWindowEnabled(stop_));
+}
+
+// -------------------------------------------------------------- recording
+
+// Frames a second, and the rows about two seconds of recording must hold.
+class Recording : public E2e, public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+// The counter wave makes a frame lost, repeated or reordered show as a break
+// in y1; y2 = -y1 and y3 = 0 catch the columns mixed up.
+TEST_P(Recording, KeepsEveryFrameInOrder)
+{
+    ASSERT_TRUE(Launch(Config("COM5")));
+    ASSERT_TRUE(Device("start com5 --wave counter --rate " + std::to_string(GetParam().first)));
+    ASSERT_TRUE(StartOpens());
+    ASSERT_TRUE(Send(main_, WM_COMMAND, IDM_RECORD));
+    PumpMessages(2000);
+    ASSERT_TRUE(Send(main_, WM_COMMAND, IDM_RECORD));
+
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((dir_ + L"\\tarquell-*.csv").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE) << "no recording in the working directory";
+    const std::string name = Narrow(found.cFileName);
+    EXPECT_FALSE(FindNextFileW(search, &found)) << "more than one recording";
+    FindClose(search);
+    EXPECT_TRUE(std::regex_match(name, std::regex(R"(tarquell-\d{8}-\d{6}(-\d+)?\.csv)"))) << name;
+
+    const std::string text = ReadAll(dir_ + L"\\" + std::wstring(name.begin(), name.end())), header = "frame,time_ms,y1,y2,y3\r\n";
+    ASSERT_EQ(text.substr(0, header.size()), header);
+    ASSERT_EQ(text.substr(text.size() - 2), "\r\n") << "partial last line";
+    int rows = 0, y1 = 0, y2 = 0, y3 = 0, used = 0;
+    long long frame = 0, time = 0, lastTime = 0;
+    for (size_t at = header.size(), end; at < text.size(); at = end + 2, ++rows, lastTime = time) {
+        end = text.find("\r\n", at);
+        const std::string line = text.substr(at, end - at);
+        const int lastY1 = y1;
+        const bool parsed = line.find('\n') == std::string::npos &&
+                            std::sscanf(line.c_str(), "%lld,%lld,%d,%d,%d%n", &frame, &time, &y1, &y2, &y3, &used) == 5 &&
+                            used == static_cast<int>(line.size());
+        ASSERT_TRUE(parsed && frame == rows && time >= lastTime && y1 == int16_t(y1) &&
+                    (rows == 0 || y1 == int16_t(lastY1 + 1)) && y2 == int16_t(-y1) && y3 == 0)
+            << "row " << rows << " after y1 " << lastY1 << ", time " << lastTime << ": " << line;
+    }
+    EXPECT_GE(rows, GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Device, Recording, ::testing::Values(std::pair(1440, 2000), std::pair(100, 150)),
+                         [](const auto& info) { return "At" + std::to_string(info.param.first) + "FramesPerSecond"; });
+
+// ---------------------------------------------------------------- trigger
+
+class Trigger : public E2e, public ::testing::WithParamInterface<bool> {};
+
+// A sine of 250 frames drifts 24 frames a 1024-column sweep untriggered (the
+// default 256 would stand still by itself); at 1440 frames/s a sweep takes
+// 0.7 s, so captures a second apart show different sweeps.
+TEST_P(Trigger, SweepStandsStillOnlyWhenTriggered)
+{
+    constexpr int kPeriod = 250;
+    const bool triggered = GetParam();
+    ASSERT_TRUE(Launch(Config("COM5", std::string("[Scope]\r\ntimebase=1\r\ngain1=1\r\ncentre1=0\r\ntrig_mode=") +
+                                          (triggered ? "normal" : "off") +
+                                          "\r\ntrig_source=1\r\ntrig_edge=rise\r\ntrig_level=0\r\n")));
+    ASSERT_TRUE(Device("start com5 --rate 1440 --sine-period " + std::to_string(kPeriod)));
+    ASSERT_TRUE(StartOpens());
+    const Capture first = AwaitColumns(300);
+    PumpMessages(1000);
+    const Capture second = AwaitColumns(300);
+    // Columns where y2 or y3 may hide part of y1 are left out.
+    const auto hidden = [](const Capture& view, int x, std::pair<int, int> span) {
+        for (int y = std::max(0, span.first - 3); y <= std::min(kGridRows - 1, span.second + 3); ++y)
+            if (IsTrace(view.At(x, y)) && view.At(x, y) != kColours[0]) return true;
+        return span.first < 0;
+    };
+    int compared = 0, moved = 0;
+    for (int x = 2; x <= std::min(Head(first), Head(second)) - 2; ++x) {
+        const auto a = Span(first, x, kColours[0]), b = Span(second, x, kColours[0]);
+        if (hidden(first, x, a) || hidden(second, x, b)) continue;
+        ++compared;
+        moved += std::abs(a.first - b.first) > 1 || std::abs(a.second - b.second) > 1;
+    }
+    ASSERT_GE(compared, 150);
+    if (!triggered) {
+        EXPECT_GT(moved, compared / 2) << "an untriggered sweep stood still";
+        return;
+    }
+    EXPECT_EQ(moved, 0) << "of " << compared << " columns";
+    // Rising through 0 at the sweep's start puts the crest a quarter period
+    // in and the trough three quarters in.
+    const auto crest = Span(second, kPeriod / 4, kColours[0]), trough = Span(second, 3 * kPeriod / 4, kColours[0]);
+    EXPECT_TRUE(crest.first >= 0 && crest.second < PlotRow(22000)) << crest.first << ".." << crest.second;
+    EXPECT_GT(trough.first, PlotRow(-22000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Scope, Trigger, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Normal" : "Off"); });
+
+// ----------------------------------------------------------------- settings
+
+// COM1 sorts before COM12: a saved COM1 must not come back as COM12, which
+// the exit would then save.
+TEST_F(E2e, SavedPortComesBackAndIsSavedAgain)
 {
     for (const char* port : {"COM1", "COM12", "COM5"}) {
-        ASSERT_TRUE(LaunchOn(port));
-        EXPECT_EQ(Program().Port(), Widen(port)) << "config.ini has portname=" << port;
-        CloseAndExpectSaved(port);
-        if (HasFailure()) return;
+        SCOPED_TRACE(port);
+        ASSERT_TRUE(Launch(Config(port)));
+        ExpectClosesCleanly();
+        EXPECT_EQ(ReadAll(dir_ + L"\\config.ini"), Config(port));
     }
-}
-
-// ---------------------------------------------------- ports that fail
-
-struct RefusedCase {
-    const char* name;
-    const char* port;       // in config.ini
-    const wchar_t* listed;  // what the port list shows selected
-    bool deviceUntilLaunch; // a device backs the port while the list is made
-};
-
-const RefusedCase kRefusedCases[] = {
-    {"UnlistedPort", "COM7", L"", false},
-    {"ListedPortWithoutDevice", "COM12", L"COM12", false},
-    {"PortVanishesBeforeStart", "COM5", L"COM5", true},
-};
-
-void PrintTo(const RefusedCase& c, std::ostream* out) { *out << c.name; }
-
-class RefusedPort : public E2e, public ::testing::WithParamInterface<RefusedCase> {};
-
-TEST_P(RefusedPort, ShowsMessageBoxAndStopReturnsToIdle)
-{
-    const RefusedCase& c = GetParam();
-    const std::string link = c.port == std::string("COM12") ? "com12" : "com5";
-    if (c.deviceUntilLaunch) {
-        ASSERT_TRUE(g_device.Start(link, ""));
-    } else {
-        ASSERT_TRUE(g_device.Run("vacate " + link));
-    }
-    ASSERT_TRUE(LaunchOn(c.port));
-    ASSERT_EQ(Program().Port(), c.listed);
-    if (c.deviceUntilLaunch) {
-        ASSERT_TRUE(g_device.Stop());
-    }
-    ASSERT_TRUE(StartIsRefused());
-    ExpectResponsive("after the message box");
-    ASSERT_TRUE(StopReturnsToIdle());
-    ExpectResponsive("after Stop");
-    // An unlisted port leaves the list without a selection, so the key stays.
-    CloseAndExpectSaved(c.port);
-}
-
-INSTANTIATE_TEST_SUITE_P(Device, RefusedPort, ::testing::ValuesIn(kRefusedCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// ------------------------------------------------------ faulty devices
-
-class Fault : public E2e {};
-
-TEST_F(Fault, SilentFromStart)
-{
-    ASSERT_TRUE(LaunchOn("COM5"));
-    ASSERT_TRUE(g_device.Start("com5", "--silent-after 0"));
-    ASSERT_TRUE(StartOpens());
-    PumpMessages(1500);
-    ExpectResponsive("with a silent device");
-    EXPECT_EQ(Head(Program().Grab()), -1) << "traces drawn although no frame arrived";
-    EXPECT_TRUE(Frozen());
-    ASSERT_TRUE(StopReturnsToIdle());
-    CloseAndExpectSaved("COM5");
-}
-
-TEST_F(Fault, SilentMidRunThenResumes)
-{
-    ASSERT_TRUE(LaunchOn("COM5"));
-    ASSERT_TRUE(g_device.Start("com5", ValuesOption(kSpread)));
-    ASSERT_TRUE(StartOpens());
-    AwaitColumns(40);
-    ASSERT_TRUE(g_device.Control("silent 0"));
-    ASSERT_TRUE(AwaitFrozen()) << "the plot still advances with the device silent";
-    const int silentHead = Head(Program().Grab());
-    ExpectResponsive("while the device is silent");
-    PumpMessages(1000);
-    EXPECT_EQ(Head(Program().Grab()), silentHead);
-    ASSERT_TRUE(g_device.Control("resume"));
-    EXPECT_GE(AwaitColumns(silentHead + 60), silentHead + 60) << "the plot did not advance after resume";
-    ExpectTraces(kSpread, kClean);
-    ASSERT_TRUE(StopReturnsToIdle());
-    CloseAndExpectSaved("COM5");
-}
-
-TEST_F(Fault, HangUpMidRun)
-{
-    ASSERT_TRUE(LaunchOn("COM5"));
-    ASSERT_TRUE(g_device.Start("com5", ValuesOption(kSpread)));
-    ASSERT_TRUE(StartOpens());
-    AwaitColumns(40);
-    ASSERT_TRUE(g_device.Control("hangup"));
-    ASSERT_TRUE(AwaitFrozen()) << "the plot still advances after the hang-up";
-    const int head = Head(Program().Grab());
-    ExpectResponsive("after the hang-up");
-    PumpMessages(1000);
-    ExpectResponsive("a second after the hang-up");
-    EXPECT_EQ(Head(Program().Grab()), head) << "columns drawn with the device gone";
-    ASSERT_TRUE(StopReturnsToIdle());
-    CloseAndExpectSaved("COM5");
-}
-
-TEST_F(Fault, HangUpThenRestartOnReopenedPort)
-{
-    ASSERT_TRUE(LaunchOn("COM5"));
-    ASSERT_TRUE(g_device.Start("com5", ValuesOption({-24000, 4000, 20000})));
-    ASSERT_TRUE(StartOpens());
-    AwaitColumns(40);
-    ASSERT_TRUE(g_device.Control("hangup"));
-    ASSERT_TRUE(AwaitFrozen());
-    ASSERT_TRUE(StopReturnsToIdle());
-    ASSERT_TRUE(g_device.Control("values 12000 -20000 24000"));
-    ASSERT_TRUE(g_device.Control("reopen"));
-    ASSERT_TRUE(StartOpens());
-    EXPECT_GE(AwaitColumns(60), 60) << "no plot after the device came back";
-    ExpectTraces(kSpread, kClean);
-    ASSERT_TRUE(StopReturnsToIdle());
-    CloseAndExpectSaved("COM5");
-}
-
-TEST_F(Fault, RapidStartStopCycles)
-{
-    constexpr int kCycles = 200;
-    constexpr int kHandleSlack = 8;
-    ASSERT_TRUE(LaunchOn("COM5"));
-    ASSERT_TRUE(g_device.Start("com5", ValuesOption(kSpread)));
-    ASSERT_TRUE(StartOpens());
-    ASSERT_TRUE(StopReturnsToIdle());
-    const int handlesBefore = HandleCount(Program().Process());
-    ASSERT_GT(handlesBefore, 0) << "cannot count the program's handles";
-    const DWORD gdiBefore = GetGuiResources(Program().Process(), GR_GDIOBJECTS);
-    const DWORD userBefore = GetGuiResources(Program().Process(), GR_USEROBJECTS);
-
-    for (int cycle = 0; cycle < kCycles; ++cycle) {
-        ASSERT_TRUE(StartOpens()) << "cycle " << cycle;
-        ASSERT_TRUE(StopReturnsToIdle()) << "cycle " << cycle;
-    }
-
-    PumpMessages(300);
-    const int handlesAfter = HandleCount(Program().Process());
-    std::printf("handles before and after %d cycles: %d, %d\n", kCycles, handlesBefore, handlesAfter);
-    EXPECT_LE(handlesAfter, handlesBefore + kHandleSlack) << "handles leak per Start/Stop";
-    if (gdiBefore > 0) {
-        EXPECT_LE(GetGuiResources(Program().Process(), GR_GDIOBJECTS), gdiBefore + kHandleSlack);
-    }
-    if (userBefore > 0) {
-        EXPECT_LE(GetGuiResources(Program().Process(), GR_USEROBJECTS), userBefore + kHandleSlack);
-    }
-    ExpectResponsive("after the cycles");
-    ASSERT_TRUE(StartOpens());
-    EXPECT_GE(AwaitColumns(60), 60) << "no plot after the cycles";
-    ExpectTraces(kSpread, kClean);
-    ASSERT_TRUE(StopReturnsToIdle());
-    CloseAndExpectSaved("COM5");
-}
-
-// ------------------------------------------------------------ config.ini
-
-enum class ConfigKind { Missing, File, ReadOnlyFile, Directory };
-
-struct ConfigCase {
-    const char* name;
-    ConfigKind kind;
-    std::string (*content)();
-    const wchar_t* port;     // selected at start-up ("": none; nullptr: the default, see SavedPortIsSelected)
-    const wchar_t* speed;
-    const wchar_t* newPort;  // chosen before closing (nullptr: keep)
-    const wchar_t* newSpeed;
-    bool othersKept;         // the other lines survive (random bytes are no lines to keep)
-};
-
-std::string NoContent() { return ""; }
-
-std::string StandardContent() { return StandardConfig("COM5"); }
-
-std::string BinaryGarbage()
-{
-    std::string bytes(4096, '\0');
-    uint32_t state = 12345;
-    for (char& byte : bytes) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
-
-std::string MegabyteContent()
-{
-    std::string text = StandardConfig("COM5") + "[Bulk]\r\n";
-    for (int i = 0; text.size() < (1u << 20); ++i)
-        text += "entry" + std::to_string(i) + "=" + std::string(64, static_cast<char>('a' + i % 26)) + "\r\n";
-    return text;
-}
-
-std::string LongValues()
-{
-    const std::string tail(150, '7');
-    return Ini({"[General]", "portname=COM5" + tail, "portspeed=115200" + tail, "[Display]",
-                "title=" + std::string(300, 'T')});
-}
-
-const ConfigCase kConfigCases[] = {
-    {"Missing", ConfigKind::Missing, NoContent, nullptr, L"9600", nullptr, nullptr, true},
-    {"Empty", ConfigKind::File, NoContent, nullptr, L"9600", nullptr, nullptr, true},
-    {"ChangedSelection", ConfigKind::File, StandardContent, L"COM5", L"115200", L"COM12", L"9600", true},
-    {"BinaryGarbage", ConfigKind::File, BinaryGarbage, nullptr, L"9600", nullptr, nullptr, false},
-    {"OneMegabyte", ConfigKind::File, MegabyteContent, L"COM5", L"115200", nullptr, L"57600", true},
-    {"ValuesLongerThan100", ConfigKind::File, LongValues, L"", L"", nullptr, nullptr, true},
-    {"LongValuesPortChosen", ConfigKind::File, LongValues, L"", L"", L"COM12", nullptr, true},
-    {"ReadOnlyFile", ConfigKind::ReadOnlyFile, StandardContent, L"COM5", L"115200", nullptr, L"57600", true},
-    {"Directory", ConfigKind::Directory, NoContent, nullptr, L"9600", nullptr, nullptr, true},
-};
-
-// True when this system refuses to write a read-only file (Wine run as root
-// does not), which decides what the program can have done to it.
-bool ReadOnlyIsEnforced(const std::wstring& path)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return true;
-    CloseHandle(file);
-    return false;
-}
-
-void PrintTo(const ConfigCase& c, std::ostream* out) { *out << c.name; }
-
-class Config : public E2e, public ::testing::WithParamInterface<ConfigCase> {
-protected:
-    ::testing::AssertionResult Prepare(const ConfigCase& c, const std::string& content)
-    {
-        const std::wstring path = ConfigPath();
-        switch (c.kind) {
-        case ConfigKind::Missing: return ::testing::AssertionSuccess();
-        case ConfigKind::File: return ::testing::AssertionResult(WriteConfig(content));
-        case ConfigKind::ReadOnlyFile:
-            return ::testing::AssertionResult(WriteConfig(content) &&
-                                              SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
-        case ConfigKind::Directory: return ::testing::AssertionResult(CreateDirectoryW(path.c_str(), nullptr));
-        }
-        return ::testing::AssertionFailure();
-    }
-};
-
-TEST_P(Config, StartsAndExitsCleanly)
-{
-    const ConfigCase& c = GetParam();
-    const std::string before = c.content();
-    const std::wstring path = ConfigPath();
-    ASSERT_TRUE(Prepare(c, before)) << "cannot prepare config.ini";
-    const bool readOnlyEnforced = c.kind == ConfigKind::ReadOnlyFile && ReadOnlyIsEnforced(path);
-
-    ASSERT_TRUE(Launch().Ready());
-    if (c.port) {
-        EXPECT_EQ(Program().Port(), c.port);
-    }
-    EXPECT_EQ(Program().Speed(), c.speed);
-    if (c.newPort) {
-        ASSERT_TRUE(Program().SelectPort(c.newPort));
-    }
-    if (c.newSpeed) {
-        ASSERT_TRUE(Program().SelectSpeed(c.newSpeed));
-    }
-    const std::string port = Narrow(Program().Port());
-    const std::string speed = Narrow(Program().Speed());
-    ExpectResponsive("after start-up");
-    ASSERT_TRUE(ClosesCleanly());
-
-    if (c.kind == ConfigKind::Directory) {
-        EXPECT_TRUE(IsDirectory(path)) << "the directory named config.ini was replaced";
-    } else if (readOnlyEnforced || (port.empty() && speed.empty())) {
-        EXPECT_EQ(ReadBytes(path).value_or("(missing)"), before) << "config.ini changed";
-    } else {
-        // A list without a selection keeps its key as it was.
-        ExpectSavedConfig(before, port.empty() ? SavedValue(before, "portname").value_or("(none)") : port,
-                          speed.empty() ? SavedValue(before, "portspeed").value_or("(none)") : speed,
-                          c.othersKept);
-    }
-    if (c.kind == ConfigKind::ReadOnlyFile) {
-        EXPECT_TRUE(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY) << "no longer read-only";
-        if (!readOnlyEnforced) std::printf("note: read-only files can be written here (Wine run as root)\n");
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(File, Config, ::testing::ValuesIn(kConfigCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// ---------------------------------------------------------------- summary
-
-class Summary : public ::testing::EmptyTestEventListener {
-public:
-    void OnTestEnd(const ::testing::TestInfo& info) override
-    {
-        const char* outcome = info.result()->Skipped() ? "skipped" : info.result()->Passed() ? "pass" : "FAIL";
-        rows_.push_back({std::string(info.test_suite_name()) + "." + info.name(), outcome});
-    }
-
-    void OnTestProgramEnd(const ::testing::UnitTest&) override
-    {
-        size_t width = 4;
-        for (const auto& row : rows_) width = std::max(width, row.first.size());
-        std::printf("\n%-*s  %s\n", static_cast<int>(width), "Case", "Outcome");
-        std::printf("%s  %s\n", std::string(width, '-').c_str(), "-------");
-        for (const auto& row : rows_)
-            std::printf("%-*s  %s\n", static_cast<int>(width), row.first.c_str(), row.second);
-        std::fflush(stdout);
-    }
-
-private:
-    std::vector<std::pair<std::string, const char*>> rows_;
-};
-
-bool TakeOption(const char* argument, const char* name, std::wstring* value)
-{
-    const std::string prefix = std::string(name) + "=";
-    if (std::string(argument).rfind(prefix, 0) != 0) return false;
-    *value = Widen(argument + prefix.size());
-    return true;
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    for (int i = 1; i < argc; ++i)
-        if (!TakeOption(argv[i], "--program", &g_settings.program) && !TakeOption(argv[i], "--work", &g_settings.work)) {
-            std::fprintf(stderr, "unknown argument %s\n", argv[i]);
-            return 2;
-        }
-    if (g_settings.program.empty() || g_settings.work.empty()) {
-        std::fprintf(stderr, "usage: tarquell_e2e_tests --program=TARQUELL.EXE --work=DIR [gtest options]\n"
-                             "(run through tests/e2e/run-e2e, which serves the simulated devices)\n");
-        return 2;
-    }
-    ::testing::UnitTest::GetInstance()->listeners().Append(new Summary);
-    return RUN_ALL_TESTS();
-}

@@ -114,7 +114,6 @@ bool PortSetTimeouts(HANDLE, const COMMTIMEOUTS* timeouts)
 bool PortRead(HANDLE, void* buffer, DWORD count, DWORD* bytesRead)
 {
     FakePort& port = g_fakePort;
-    ++port.reads;
     *bytesRead = 0;
     if (port.removedError) return port.wineLoose ? true : Fail(port.removedError);
     DeliverArrivals(port);
@@ -133,7 +132,6 @@ bool PortClearErrors(HANDLE, DWORD* errors)
     *errors = 0;
     if (port.removedError) return Fail(port.wineLoose ? ERROR_NOT_READY : port.removedError);
     DeliverArrivals(port);
-    ++port.errorAcknowledgements;
     *errors = port.pendingErrors;
     port.pendingErrors = 0;
     return true;

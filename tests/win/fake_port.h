@@ -38,9 +38,7 @@ struct FakePort {
     int openAttempts = 0;
     int opens = 0;
     int closes = 0;
-    int reads = 0;
     int deviceListCalls = 0;
-    int errorAcknowledgements = 0;
     DWORD requestedQueue = 0;
     DCB appliedState = {};
     COMMTIMEOUTS timeouts = {};

@@ -7,7 +7,8 @@
 Capture CaptureClient(HWND window)
 {
     Capture capture;
-    RECT client = ClientRect(window);
+    RECT client = {};
+    GetClientRect(window, &client);
     POINT origin = {0, 0};
     ClientToScreen(window, &origin);
     capture.width = client.right;
@@ -65,20 +66,6 @@ std::wstring ClassName(HWND window)
     wchar_t name[256] = L"";
     GetClassNameW(window, name, 256);
     return name;
-}
-
-RECT WindowRect(HWND window)
-{
-    RECT rect = {};
-    GetWindowRect(window, &rect);
-    return rect;
-}
-
-RECT ClientRect(HWND window)
-{
-    RECT rect = {};
-    GetClientRect(window, &rect);
-    return rect;
 }
 
 namespace {

@@ -35,8 +35,6 @@ bool PumpUntil(Predicate done, DWORD timeoutMs)
 
 std::wstring WindowText(HWND window);
 std::wstring ClassName(HWND window);
-RECT WindowRect(HWND window);
-RECT ClientRect(HWND window);
 
 // The visible top-level window with this class and caption owned by process
 // `processId` (0: any process), or null.
