@@ -5,12 +5,17 @@
 //
 //   startup EXE DIR RUNS     launch to window shown, RUNS times after a warm-up
 //   press Start|Stop         presses a button
-//   sweep SECONDS PID...     columns plotted, ticks counted, CPU used by the
-//                            Linux processes PID...
+//   record                   File > Record: starts or stops a recording
+//   sweep SECONDS INTERVAL_MS
+//                            columns plotted, from the screen read every
+//                            INTERVAL_MS
+//   cpu SECONDS PID...       ticks counted and CPU used by the Linux
+//                            processes PID...
 //   latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS
 //                            device write of a marked frame to its segment on
 //                            screen (MARKS: the device's stdout)
-//   ping SECONDS             round trips of WM_NULL through the message loop
+//   ping SECONDS PID         round trips of WM_NULL through the message loop,
+//                            and how long the Linux process PID waited for a core
 //   stats                    working set, GUI objects and handles
 //   close                    closes the window and waits for the process
 #include <windows.h>
@@ -34,7 +39,7 @@ namespace {
 constexpr wchar_t kMainClass[] = L"Tarquell";
 constexpr wchar_t kMainTitle[] = L"Tarquell";
 constexpr wchar_t kViewClass[] = L"ChildWindow";
-constexpr int kSweepColumns = 1023;  // frames per sweep: the wrap frame draws nothing
+constexpr int kSweepColumns = 1023;  // columns 0..1022 of a sweep
 constexpr int kViewWidth = 1024;
 constexpr int kGridRows = 512;
 constexpr int kStatusRow = 512;
@@ -322,35 +327,63 @@ long long CpuTicks(const std::string& pid)
     return utime < 0 || stime < 0 ? -1 : utime + stime;
 }
 
-int Sweep(HWND main, double seconds, const std::vector<std::string>& pids)
+// Columns the sweep moved, from the newest column on screen read every
+// INTERVAL_MS. A read that came much later than asked (the driver was not
+// scheduled) may have missed a whole sweep at the fastest rates, so the
+// interval before it is left out of both the columns and the time.
+int SweepRate(HWND main, double seconds, int intervalMs)
 {
     HWND view = TraceView(main);
     ScreenArea grid(view, 0, 0, kViewWidth, kGridRows);
-    const CounterReader counter(view);
-    std::vector<long long> cpu;
-    for (const std::string& pid : pids) cpu.push_back(CpuTicks(pid));
     const long long start = grid.Read();
     int position = SweepPosition(grid);
-    const long long ticks0 = counter.Read();
+    long long previous = start;
     long long columns = 0;
-    long long now = start;
-    do {
-        Sleep(500);  // 50 columns at most between reads: a wrap cannot be missed
-        now = grid.Read();
+    double countedMs = 0;
+    int reads = 0, skipped = 0;
+    while (QpcMs(previous - start) < seconds * 1000) {
+        Sleep(static_cast<DWORD>(intervalMs));
+        const long long now = grid.Read();
         const int next = SweepPosition(grid);
-        columns += (next - position + kSweepColumns) % kSweepColumns;
+        const double ms = QpcMs(now - previous);
+        ++reads;
+        if (ms <= 3.0 * intervalMs) {
+            columns += (next - position + kSweepColumns) % kSweepColumns;
+            countedMs += ms;
+        } else {
+            ++skipped;
+        }
         position = next;
-    } while (QpcMs(now - start) < seconds * 1000);
-    const long long ticks1 = counter.Read();
-    Emit("seconds", QpcMs(now - start) / 1000);
+        previous = now;
+    }
+    Emit("seconds", countedMs / 1000);
     Emit("columns", static_cast<double>(columns));
+    Emit("reads", reads);
+    Emit("reads_left_out", skipped);
+    return columns > 0 ? 0 : 1;
+}
+
+// Ticks counted by the program and CPU used by the Linux processes PID...,
+// with nothing read off the screen in between.
+int Cpu(HWND main, double seconds, const std::vector<std::string>& pids)
+{
+    const CounterReader counter(TraceView(main));
+    std::vector<long long> cpu;
+    const long long ticks0 = counter.Read();
+    const long long start = Qpc();
+    for (const std::string& pid : pids) cpu.push_back(CpuTicks(pid));
+    Sleep(static_cast<DWORD>(seconds * 1000));
+    std::vector<long long> used;
+    for (const std::string& pid : pids) used.push_back(CpuTicks(pid));
+    const long long end = Qpc();
+    const long long ticks1 = counter.Read();
+    Emit("seconds", QpcMs(end - start) / 1000);
     Emit("ticks", ticks0 >= 0 && ticks1 >= ticks0 ? static_cast<double>(ticks1 - ticks0) : -1);
     for (size_t i = 0; i < pids.size(); ++i) {
-        const long long used = CpuTicks(pids[i]);
         const std::string key = "cpu_ticks_" + std::to_string(i + 1);
-        Emit(key.c_str(), cpu[i] >= 0 && used >= 0 ? static_cast<double>(used - cpu[i]) : -1);
+        Emit(key.c_str(), cpu[i] >= 0 && used[i] >= 0 ? static_cast<double>(used[i] - cpu[i]) : -1);
     }
-    return columns > 0 ? 0 : 1;
+    return cpu.empty() || cpu[0] < 0 ? 1 : 0;
 }
 
 // ----------------------------------------------------------------- latency
@@ -413,6 +446,8 @@ int Latency(HWND main, const wchar_t* fifo, const wchar_t* marksPath, int count,
     MarkTops(strip, previousTops);
     int inflight = 0;
     long long nextSend = Qpc();
+    const long long started = nextSend;
+    const double deadlineMs = static_cast<double>(count) * (2 * gapMs + timeoutMs) + 5000;
     std::vector<double> scanMs;
     long long lastScan = Qpc();
     for (;;) {
@@ -437,7 +472,7 @@ int Latency(HWND main, const wchar_t* fifo, const wchar_t* marksPath, int count,
             if (tops[x] < 0 || tops[x] == previousTops[x]) continue;
             const int k = MarkAt(tops[x]);
             for (size_t j = 0; k >= 0 && j < sentAt.size(); ++j)
-                if (seenAt[j] < 0 && static_cast<int>(j) % kMarkRows == k) {
+                if (seenAt[j] == -1 && static_cast<int>(j) % kMarkRows == k) {
                     seenAt[j] = scanned;
                     --inflight;
                     if (inflightLimit == 1) nextSend = scanned + gap();
@@ -451,6 +486,7 @@ int Latency(HWND main, const wchar_t* fifo, const wchar_t* marksPath, int count,
                 --inflight;
             }
         if (static_cast<int>(sentAt.size()) == count && inflight == 0) break;
+        if (QpcMs(scanned - started) > deadlineMs) break;
     }
     CloseHandle(control);
     const ClockLink after = LinkClocks();
@@ -488,8 +524,19 @@ int Latency(HWND main, const wchar_t* fifo, const wchar_t* marksPath, int count,
 
 // -------------------------------------------------------------------- ping
 
-int Ping(HWND main, double seconds)
+// Nanoseconds the main thread of a Linux process has run and has waited for
+// a core since it started (/proc/PID/schedstat); {-1, -1} when unreadable.
+std::pair<long long, long long> SchedStat(const std::string& pid)
 {
+    const std::wstring path = L"Z:\\proc\\" + std::wstring(pid.begin(), pid.end()) + L"\\schedstat";
+    long long run = -1, wait = -1;
+    if (std::sscanf(ReadFileText(path.c_str()).c_str(), "%lld %lld", &run, &wait) != 2) return {-1, -1};
+    return {run, wait};
+}
+
+int Ping(HWND main, double seconds, const std::string& pid)
+{
+    const auto sched0 = SchedStat(pid);
     std::vector<double> trips;
     int unanswered = 0;
     const long long start = Qpc();
@@ -499,6 +546,7 @@ int Ping(HWND main, double seconds)
         if (!SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result)) ++unanswered;
         trips.push_back(QpcMs(Qpc() - before));
     }
+    const auto sched1 = SchedStat(pid);
     // A round trip much longer than an idle one waited for a tick to end: their
     // sum is how long ticks held the loop.
     double heldMs = 0;
@@ -506,9 +554,17 @@ int Ping(HWND main, double seconds)
         if (trip > 1) heldMs += trip;
     Emit("round_trips", static_cast<double>(trips.size()));
     Emit("unanswered", unanswered);
-    Emit("held_share", heldMs / QpcMs(Qpc() - start));
+    const double windowMs = QpcMs(Qpc() - start);
+    Emit("held_share", heldMs / windowMs);
+    // Time the program could have run but waited for a core: a round trip
+    // that waited too is long for want of a core, not for the tick's work.
+    if (sched0.first >= 0 && sched1.first >= 0) {
+        Emit("run_share", (sched1.first - sched0.first) / 1e6 / windowMs);
+        Emit("core_wait_share", (sched1.second - sched0.second) / 1e6 / windowMs);
+    }
     Emit("median_ms", Percentile(trips, 0.5));
     Emit("p99_ms", Percentile(trips, 0.99));
+    Emit("p999_ms", Percentile(trips, 0.999));
     Emit("max_ms", Percentile(trips, 1.0));
     return unanswered == 0 && !trips.empty() ? 0 : 1;
 }
@@ -661,30 +717,45 @@ int Close(HWND main)
     return ended ? 0 : 1;
 }
 
+bool ShowsMessageBox(HWND main)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(main, &processId);
+    for (HWND box = FindWindowW(L"#32770", nullptr); box; box = FindWindowExW(nullptr, box, L"#32770", nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(box, &owner);
+        if (owner == processId && IsWindowVisible(box)) return true;
+    }
+    return false;
+}
+
 // Posted, not sent: a port that does not open brings up a modal message box.
 int Press(HWND main, const std::wstring& button)
 {
     if (button != L"Start" && button != L"Stop") return 2;
     PostMessageW(main, WM_COMMAND, button == L"Start" ? IDC_START : IDC_STOP, 0);
     Sleep(1000);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(main, &processId);
-    for (HWND box = FindWindowW(L"#32770", nullptr); box; box = FindWindowExW(nullptr, box, L"#32770", nullptr)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(box, &owner);
-        if (owner == processId && IsWindowVisible(box)) {
-            std::fprintf(stderr, "the program shows a message box: the port did not open\n");
-            return 1;
-        }
-    }
-    return 0;
+    if (!ShowsMessageBox(main)) return 0;
+    std::fprintf(stderr, "the program shows a message box: the port did not open\n");
+    return 1;
+}
+
+// A file that cannot be created brings up a message box too.
+int Record(HWND main)
+{
+    PostMessageW(main, WM_COMMAND, IDM_RECORD, 0);
+    Sleep(300);
+    if (!ShowsMessageBox(main)) return 0;
+    std::fprintf(stderr, "the program shows a message box: the recording failed\n");
+    return 1;
 }
 
 int Usage()
 {
     std::fprintf(stderr,
-                 "usage: bench_driver startup EXE DIR RUNS | press Start|Stop | sweep SECONDS PID... |\n"
-                 "       latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS | ping SECONDS | stats | close\n");
+                 "usage: bench_driver startup EXE DIR RUNS | press Start|Stop | record |\n"
+                 "       sweep SECONDS INTERVAL_MS | cpu SECONDS PID... |\n"
+                 "       latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS | ping SECONDS PID | stats | close\n");
     return 2;
 }
 
@@ -708,14 +779,16 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     if (command == L"press" && argc == 3) return Press(main, argv[2]);
-    if (command == L"sweep" && argc >= 3) {
+    if (command == L"record" && argc == 2) return Record(main);
+    if (command == L"sweep" && argc == 4) return SweepRate(main, _wtof(argv[2]), _wtoi(argv[3]));
+    if (command == L"cpu" && argc >= 3) {
         std::vector<std::string> pids;
         for (int i = 3; i < argc; ++i) pids.push_back(narrow(argv[i]));
-        return Sweep(main, _wtof(argv[2]), pids);
+        return Cpu(main, _wtof(argv[2]), pids);
     }
     if (command == L"latency" && argc == 8)
         return Latency(main, argv[2], argv[3], _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6]), _wtoi(argv[7]));
-    if (command == L"ping" && argc == 3) return Ping(main, _wtof(argv[2]));
+    if (command == L"ping" && argc == 4) return Ping(main, _wtof(argv[2]), narrow(argv[3]));
     if (command == L"stats" && argc == 2) return Stats(main);
     if (command == L"close" && argc == 2) return Close(main);
     return Usage();

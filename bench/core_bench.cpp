@@ -1,10 +1,12 @@
-// The acquisition core alone, without Win32: what one frame costs from its
-// bytes to the segments the trace view would draw, and how long the search
-// for a frame start takes when a read is out of step.
+// The acquisition core alone, without Win32: what a tick costs per frame,
+// from the bytes a drain of the port leaves in the receive area to the
+// segments the trace view would draw for the columns the tick changed.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "sweep_state.h"
@@ -12,103 +14,103 @@
 namespace {
 
 struct Calls {
-    int64_t invalidated = 0;
-    int64_t repainted = 0;
-    int64_t drawn = 0;
+    int64_t segments = 0;
+    int64_t gaps = 0;
 };
 
-void CountInvalidate(void* context, int, int, int, int) { ++static_cast<Calls*>(context)->invalidated; }
-void CountInvalidateAll(void* context) { ++static_cast<Calls*>(context)->repainted; }
-void CountDraw(void* context, int, int, int, int, int) { ++static_cast<Calls*>(context)->drawn; }
+void CountSegment(void* context, int, int, int, int, int) { ++static_cast<Calls*>(context)->segments; }
+void CountGap(void* context, int) { ++static_cast<Calls*>(context)->gaps; }
 
-ReceiveArea MakeFrame(int16_t y1, int16_t y2, int16_t y3)
-{
-    ReceiveArea area = {{kFrameMarker1, kFrameMarker2}};
-    const int16_t values[kTraceCount] = {y1, y2, y3};
-    for (int i = 0; i < kTraceCount; ++i) {
-        const auto u = static_cast<uint16_t>(values[i]);
-        area.bytes[2 + 2 * i] = static_cast<uint8_t>(u >> 8);
-        area.bytes[3 + 2 * i] = static_cast<uint8_t>(u & 0xFF);
-    }
-    return area;
-}
-
-// Waveforms like the device's, so every trace moves and rows differ per frame.
-std::vector<ReceiveArea> SweepFrames()
+// The device's own waveforms, so every trace moves, rows differ per frame and
+// a trigger on trace 1 at level 0 fires once per 256 frames.
+std::vector<uint8_t> DeviceStream(int frames)
 {
     constexpr double kPi = 3.14159265358979323846;
-    std::vector<ReceiveArea> frames;
-    for (int n = 0; n < 4096; ++n) {
-        const auto sine = static_cast<int16_t>(std::lround(24000.0 * std::sin(2.0 * kPi * (n % 256) / 256.0)));
-        const auto saw = static_cast<int16_t>(400 * (n % 100) - 20000);
-        const auto square = static_cast<int16_t>((n % 128) < 64 ? 12000 : -12000);
-        frames.push_back(MakeFrame(sine, saw, square));
+    std::vector<uint8_t> bytes;
+    for (int n = 0; n < frames; ++n) {
+        const int16_t values[kTraceCount] = {
+            static_cast<int16_t>(std::lround(24000.0 * std::sin(2.0 * kPi * (n % 256) / 256.0))),
+            static_cast<int16_t>(400 * (n % 100) - 20000), static_cast<int16_t>((n % 128) < 64 ? 12000 : -12000)};
+        bytes.push_back(kFrameMarker1);
+        bytes.push_back(kFrameMarker2);
+        for (int16_t value : values) {
+            bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(value) >> 8));
+            bytes.push_back(static_cast<uint8_t>(value & 0xFF));
+        }
     }
-    return frames;
+    return bytes;
 }
 
-// One iteration is one tick that received a frame: decode, sweep update and
-// the paint that follows it.
-void BM_FrameToSegments(benchmark::State& state)
+// One iteration is one tick that drained `framesPerTick` frames: copy them in
+// (the driver read), TakeFrames, ApplyFrame for each, and PaintTraces over the
+// columns changed, widened by the pen as the trace view invalidates them (the
+// whole width when a sweep began).
+void RunTicks(benchmark::State& state, const ScopeSettings& scope)
 {
-    const std::vector<ReceiveArea> frames = SweepFrames();
-    SweepState sweep = {};
-    ResetSweep(sweep);
+    const int framesPerTick = static_cast<int>(state.range(0));
+    const int streamFrames = 256 * 200;  // a whole number of ticks' worth of every waveform period
+    const std::vector<uint8_t> stream = DeviceStream(streamFrames + framesPerTick);
+    auto sweep = std::make_unique<SweepState>();
+    auto area = std::make_unique<ReceiveArea>();
+    std::vector<Frame> frames(kMaxFramesPerTick);
+    InitSweep(*sweep);
+    sweep->scope = scope;
+    ResetSweep(*sweep);
+    area->length = 0;
+    area->skippedBytes = 0;
+    const PaintCallbacks callbacks = {CountSegment, CountGap};
     Calls calls;
-    size_t next = 0;
+    int64_t taken = 0;
+    uint32_t nowMs = 0;
+    size_t at = 0;
     for (auto _ : state) {
-        const ReceiveArea& area = frames[next];
-        next = (next + 1) % frames.size();
-        if (BeginTick(sweep)) ApplyFrame(sweep, area, CountInvalidate, CountInvalidateAll, &calls);
-        EndTick(sweep);
-        PaintTraces(sweep, CountDraw, &calls);
-        benchmark::DoNotOptimize(sweep);
+        const size_t bytes = static_cast<size_t>(framesPerTick) * kFrameSize;
+        std::memcpy(area->bytes + area->length, stream.data() + at, bytes);
+        area->length += static_cast<int>(bytes);
+        at = (at + bytes) % (static_cast<size_t>(streamFrames) * kFrameSize);
+        BeginTick(*sweep);
+        const int count = TakeFrames(*area, frames.data(), kMaxFramesPerTick);
+        for (int i = 0; i < count; ++i) ApplyFrame(*sweep, frames[i], nowMs);
+        EndTick(*sweep);
+        if (sweep->changedAll)
+            PaintTraces(sweep->picture, sweep->scope, 0, kSweepWidth - 1, callbacks, &calls);
+        else if (sweep->changedRight >= sweep->changedLeft)
+            PaintTraces(sweep->picture, sweep->scope, sweep->changedLeft - 2, sweep->changedRight + 3, callbacks,
+                        &calls);
+        taken += count;
+        nowMs += 10;
+        benchmark::DoNotOptimize(calls);
     }
-    if (sweep.tickCount != static_cast<int32_t>(state.iterations()) || calls.drawn == 0 ||
-        calls.invalidated < calls.drawn)
-        state.SkipWithError("the sweep did not advance once per frame");
-    state.SetItemsProcessed(state.iterations());
-    state.counters["draws/frame"] = benchmark::Counter(static_cast<double>(calls.drawn) / state.iterations());
+    if (taken != state.iterations() * framesPerTick || area->skippedBytes != 0)
+        state.SkipWithError("frames were not all taken");
+    state.SetItemsProcessed(taken);
+    state.counters["segments/frame"] = benchmark::Counter(static_cast<double>(calls.segments) / taken);
 }
-BENCHMARK(BM_FrameToSegments);
 
-// The marker pair sits `offset` bytes into an 8-byte read (7: the search has
-// to look at every byte).
-void BM_FindFrameStartShifted(benchmark::State& state)
-{
-    const int offset = static_cast<int>(state.range(0));
-    ReceiveArea area = {};
-    for (int i = 0; i < kFrameSize; ++i) area.bytes[i] = static_cast<uint8_t>(0x20 + i);
-    area.bytes[offset] = kFrameMarker1;
-    if (offset + 1 < kFrameSize) area.bytes[offset + 1] = kFrameMarker2;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(area);
-        const int start = FindFrameStart(area, kFrameSize);
-        benchmark::DoNotOptimize(start);
-        if (start != offset) {
-            state.SkipWithError("frame start not found where it is");
-            break;
-        }
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_FindFrameStartShifted)->Arg(1)->Arg(7);
+// The fixed scale, free-running: what the program does with no [Scope] section.
+void BM_Tick(benchmark::State& state) { RunTicks(state, DefaultScope()); }
+BENCHMARK(BM_Tick)->Arg(14)->Arg(115);
 
-void BM_FindFrameStartNoMarker(benchmark::State& state)
+// The scope in use at one frame per column: gains and centres off their
+// defaults, and the trigger (normal, rising through 0 on trace 1) re-arming
+// after every sweep.
+ScopeSettings TriggeredScope(int32_t framesPerColumn)
 {
-    ReceiveArea area = {{0x55, 0x00, 0x12, 0x34, 0x55, 0x10, 0x56, 0x55}};
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(area);
-        const int start = FindFrameStart(area, kFrameSize);
-        benchmark::DoNotOptimize(start);
-        if (start != -1) {
-            state.SkipWithError("a frame start found in bytes without a marker");
-            break;
-        }
-    }
-    state.SetItemsProcessed(state.iterations());
+    ScopeSettings scope = DefaultScope();
+    scope.framesPerColumn = framesPerColumn;
+    scope.gain[1] = 2;
+    scope.gain[2] = 4;
+    scope.centre[2] = 5000;
+    scope.centre[3] = -3000;
+    scope.mode = TriggerMode::Normal;
+    scope.source = 1;
+    scope.edge = TriggerEdge::Rise;
+    scope.level = 0;
+    return scope;
 }
-BENCHMARK(BM_FindFrameStartNoMarker);
+
+void BM_ScopeTick(benchmark::State& state) { RunTicks(state, TriggeredScope(static_cast<int32_t>(state.range(1)))); }
+BENCHMARK(BM_ScopeTick)->Args({115, 1})->Args({115, 100});
 
 }  // namespace
 
