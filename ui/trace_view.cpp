@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -76,13 +77,14 @@ void DrawGap(void* context, int x)
     SelectObject(painter->dc, previous);
 }
 
-void TileBackground(HDC dc)
+void TileBackground(HDC dc, const RECT& area)
 {
+    if (area.top >= kGridBottom) return;
     HDC memoryDc = CreateCompatibleDC(dc);
     HGDIOBJ previous = SelectObject(memoryDc, g_background);
     BITMAP bitmap = {};
     GetObjectW(g_background, sizeof bitmap, &bitmap);
-    for (int i = 0; i < kTileCount; ++i)
+    for (int i = area.left / kTileWidth; i < kTileCount && kTileWidth * i < area.right; ++i)
         BitBlt(dc, kTileWidth * i, 0, bitmap.bmWidth, bitmap.bmHeight, memoryDc, 0, 0, SRCCOPY);
     SelectObject(memoryDc, previous);
     DeleteDC(memoryDc);
@@ -108,6 +110,8 @@ std::vector<RECT> UpdateRects(HWND window)
 
 void DrawTraces(HDC dc, const std::vector<RECT>& rects)
 {
+    if (std::none_of(rects.begin(), rects.end(), [](const RECT& rect) { return rect.top < kGridBottom + kPenWidth; }))
+        return;
     SegmentPainter painter = {dc, {}, CreatePen(PS_SOLID, 1, kGapColour)};
     for (int trace = 1; trace <= kTraceCount; ++trace)
         painter.pens[trace] = CreatePen(PS_SOLID, kPenWidth, kTraceColours[trace]);
@@ -119,25 +123,43 @@ void DrawTraces(HDC dc, const std::vector<RECT>& rects)
     DeleteObject(painter.gapPen);
 }
 
-// The link field gives way to the recording field, so the two never overlap.
-void DrawStatusFields(HDC dc)
-{
-    SetTextColor(dc, kCountColour);
+// The texts right of the values, which change about once a second.
+struct StatusFields {
     WCHAR record[kFieldLength];
-    const int recordLength = FormatRecordingField(record, kFieldLength);
-    SIZE recordSize = {};
-    GetTextExtentPoint32W(dc, record, recordLength, &recordSize);
-    const int recordLeft = kRecordRight - recordSize.cx;
-    if (recordLength) TextOutW(dc, recordLeft, kStatusRow, record, recordLength);
     char link[kFieldLength];
-    const int linkLength = FormatLinkField(link, kFieldLength);
-    const RECT clip = {kLinkX, kStatusTop, recordLength ? recordLeft - kFieldGap : kRecordRight, kStatusBottom};
-    if (linkLength > 0)
-        ExtTextOutA(dc, kLinkX, kStatusRow, ETO_CLIPPED, &clip, link, static_cast<UINT>(std::min(linkLength, kFieldLength - 1)),
-                    nullptr);
+    char scope[kFieldLength * 2];
+    bool operator==(const StatusFields&) const = default;
+};
+StatusFields g_shownFields;
+
+StatusFields FormatStatusFields()
+{
+    StatusFields fields = {};
+    FormatRecordingField(fields.record, kFieldLength);
+    FormatLinkField(fields.link, kFieldLength);
+    FormatScopeField(fields.scope, sizeof fields.scope);
+    return fields;
 }
 
-void DrawStatusLine(HDC dc)
+// The link field gives way to the recording field, so the two never overlap.
+void DrawStatusFields(HDC dc, const StatusFields& fields)
+{
+    SetBkColor(dc, kTextBackground);
+    SetTextColor(dc, kCountColour);
+    const int recordLength = static_cast<int>(wcslen(fields.record));
+    SIZE recordSize = {};
+    GetTextExtentPoint32W(dc, fields.record, recordLength, &recordSize);
+    const int recordLeft = kRecordRight - recordSize.cx;
+    if (recordLength) TextOutW(dc, recordLeft, kStatusRow, fields.record, recordLength);
+    const RECT clip = {kLinkX, kStatusTop, recordLength ? recordLeft - kFieldGap : kRecordRight, kStatusBottom};
+    ExtTextOutA(dc, kLinkX, kStatusRow, ETO_CLIPPED, &clip, fields.link, static_cast<UINT>(strlen(fields.link)),
+                nullptr);
+    TextOutA(dc, kCountX, kScopeLineRow, fields.scope, static_cast<int>(strlen(fields.scope)));
+    g_shownFields = fields;
+}
+
+// Fixed widths, drawn opaque: each new text covers the last.
+void DrawCountAndValues(HDC dc)
 {
     WCHAR text[kStatusBufferLength];
     SetBkColor(dc, kTextBackground);
@@ -149,7 +171,6 @@ void DrawStatusLine(HDC dc)
         length = swprintf(text, kStatusBufferLength, kValueFormats[trace], static_cast<int>(g_sweep.raw[trace]));
         TextOutW(dc, kValueX[trace], kStatusRow, text, length);
     }
-    DrawStatusFields(dc);
 }
 
 // Where the trigger level stands on its source's scale.
@@ -166,25 +187,19 @@ void DrawLevelMarker(HDC dc)
     DeleteObject(pen);
 }
 
-void DrawScopeLine(HDC dc)
-{
-    char text[kFieldLength * 2];
-    const int length = FormatScopeField(text, sizeof text);
-    if (length <= 0) return;
-    SetTextColor(dc, kCountColour);
-    TextOutA(dc, kCountX, kScopeLineRow, text, length);
-}
-
+// A tick's paint covers only its columns: the rest is left alone.
 void PaintTraceView(HWND window)
 {
     const std::vector<RECT> rects = UpdateRects(window);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    TileBackground(dc);
+    TileBackground(dc, paint.rcPaint);
     DrawTraces(dc, rects);
-    DrawLevelMarker(dc);
-    DrawStatusLine(dc);
-    DrawScopeLine(dc);
+    if (paint.rcPaint.left < kMarkerWidth) DrawLevelMarker(dc);
+    if (paint.rcPaint.bottom > kStatusRow) {
+        DrawCountAndValues(dc);
+        DrawStatusFields(dc, FormatStatusFields());
+    }
     EndPaint(window, &paint);
 }
 
@@ -244,10 +259,15 @@ void UpdateStatusRow()
 {
     if (!g_traceView) return;
     HDC dc = GetDC(g_traceView);
-    const RECT status = {kCountX, kStatusRow, kRecordRight, kScopeLineBottom};
-    FillRect(dc, &status, GetSysColorBrush(COLOR_APPWORKSPACE));
-    DrawStatusLine(dc);
-    DrawScopeLine(dc);
+    DrawCountAndValues(dc);
+    const StatusFields fields = FormatStatusFields();
+    if (!(fields == g_shownFields)) {
+        const RECT stale = {kLinkX, kStatusRow, kRecordRight, kStatusBottom};
+        const RECT scopeLine = {kCountX, kScopeLineRow, kRecordRight, kScopeLineBottom};
+        FillRect(dc, &stale, GetSysColorBrush(COLOR_APPWORKSPACE));
+        FillRect(dc, &scopeLine, GetSysColorBrush(COLOR_APPWORKSPACE));
+        DrawStatusFields(dc, fields);
+    }
     ReleaseDC(g_traceView, dc);
 }
 
