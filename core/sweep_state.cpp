@@ -189,6 +189,7 @@ void ResetSweep(SweepState& state)
 
 void BeginTick(SweepState& state)
 {
+    state.framesThisTick = 0;
     state.changedLeft = kSweepWidth;
     state.changedRight = -1;
     state.changedAll = false;
@@ -197,6 +198,7 @@ void BeginTick(SweepState& state)
 void ApplyFrame(SweepState& state, const Frame& frame, uint32_t nowMs)
 {
     for (int trace = 1; trace <= kTraceCount; ++trace) state.raw[trace] = frame.value[trace];
+    ++state.framesThisTick;
     switch (state.phase) {
     case TriggerPhase::FreeRun:
         if (!Accumulate(state, frame)) StartSweepWith(state, frame);

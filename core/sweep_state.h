@@ -88,7 +88,9 @@ struct SweepState {
     bool armed;
     bool waitStarted;
     uint32_t waitStartMs;
-    // Columns changed since BeginTick; `changedAll` after a new sweep.
+    // Since BeginTick: the frames applied, the columns changed, and
+    // `changedAll` after a new sweep.
+    int32_t framesThisTick;
     int32_t changedLeft, changedRight;
     bool changedAll;
 };

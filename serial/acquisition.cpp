@@ -89,7 +89,11 @@ bool DrainPort(DWORD* bytesRead)
         const bool ok = PortRead(g_port, g_receiveArea.bytes + g_receiveArea.length, room, &got);
         g_receiveArea.length += static_cast<int>(got);
         *bytesRead += got;
-        if (ok && got > 0) continue;
+        // Less than asked for is all the driver holds: no second call to find it empty.
+        if (ok && got > 0) {
+            if (got < room) break;
+            continue;
+        }
         DWORD errors = 0;
         if (!PortClearErrors(g_port, &errors)) return false;
         CountLineErrors(errors);

@@ -13,7 +13,12 @@ HWND g_traceView;
 
 namespace {
 
+// Made once with the view and released with it: a tick's paint is frequent.
 HBITMAP g_background;
+HDC g_tileDc;
+HGDIOBJ g_tileDcBitmap;
+HPEN g_tracePens[kTraceCount + 1];
+HPEN g_gapPen;
 bool g_frozen;
 SweepPicture g_frozenPicture;
 
@@ -55,7 +60,7 @@ const SweepPicture& ShownPicture()
 
 struct SegmentPainter {
     HDC dc;
-    HPEN pens[kTraceCount + 1];
+    const HPEN* pens;
     HPEN gapPen;
 };
 
@@ -80,14 +85,10 @@ void DrawGap(void* context, int x)
 void TileBackground(HDC dc, const RECT& area)
 {
     if (area.top >= kGridBottom) return;
-    HDC memoryDc = CreateCompatibleDC(dc);
-    HGDIOBJ previous = SelectObject(memoryDc, g_background);
     BITMAP bitmap = {};
     GetObjectW(g_background, sizeof bitmap, &bitmap);
     for (int i = area.left / kTileWidth; i < kTileCount && kTileWidth * i < area.right; ++i)
-        BitBlt(dc, kTileWidth * i, 0, bitmap.bmWidth, bitmap.bmHeight, memoryDc, 0, 0, SRCCOPY);
-    SelectObject(memoryDc, previous);
-    DeleteDC(memoryDc);
+        BitBlt(dc, kTileWidth * i, 0, bitmap.bmWidth, bitmap.bmHeight, g_tileDc, 0, 0, SRCCOPY);
 }
 
 // The parts of the view to repaint, as rectangles: two spans of columns far
@@ -110,17 +111,11 @@ std::vector<RECT> UpdateRects(HWND window)
 
 void DrawTraces(HDC dc, const std::vector<RECT>& rects)
 {
-    if (std::none_of(rects.begin(), rects.end(), [](const RECT& rect) { return rect.top < kGridBottom + kPenWidth; }))
-        return;
-    SegmentPainter painter = {dc, {}, CreatePen(PS_SOLID, 1, kGapColour)};
-    for (int trace = 1; trace <= kTraceCount; ++trace)
-        painter.pens[trace] = CreatePen(PS_SOLID, kPenWidth, kTraceColours[trace]);
+    SegmentPainter painter = {dc, g_tracePens, g_gapPen};
     const PaintCallbacks callbacks = {DrawSegment, DrawGap};
     for (const RECT& rect : rects)
-        if (rect.top < kGridBottom + kPenWidth)
+        if (rect.top < kGridRows)
             PaintTraces(ShownPicture(), g_sweep.scope, rect.left, rect.right, callbacks, &painter);
-    for (int trace = 1; trace <= kTraceCount; ++trace) DeleteObject(painter.pens[trace]);
-    DeleteObject(painter.gapPen);
 }
 
 // The texts right of the values, which change about once a second.
@@ -207,6 +202,11 @@ LRESULT OnCreate()
 {
     g_background = static_cast<HBITMAP>(
         LoadImageW(g_instance, MAKEINTRESOURCEW(IDB_BITMAP2), IMAGE_BITMAP, 0, 0, LR_COPYFROMRESOURCE));
+    g_tileDc = CreateCompatibleDC(nullptr);
+    g_tileDcBitmap = SelectObject(g_tileDc, g_background);
+    for (int trace = 1; trace <= kTraceCount; ++trace)
+        g_tracePens[trace] = CreatePen(PS_SOLID, kPenWidth, kTraceColours[trace]);
+    g_gapPen = CreatePen(PS_SOLID, 1, kGapColour);
     return 0;
 }
 
@@ -221,6 +221,10 @@ LRESULT OnEraseBackground(HWND window, HDC dc)
 LRESULT OnDestroy(HWND window)
 {
     g_traceView = nullptr;
+    for (int trace = 1; trace <= kTraceCount; ++trace) DeleteObject(g_tracePens[trace]);
+    DeleteObject(g_gapPen);
+    SelectObject(g_tileDc, g_tileDcBitmap);
+    DeleteDC(g_tileDc);
     DeleteObject(g_background);
     g_background = nullptr;
     return DefWindowProcW(window, WM_DESTROY, 0, 0);
@@ -249,26 +253,24 @@ void InvalidateSweep(const SweepState& state)
         return;
     }
     if (state.changedRight < state.changedLeft) return;
-    const RECT columns = {state.changedLeft - kPenWidth, 0, state.changedRight + kPenWidth + 1, kGridBottom + kPenWidth};
-    InvalidateRect(g_traceView, &columns, TRUE);
+    const RECT columns = {state.changedLeft - kPenWidth, 0, state.changedRight + kPenWidth + 1, kGridRows};
+    InvalidateRect(g_traceView, &columns, FALSE);
 }
 
 // Drawn at once rather than invalidated: the status row and the columns a
 // tick changed would make one repaint box over the whole sweep.
+// The count and values are repainted when frames came, opaque and of fixed
+// width; the other fields only when their texts change, so their old texts go.
 void UpdateStatusRow()
 {
     if (!g_traceView) return;
-    HDC dc = GetDC(g_traceView);
-    DrawCountAndValues(dc);
-    const StatusFields fields = FormatStatusFields();
-    if (!(fields == g_shownFields)) {
-        const RECT stale = {kLinkX, kStatusRow, kRecordRight, kStatusBottom};
-        const RECT scopeLine = {kCountX, kScopeLineRow, kRecordRight, kScopeLineBottom};
-        FillRect(dc, &stale, GetSysColorBrush(COLOR_APPWORKSPACE));
-        FillRect(dc, &scopeLine, GetSysColorBrush(COLOR_APPWORKSPACE));
-        DrawStatusFields(dc, fields);
-    }
-    ReleaseDC(g_traceView, dc);
+    const RECT values = {kCountX, kStatusRow, kLinkX, kStatusBottom};
+    if (g_sweep.framesThisTick) InvalidateRect(g_traceView, &values, FALSE);
+    if (FormatStatusFields() == g_shownFields) return;
+    const RECT fields = {kLinkX, kStatusRow, kRecordRight, kStatusBottom};
+    const RECT scopeLine = {kCountX, kScopeLineRow, kRecordRight, kScopeLineBottom};
+    InvalidateRect(g_traceView, &fields, TRUE);
+    InvalidateRect(g_traceView, &scopeLine, TRUE);
 }
 
 LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
