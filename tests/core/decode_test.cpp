@@ -6,20 +6,11 @@
 #include <vector>
 
 #include "csv_rows.h"
+#include "../frame_bytes.h"
 #include "link_health.h"
 #include "sweep_state.h"
 
 namespace {
-
-std::vector<uint8_t> FrameBytes(int16_t v1, int16_t v2, int16_t v3)
-{
-    std::vector<uint8_t> bytes = {0x11, 0x55};
-    for (int16_t v : {v1, v2, v3}) {
-        bytes.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
-        bytes.push_back(static_cast<uint8_t>(v));
-    }
-    return bytes;
-}
 
 std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts)
 {

@@ -54,16 +54,6 @@ void ArriveBytes(DWORD startMs, double perByteMs, const std::vector<uint8_t>& by
         g_fakePort.arrivals.push_back({startMs + static_cast<DWORD>(perByteMs * (i + 1)), bytes[i]});
 }
 
-std::vector<uint8_t> FrameBytes(int16_t v1, int16_t v2, int16_t v3)
-{
-    std::vector<uint8_t> frame = {0x11, 0x55};
-    for (int16_t v : {v1, v2, v3}) {
-        frame.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
-        frame.push_back(static_cast<uint8_t>(v));
-    }
-    return frame;
-}
-
 HANDLE PortOpen(const char* path)
 {
     g_fakePort.openedPath = path;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "../frame_bytes.h"
+
 struct FakeArrival {
     DWORD atMs;
     uint8_t byte;
@@ -61,4 +63,3 @@ void ResetFakePort();
 
 // Queues bytes arriving one every `perByteMs` from `startMs` on.
 void ArriveBytes(DWORD startMs, double perByteMs, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> FrameBytes(int16_t v1, int16_t v2, int16_t v3);
