@@ -116,9 +116,11 @@ TEST_F(Acquisition, StartSetsTheLineAsWindowsAcceptsIt)
         EXPECT_EQ(g_fakePort.timeouts.ReadTotalTimeoutMultiplier + g_fakePort.timeouts.ReadTotalTimeoutConstant, 0u);
         ExpectRunButtons(true);
         Stop();
-        EXPECT_FALSE(KillTimer(main_, ID_SWEEP_TIMER)) << "Stop leaves no timer running";
         EXPECT_EQ(g_fakePort.closes, 1);
         ExpectRunButtons(false);
+        SendMessageW(main_, WM_COMMAND, IDC_START, 0);
+        Stop();
+        EXPECT_FALSE(KillTimer(main_, ID_SWEEP_TIMER)) << "Stop leaves no timer running";
     }
 }
 

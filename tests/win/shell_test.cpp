@@ -56,9 +56,9 @@ void CALLBACK ExitWhenNoDialog(HWND, UINT, UINT_PTR timer, DWORD)
     PostMessageW(g_exitWhenIdle, WM_COMMAND, IDM_EXIT, 0);
 }
 
-// Real keystrokes and wheel turns through the program's own loop: Alt keys
-// act only where they are pressed, the others from any control, and a wheel
-// over the view belongs to the view, never to a focused list.
+// Keystrokes and wheel turns through the program's own loop: Alt keys act
+// only where they are pressed, the others from any control, and a wheel over
+// the view belongs to the view, never to a focused list.
 TEST_F(MainWindow, RealInputReachesWhatItShould)
 {
     ModalAnswer about;
@@ -88,11 +88,9 @@ TEST_F(MainWindow, RealInputReachesWhatItShould)
         ModalAnswer answer;
         AnswerNextModal(&answer, IDCANCEL);
         PressKeys(c.keys);
-        INPUT wheel = {};
-        wheel.type = INPUT_MOUSE;
-        wheel.mi.dwFlags = MOUSEEVENTF_WHEEL;
-        wheel.mi.mouseData = static_cast<DWORD>((c.gain > 1) * 2 * WHEEL_DELTA);
-        if (c.gain > 1) SendInput(1, &wheel, sizeof wheel);
+        // Windows gives the wheel to the focus (Wine to the window under the
+        // cursor), so it is posted there, with the cursor over the view.
+        if (c.gain > 1) PostMessageW(*c.focus, WM_MOUSEWHEEL, MAKEWPARAM(0, 2 * WHEEL_DELTA), 0);
         g_exitWhenIdle = main_;
         SetTimer(nullptr, 0, 300, ExitWhenNoDialog);
         EXPECT_EQ(RunMessageLoop(accelerators_), 0);

@@ -218,8 +218,8 @@ TEST_F(TraceView, GainAndFreezeRedrawFromTheStoredColumns)
     EXPECT_TRUE(TraceAt(CaptureView(), 120, 456, kTrace[1])) << "the live sweep went on meanwhile";
 }
 
-// Each paint creates its pens and a memory context: none may outlive it.
-TEST_F(TraceView, ThousandPaintsLeakNoGdiObjects)
+// No paint, and no view, leaves a GDI object behind.
+TEST_F(TraceView, PaintsAndViewsLeaveNoGdiObjects)
 {
     ResetSweep(g_sweep);
     Repaint();
@@ -240,6 +240,11 @@ TEST_F(TraceView, ThousandPaintsLeakNoGdiObjects)
     for (int paint = 0; paint < 1000; ++paint) {
         if (paint % 2) TickWith(static_cast<int16_t>(paint * 30), 0, 0);
         else Repaint();
+    }
+    // The view's own pens and tile context go with it.
+    for (int view = 0; view < 50; ++view) {
+        DestroyWindow(g_traceView);
+        CreateTraceView(main_);
     }
     EXPECT_LE(highestFreshSlot(), slotBefore + 8);
 }
