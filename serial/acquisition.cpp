@@ -89,11 +89,9 @@ bool DrainPort(DWORD* bytesRead)
         const bool ok = PortRead(g_port, g_receiveArea.bytes + g_receiveArea.length, room, &got);
         g_receiveArea.length += static_cast<int>(got);
         *bytesRead += got;
-        // Less than asked for is all the driver holds: no second call to find it empty.
-        if (ok && got > 0) {
-            if (got < room) break;
-            continue;
-        }
+        // A read may return less than the driver holds (Wine's pty gives 4 KiB
+        // at a time), so only an empty one says it is drained.
+        if (ok && got > 0) continue;
         DWORD errors = 0;
         if (!PortClearErrors(g_port, &errors)) return false;
         CountLineErrors(errors);
