@@ -156,7 +156,7 @@ TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
     }
 }
 
-TEST_F(Acquisition, LineErrorsAreAcknowledgedCountedAndTheStreamResumes)
+TEST_F(Acquisition, LineErrorsAreAcknowledgedAndATickTakesAllTheDriverHolds)
 {
     Launch();
     ASSERT_TRUE(StartAndTakeTimer());
@@ -167,6 +167,9 @@ TEST_F(Acquisition, LineErrorsAreAcknowledgedCountedAndTheStreamResumes)
     EXPECT_EQ(g_sweep.picture.cursor, 20);
     EXPECT_EQ(g_sweep.raw[1], 20);
     EXPECT_NE(LinkField().find("framing 2"), std::string::npos) << LinkField();
+    ArriveRamp(100000, 10, 21);
+    Tick();
+    EXPECT_EQ(g_sweep.picture.cursor, 1020) << "a tick takes all the driver holds, read by read";
 }
 
 // A removed adapter fails ClearCommError, whatever the code; the run waits

@@ -109,7 +109,8 @@ bool PortRead(HANDLE, void* buffer, DWORD count, DWORD* bytesRead)
     DeliverArrivals(port);
     if (port.pendingErrors && port.abortOnError) return Fail(ERROR_OPERATION_ABORTED);
     auto* out = static_cast<uint8_t*>(buffer);
-    while (*bytesRead < count && !port.queue.empty()) {
+    // Like a driver (and Wine's pty), a read hands over at most a page at a time.
+    while (*bytesRead < count && *bytesRead < 4096 && !port.queue.empty()) {
         out[(*bytesRead)++] = port.queue.front();
         port.queue.pop_front();
     }
