@@ -316,7 +316,7 @@ bool OnScopeCommand(WPARAM wParam)
         return true;
     }
     if (code != CBN_SELCHANGE) return id >= IDC_TIMEBASE && id <= IDC_FREEZE;
-    const int selection = static_cast<int>(SendMessageW(reinterpret_cast<HWND>(GetDlgItem(g_mainWindow, id)),
+    const int selection = static_cast<int>(SendMessageW(GetDlgItem(g_mainWindow, id),
                                                         CB_GETCURSEL, 0, 0));
     switch (id) {
     case IDC_TIMEBASE:
