@@ -60,6 +60,13 @@ void ReportRecordingFailure(bool ok, DWORD error)
     if (!ok && g_events.recordingFailed) g_events.recordingFailed(error);
 }
 
+// Hands the recording's buffer to the system, now or when it is due.
+void HandOverRecording(bool (*handOver)(DWORD* error))
+{
+    DWORD error = 0;
+    ReportRecordingFailure(handOver(&error), error);
+}
+
 void LosePort(DWORD now)
 {
     ClosePort();
@@ -67,8 +74,7 @@ void LosePort(DWORD now)
     g_lostAtMs = now;
     g_nextRetryMs = now;
     g_reconnected = false;
-    DWORD error = 0;
-    ReportRecordingFailure(FlushRecording(&error), error);
+    HandOverRecording(FlushRecording);
 }
 
 void CountLineErrors(DWORD errors)
@@ -167,8 +173,7 @@ void StopAcquisition()
 {
     ClosePort();
     g_link = LinkState::Idle;
-    DWORD error = 0;
-    ReportRecordingFailure(FlushRecording(&error), error);
+    HandOverRecording(FlushRecording);
 }
 
 void AcquisitionTick()
@@ -178,8 +183,7 @@ void AcquisitionTick()
     if (IsPortLost()) TryToReconnect(now);
     if (IsPortOpen()) ReadAndPlot(now);
     EndTick(g_sweep);
-    DWORD error = 0;
-    ReportRecordingFailure(FlushRecordingIfDue(&error), error);
+    HandOverRecording(FlushRecordingIfDue);
     if (g_events.sweepChanged) g_events.sweepChanged(g_sweep);
     if (g_events.statusChanged) g_events.statusChanged();
 }
