@@ -36,16 +36,6 @@ Taken Take(ReceiveArea& area, const std::vector<uint8_t>& bytes)
     return taken;
 }
 
-TEST(ToPlotRow, ScalesSignedValuesOntoRowsOneToFiveHundredTwelveInOrder)
-{
-    EXPECT_EQ(ToPlotRow(0x7FFF), 1);
-    EXPECT_EQ(ToPlotRow(0), 256);
-    EXPECT_EQ(ToPlotRow(0xFFFF), 257);
-    EXPECT_EQ(ToPlotRow(0x8000), 512);
-    for (int v = -32768; v < 32767; ++v)
-        ASSERT_GE(ToPlotRow(static_cast<uint16_t>(v)), ToPlotRow(static_cast<uint16_t>(v + 1))) << v;
-}
-
 TEST(TakeFrames, CutsTheStreamIntoFramesSkippingWhatStartsNone)
 {
     const auto a = FrameBytes(100, -2, 3), b = FrameBytes(200, 0x1155, 0x5511), c = FrameBytes(300, 0, 0);

@@ -126,11 +126,15 @@ TEST(Sweep, StartJoinsTheLastPointAndAGapIsNeverJoined)
 
 TEST(Scope, ScaleKeepsTheFixedScaleAtUnitGainAndClampsBeyondTheWindow)
 {
-    for (int v = -32768; v <= 32767; ++v) ASSERT_EQ(ScaleRow(v, 1, 0), Row(v)) << v;
+    for (int v = -32768; v <= 32767; ++v) {
+        ASSERT_EQ(ScaleRow(v, 1, 0), Row(v)) << v;
+        ASSERT_GE(Row(v), Row(std::min(v + 1, 32767))) << "rows never go down as values go up: " << v;
+    }
     const struct {
         int32_t value, gain, centre;
         int row;
     } cases[] = {
+        {32767, 1, 0, 1}, {0, 1, 0, 256}, {-32768, 1, 0, 512},
         {-1, 1, 0, 257},  // a floor, not a truncation toward the centre
         {32767, 256, -32768, 1}, {-32768, 256, 32767, 512},  // no overflow
         {0, 16, 2048, 512}, {4095, 16, 2048, 1},            // a 12-bit converter fills the grid

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
-#include <string>
+#include <tuple>
 
 #include "acquisition.h"
 #include "app.h"
@@ -20,23 +18,17 @@ constexpr char kConfig[] = "[General]\r\nportname=COM5\r\nportspeed=115200\r\n";
 
 class Acquisition : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        ResetFakePort();
-        g_fakePort.reportedState.DCBlength = sizeof(DCB);
-    }
     void TearDown() override
     {
         if (main_) CloseApp(main_);
     }
 
-    // Starts the program; again for each case of a table, afresh.
+    // Starts the program afresh, on a fresh Windows-like port.
     void Launch(const char* config = kConfig)
     {
-        if (main_) {
-            CloseApp(main_);
-            SetUp();
-        }
+        if (main_) CloseApp(main_);
+        ResetFakePort();
+        g_fakePort.reportedState.DCBlength = sizeof(DCB);
         main_ = StartApp(config);
         ASSERT_NE(main_, nullptr);
     }
@@ -48,24 +40,22 @@ protected:
         return KillTimer(main_, ID_SWEEP_TIMER);
     }
     void Stop() { SendMessageW(main_, WM_COMMAND, IDC_STOP, 0); }
+    bool Running() { return !IsWindowEnabled(g_startButton) && IsWindowEnabled(g_stopButton); }
 
-    // One timer period later, one tick.
-    void Tick()
-    {
-        g_fakePort.clockUs += g_fakePort.windowsClock ? 15625 : 10000;
-        AcquisitionTick();
-    }
+    // Timer periods of the platform the port models, for `ms`.
     void TickFor(DWORD ms)
     {
         const uint64_t until = g_fakePort.clockUs + 1000ull * ms;
-        while (g_fakePort.clockUs < until) Tick();
+        do {
+            g_fakePort.clockUs += g_fakePort.windowsClock ? 15625 : 10000;
+            AcquisitionTick();
+        } while (g_fakePort.clockUs < until);
     }
 
     // Frames of a ramp on y1 arriving evenly at `perSecond` over `ms`.
-    void ArriveRamp(int perSecond, DWORD ms, int16_t from = 0)
+    void ArriveRamp(int perSecond, DWORD ms, int16_t from)
     {
-        const int count = static_cast<int>(static_cast<int64_t>(perSecond) * ms / 1000);
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < static_cast<int>(int64_t(perSecond) * ms / 1000); ++i)
             ArriveBytes(g_fakePort.NowMs() + static_cast<DWORD>(int64_t(i) * 1000 / perSecond), 0,
                         FrameBytes(static_cast<int16_t>(from + i), 0, 0));
     }
@@ -77,12 +67,6 @@ protected:
         return text;
     }
 
-    void ExpectRunButtons(bool running)
-    {
-        EXPECT_EQ(IsWindowEnabled(g_startButton), !running);
-        EXPECT_EQ(IsWindowEnabled(g_stopButton), running);
-    }
-
     HWND main_ = nullptr;
 };
 
@@ -92,32 +76,27 @@ TEST_F(Acquisition, StartSetsTheLineAsWindowsAcceptsIt)
         SCOPED_TRACE(queueRefused ? "driver keeps its own queue" : "queue granted");
         Launch();
         DCB& reported = g_fakePort.reportedState;
-        reported.StopBits = TWOSTOPBITS;
-        reported.Parity = ODDPARITY;
+        reported.StopBits = TWOSTOPBITS, reported.Parity = ODDPARITY, reported.EofChar = 0x1A;
         reported.fOutX = reported.fInX = reported.fOutxCtsFlow = reported.fTXContinueOnXoff = 1;
         reported.fDtrControl = DTR_CONTROL_HANDSHAKE;
-        reported.EofChar = 0x1A;
         g_fakePort.refusesQueueSize = queueRefused;
         ASSERT_TRUE(StartAndTakeTimer());
-        ASSERT_TRUE(IsPortOpen());
+        ASSERT_TRUE(IsPortOpen() && Running());
         EXPECT_EQ(g_fakePort.openedPath, "\\\\.\\COM5");
         EXPECT_EQ(g_fakePort.requestedQueue, kInputQueueBytes);
-        const DCB& applied = g_fakePort.appliedState;
-        EXPECT_EQ(applied.BaudRate, 115200u);
-        EXPECT_EQ(applied.ByteSize + applied.Parity + applied.StopBits, 8 + NOPARITY + ONESTOPBIT);
-        EXPECT_EQ(applied.fOutxCtsFlow + applied.fOutxDsrFlow + applied.fOutX + applied.fInX + applied.fParity, 0u);
-        EXPECT_EQ(applied.fDtrControl + applied.fRtsControl, static_cast<DWORD>(DTR_CONTROL_DISABLE + RTS_CONTROL_DISABLE));
-        EXPECT_EQ(applied.fBinary + applied.fAbortOnError, 2u);
-        EXPECT_EQ(applied.XonChar, 0x11);
-        EXPECT_EQ(applied.XoffChar, 0x13);
-        EXPECT_EQ(applied.fTXContinueOnXoff + applied.EofChar, 1u + 0x1A) << "the port's own other fields";
+        const DCB& a = g_fakePort.appliedState;
+        EXPECT_EQ(std::tuple(a.BaudRate, a.ByteSize, a.Parity, a.StopBits, a.XonChar, a.XoffChar),
+                  std::tuple(115200ul, 8, NOPARITY, ONESTOPBIT, 0x11, 0x13));
+        EXPECT_EQ(a.fOutxCtsFlow + a.fOutxDsrFlow + a.fOutX + a.fInX + a.fParity + a.fDtrControl + a.fRtsControl, 0u);
+        EXPECT_EQ(a.fBinary + a.fAbortOnError, 2u);
+        EXPECT_EQ(a.fTXContinueOnXoff + a.EofChar, 1u + 0x1A) << "the port's own other fields";
         // Reads return at once: a tick never waits for bytes.
-        EXPECT_EQ(g_fakePort.timeouts.ReadIntervalTimeout, MAXDWORD);
-        EXPECT_EQ(g_fakePort.timeouts.ReadTotalTimeoutMultiplier + g_fakePort.timeouts.ReadTotalTimeoutConstant, 0u);
-        ExpectRunButtons(true);
+        const COMMTIMEOUTS& t = g_fakePort.timeouts;
+        EXPECT_EQ(std::tuple(t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant),
+                  std::tuple(MAXDWORD, 0ul, 0ul));
         Stop();
         EXPECT_EQ(g_fakePort.closes, 1);
-        ExpectRunButtons(false);
+        EXPECT_FALSE(Running() || IsWindowEnabled(g_stopButton));
         SendMessageW(main_, WM_COMMAND, IDC_START, 0);
         Stop();
         EXPECT_FALSE(KillTimer(main_, ID_SWEEP_TIMER)) << "Stop leaves no timer running";
@@ -145,14 +124,11 @@ TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
         ModalAnswer answer;
         AnswerNextModal(&answer, IDOK);
         EXPECT_FALSE(StartAndTakeTimer()) << "no timer runs";
-        EXPECT_TRUE(answer.seen);
-        EXPECT_EQ(answer.caption, L"Внимание!!!");
-        EXPECT_EQ(answer.text, L"Не получилось!!!");
-        ExpectRunButtons(true);
-        EXPECT_FALSE(IsPortOpen());
-        EXPECT_EQ(g_fakePort.closes, g_fakePort.opens);
+        EXPECT_EQ(answer.caption + L"|" + answer.text, L"Внимание!!!|Не получилось!!!");
+        EXPECT_TRUE(Running());
+        EXPECT_TRUE(!IsPortOpen() && g_fakePort.closes == g_fakePort.opens);
         Stop();
-        ExpectRunButtons(false);
+        EXPECT_FALSE(IsWindowEnabled(g_stopButton));
     }
 }
 
@@ -160,15 +136,14 @@ TEST_F(Acquisition, LineErrorsAreAcknowledgedAndATickTakesAllTheDriverHolds)
 {
     Launch();
     ASSERT_TRUE(StartAndTakeTimer());
-    const DWORD start = g_fakePort.NowMs();
-    g_fakePort.lineErrorsAtMs = {start + 1, start + 25};
+    g_fakePort.lineErrorsAtMs = {g_fakePort.NowMs() + 1, g_fakePort.NowMs() + 25};
     ArriveRamp(200, 100, 1);
     TickFor(100);
     EXPECT_EQ(g_sweep.picture.cursor, 20);
     EXPECT_EQ(g_sweep.raw[1], 20);
     EXPECT_NE(LinkField().find("framing 2"), std::string::npos) << LinkField();
     ArriveRamp(100000, 10, 21);
-    Tick();
+    TickFor(1);
     EXPECT_EQ(g_sweep.picture.cursor, 1020) << "a tick takes all the driver holds, read by read";
 }
 
@@ -206,11 +181,11 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         g_fakePort.removedError = c.error;
         ModalAnswer noBox;
         AnswerNextModal(&noBox, IDOK);
-        Tick();
+        TickFor(1);
         EXPECT_FALSE(IsPortOpen());
         EXPECT_EQ(g_fakePort.closes, 1) << "the handle is closed at once";
         EXPECT_EQ(LinkField(), "port lost: waiting for COM5, 0 s");
-        ExpectRunButtons(true);
+        EXPECT_TRUE(Running());
         const int attemptsAtLoss = g_fakePort.openAttempts;
         TickFor(2000);
         EXPECT_EQ(g_fakePort.openAttempts - attemptsAtLoss, 4) << "every 500 ms";
@@ -222,7 +197,7 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         if (c.onReturn == Return::Closed) {
             EXPECT_EQ(CloseApp(main_), 0);
             main_ = nullptr;
-            EXPECT_NE(ReadConfig().find("portname=COM5"), std::string::npos);
+            EXPECT_NE(ReadText().find("portname=COM5"), std::string::npos);
             continue;
         }
         if (c.onReturn == Return::Stopped) {
@@ -230,15 +205,13 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
             TickFor(1000);
             EXPECT_EQ(g_fakePort.openAttempts - attemptsAtLoss, 4) << "no attempt after Stop";
             EXPECT_EQ(LinkField(), "");
-            ExpectRunButtons(false);
+            EXPECT_FALSE(IsWindowEnabled(g_stopButton));
             continue;
         }
         g_fakePort.removedError = 0;
         g_fakePort.openError = c.onReturn == Return::Busy ? ERROR_ACCESS_DENIED : 0;
         g_fakePort.refusesSettings = c.onReturn == Return::Refuses;
-        g_fakePort.appliedState = {};
-        g_fakePort.requestedQueue = 0;
-        g_fakePort.timeoutsSet = false;
+        g_fakePort.appliedState = {}, g_fakePort.requestedQueue = 0, g_fakePort.timeouts = {};
         TickFor(600);
         if (c.onReturn != Return::Back) {
             EXPECT_FALSE(IsPortOpen());
@@ -247,25 +220,16 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         }
         ASSERT_TRUE(IsPortOpen());
         EXPECT_EQ(LinkField(), "reconnected");
-        EXPECT_EQ(g_fakePort.appliedState.BaudRate, 115200u) << "configured as at Start";
-        EXPECT_EQ(g_fakePort.appliedState.XoffChar, 0x13);
-        EXPECT_EQ(g_fakePort.requestedQueue, kInputQueueBytes);
-        EXPECT_TRUE(g_fakePort.timeoutsSet);
+        const DCB& a = g_fakePort.appliedState;
+        EXPECT_EQ(std::tuple(a.BaudRate, a.XoffChar, g_fakePort.requestedQueue, g_fakePort.timeouts.ReadIntervalTimeout),
+                  std::tuple(115200ul, 0x13, kInputQueueBytes, MAXDWORD))
+            << "configured as at Start";
         ArriveRamp(100, 100, 500);
         TickFor(100);
         EXPECT_EQ(g_sweep.picture.cursor, 20);
-        EXPECT_TRUE(g_sweep.picture.column[11].afterGap);
-        EXPECT_FALSE(g_sweep.picture.column[12].afterGap);
+        EXPECT_TRUE(g_sweep.picture.column[11].afterGap && !g_sweep.picture.column[12].afterGap);
         EXPECT_EQ(g_sweep.raw[1], 509);
     }
-}
-
-std::string ReadFileText(const std::wstring& name)
-{
-    std::ifstream file(name.c_str(), std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
 }
 
 std::wstring RecordingName()
@@ -275,6 +239,11 @@ std::wstring RecordingName()
     return text;
 }
 
+bool RecordChecked(HWND main)
+{
+    return GetMenuState(GetMenu(main), IDM_RECORD, MF_BYCOMMAND) & MF_CHECKED;
+}
+
 // The file is there, with its header, as soon as recording is on; every
 // frame follows within 250 ms, timed by the precise clock.
 TEST_F(Acquisition, RecordingKeepsEveryFrameAndHandsItOverWithinAQuarterSecond)
@@ -282,27 +251,24 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameAndHandsItOverWithinAQuarterSecond)
     Launch();
     g_fakePort.windowsClock = true;
     SendMessageW(main_, WM_COMMAND, IDM_RECORD, 0);
-    ASSERT_TRUE(IsRecording());
-    EXPECT_EQ(GetMenuState(GetMenu(main_), IDM_RECORD, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
+    ASSERT_TRUE(IsRecording() && RecordChecked(main_));
     const std::wstring name = RecordingName();
     EXPECT_EQ(name.rfind(L"tarquell-", 0), 0u);
-    EXPECT_EQ(ReadFileText(name), "frame,time_ms,y1,y2,y3\r\n");
+    EXPECT_EQ(ReadText(name.c_str()), "frame,time_ms,y1,y2,y3\r\n");
 
     ASSERT_TRUE(StartAndTakeTimer());
     ArriveRamp(1440, 1000, -720);
     size_t handedOver = 0;
     uint64_t handedOverUs = g_fakePort.clockUs;
     for (int tick = 0; tick < 80; ++tick) {
-        Tick();
-        const size_t size = ReadFileText(name).size();
+        TickFor(1);
+        const size_t size = ReadText(name.c_str()).size();
         if (size != handedOver) handedOver = size, handedOverUs = g_fakePort.clockUs;
-        if (tick < 64) {
-            EXPECT_LE(g_fakePort.clockUs - handedOverUs, 250000u) << "tick " << tick;
-        }
+        EXPECT_TRUE(tick >= 64 || g_fakePort.clockUs - handedOverUs <= 250000u) << "tick " << tick;
     }
     SendMessageW(main_, WM_COMMAND, IDM_RECORD, 0);
     EXPECT_FALSE(IsRecording());
-    const std::string rows = ReadFileText(name);
+    const std::string rows = ReadText(name.c_str());
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1441);
     EXPECT_NE(rows.find("\r\n1439,1000,719,0,0\r\n"), std::string::npos) << "read at 1000 ms";
 }
@@ -313,18 +279,16 @@ TEST_F(Acquisition, RecordingNeverOverwritesAndStopsOnAFailedWrite)
     // Taken names for this second and the next, so the program must add a suffix.
     SYSTEMTIME now;
     GetLocalTime(&now);
-    std::vector<std::wstring> taken;
+    WCHAR taken[2][64];
     for (int second = 0; second < 2; ++second) {
-        WCHAR name[64];
-        swprintf(name, 64, L"tarquell-%04u%02u%02u-%02u%02u%02u.csv", now.wYear, now.wMonth, now.wDay, now.wHour,
-                 now.wMinute, now.wSecond + second);
-        std::ofstream(name, std::ios::binary) << "keep me";
-        taken.push_back(name);
+        swprintf(taken[second], 64, L"tarquell-%04u%02u%02u-%02u%02u%02u.csv", now.wYear, now.wMonth, now.wDay,
+                 now.wHour, now.wMinute, now.wSecond + second);
+        WriteText(taken[second], "keep me");
     }
     SendMessageW(main_, WM_COMMAND, IDM_RECORD, 0);
     const std::wstring name = RecordingName();
     EXPECT_EQ(name.substr(name.size() - 6), L"-2.csv");
-    for (const std::wstring& other : taken) EXPECT_EQ(ReadFileText(other), "keep me");
+    for (const WCHAR* other : taken) EXPECT_EQ(ReadText(other), "keep me");
 
     ASSERT_TRUE(StartAndTakeTimer());
     ArriveRamp(100, 2000, 1);
@@ -337,23 +301,13 @@ TEST_F(Acquisition, RecordingNeverOverwritesAndStopsOnAFailedWrite)
     EXPECT_EQ(answer.caption, L"Внимание!!!");
     EXPECT_EQ(answer.text.rfind(L"Запись остановлена: ", 0), 0u);
     EXPECT_GT(answer.text.size(), 22u) << "with the system's message";
-    EXPECT_FALSE(IsRecording());
-    EXPECT_EQ(GetMenuState(GetMenu(main_), IDM_RECORD, MF_BYCOMMAND) & MF_CHECKED, 0u);
-    const std::string kept = ReadFileText(name);
+    EXPECT_FALSE(IsRecording() || RecordChecked(main_));
+    const std::string kept = ReadText(name.c_str());
     EXPECT_EQ(kept.substr(kept.size() - 2), "\r\n") << "no partial line";
     EXPECT_GE(std::count(kept.begin(), kept.end(), '\n'), 20);
     const int cursor = g_sweep.picture.cursor;
     TickFor(200);
     EXPECT_GT(g_sweep.picture.cursor, cursor) << "the plot runs on";
-}
-
-TEST_F(Acquisition, LogoffSavesTheSettings)
-{
-    Launch("");
-    SendMessageW(main_, WM_ENDSESSION, FALSE, 0);
-    EXPECT_EQ(ReadConfig(), "") << "a cancelled logoff writes nothing";
-    SendMessageW(main_, WM_ENDSESSION, TRUE, 0);
-    EXPECT_NE(ReadConfig().find("portspeed=9600"), std::string::npos);
 }
 
 }  // namespace

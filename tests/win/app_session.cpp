@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 #include "app.h"
 #include "resource.h"
@@ -57,7 +56,7 @@ void Answer(HWND modal, void* context)
 HWND StartApp(const char* config)
 {
     EnterScratchDirectory();
-    if (config) std::ofstream("config.ini", std::ios::binary) << config;
+    if (config) WriteText(L"config.ini", config);
     HINSTANCE instance = GetModuleHandleW(nullptr);
     LoadStringW(instance, IDS_APP_TITLE, g_title, kMaxLoadString);
     LoadStringW(instance, IDS_CLASS_NAME, g_className, kMaxLoadString);
@@ -78,12 +77,15 @@ int CloseApp(HWND mainWindow)
     return exitCode;
 }
 
-std::string ReadConfig()
+std::string ReadText(const wchar_t* name)
 {
-    std::ifstream file("config.ini", std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
+    std::ifstream file(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void WriteText(const wchar_t* name, const std::string& text)
+{
+    std::ofstream(name, std::ios::binary) << text;
 }
 
 void OnNextModal(void (*action)(HWND modal, void* context), void* context)

@@ -137,7 +137,7 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
             EXPECT_TRUE(RemoveDirectoryW(L"config.ini"));  // scratch directories repeat with process ids
             continue;
         }
-        const std::string saved = ReadConfig();
+        const std::string saved = ReadText();
         if (unwritable) {
             EXPECT_EQ(saved, *row.config) << "a file that cannot be written changed";
             continue;

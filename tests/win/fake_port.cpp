@@ -97,7 +97,6 @@ bool PortSetState(HANDLE, const DCB* settings)
 bool PortSetTimeouts(HANDLE, const COMMTIMEOUTS* timeouts)
 {
     g_fakePort.timeouts = *timeouts;
-    g_fakePort.timeoutsSet = true;
     return true;
 }
 

@@ -44,7 +44,6 @@ struct FakePort {
     DWORD requestedQueue = 0;
     DCB appliedState = {};
     COMMTIMEOUTS timeouts = {};
-    bool timeoutsSet = false;
 
     // The port's state.
     uint64_t clockUs = 1000000;

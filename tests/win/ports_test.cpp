@@ -60,7 +60,7 @@ TEST(PortList, RefreshAddsAndRemovesNamesAndKeepsTheChoice)
     EXPECT_EQ(g_fakePort.appliedState.BaudRate, 12582912u);
     SendMessageW(main, WM_COMMAND, IDC_STOP, 0);
     EXPECT_EQ(CloseApp(main), 0);
-    EXPECT_NE(ReadConfig().find("portname=COM1000\r\nportspeed=12582912"), std::string::npos) << ReadConfig();
+    EXPECT_NE(ReadText().find("portname=COM1000\r\nportspeed=12582912"), std::string::npos) << ReadText();
 
     g_fakePort.devices = L"";
     main = StartApp(nullptr);

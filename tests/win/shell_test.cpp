@@ -103,24 +103,34 @@ TEST_F(MainWindow, RealInputReachesWhatItShould)
         EXPECT_EQ(recording != INVALID_HANDLE_VALUE, c.records);
         if (recording != INVALID_HANDLE_VALUE) FindClose(recording);
         EXPECT_EQ(g_sweep.scope.gain[1], c.gain);
-        EXPECT_NE(ReadConfig().find("portspeed=9600"), std::string::npos) << "the speed list kept its choice";
+        EXPECT_NE(ReadText().find("portspeed=9600"), std::string::npos) << "the speed list kept its choice";
     }
 }
 
-TEST_F(MainWindow, ExitCommandAndCloseBoxEndWithCodeZeroAndSaveTheSettings)
+// A cancelled logoff writes nothing.
+TEST_F(MainWindow, ExitCloseBoxAndLogoffSaveTheSettings)
 {
     const struct {
         const char* name;
         UINT message;
         WPARAM wParam;
-    } ways[] = {{"Exit", WM_COMMAND, IDM_EXIT}, {"close box", WM_SYSCOMMAND, SC_CLOSE}};
+        bool ends, saves;
+    } ways[] = {{"cancelled logoff", WM_ENDSESSION, FALSE, false, false},
+                {"logoff", WM_ENDSESSION, TRUE, false, true},
+                {"Exit", WM_COMMAND, IDM_EXIT, true, true},
+                {"close box", WM_SYSCOMMAND, SC_CLOSE, true, true}};
     for (const auto& way : ways) {
         SCOPED_TRACE(way.name);
         if (!IsWindow(main_)) SetUp();
-        PostMessageW(main_, way.message, way.wParam, 0);
-        EXPECT_EQ(RunMessageLoop(accelerators_), 0);
-        EXPECT_FALSE(IsWindow(main_));
-        EXPECT_NE(ReadConfig().find("portspeed=9600"), std::string::npos) << ReadConfig();
+        DeleteFileW(L"config.ini");
+        if (way.ends) {
+            PostMessageW(main_, way.message, way.wParam, 0);
+            EXPECT_EQ(RunMessageLoop(accelerators_), 0);
+            EXPECT_FALSE(IsWindow(main_));
+        } else {
+            SendMessageW(main_, way.message, way.wParam, 0);
+        }
+        EXPECT_EQ(ReadText().find("portspeed=9600") != std::string::npos, way.saves) << ReadText();
     }
 }
 
