@@ -17,10 +17,6 @@
 #include "resource.h"
 #include "win_test_util.h"
 
-#ifndef IDM_RECORD
-#define IDM_RECORD 32790
-#endif
-
 namespace {
 
 const std::wstring g_program = _wgetenv(L"TARQUELL_PROGRAM") ? _wgetenv(L"TARQUELL_PROGRAM") : L"";
@@ -28,21 +24,8 @@ const std::wstring g_work = _wgetenv(L"TARQUELL_WORK") ? _wgetenv(L"TARQUELL_WOR
 
 std::string ReadAll(const std::wstring& path)
 {
-    std::ifstream file(Narrow(path), std::ios::binary);
+    std::ifstream file(path.c_str(), std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-// Waits, dispatching this thread's messages, until `done` holds; checks every
-// `intervalMs` (captures are too costly for PumpUntil's 5 ms).
-template <typename Predicate>
-bool Poll(Predicate done, DWORD timeoutMs, DWORD intervalMs = 50)
-{
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start >= timeoutMs) return false;
-        PumpMessages(intervalMs);
-    }
-    return true;
 }
 
 // One request to run-e2e's device server; the file is renamed into place so
@@ -51,20 +34,19 @@ bool Poll(Predicate done, DWORD timeoutMs, DWORD intervalMs = 50)
 {
     const std::wstring dir = g_work + L"\\device\\";
     DeleteFileW((dir + L"reply").c_str());
-    std::ofstream(Narrow(dir + L"request.tmp"), std::ios::binary) << request << '\n';
+    std::ofstream((dir + L"request.tmp").c_str(), std::ios::binary) << request << '\n';
     std::string reply;
     if (!MoveFileExW((dir + L"request.tmp").c_str(), (dir + L"request").c_str(), MOVEFILE_REPLACE_EXISTING) ||
-        !Poll([&] { return !(reply = ReadAll(dir + L"reply")).empty(); }, 15000, 20))
-        return ::testing::AssertionFailure() << "no answer to the device request " << request;
-    if (reply != "ok\n") return ::testing::AssertionFailure() << "device request " << request << ": " << reply;
-    return ::testing::AssertionSuccess();
+        !PumpUntil([&] { return !(reply = ReadAll(dir + L"reply")).empty(); }, 15000, 20))
+        reply = "no answer";
+    if (reply == "ok\n") return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "device request " << request << ": " << reply;
 }
 
 // ----------------------------------------------------------------- pixels
 
 constexpr int kTraces = 3;
 constexpr int kGridRows = 512;
-constexpr int kPenSlack = 2;
 constexpr COLORREF kColours[kTraces] = {RGB(255, 255, 0), RGB(0, 70, 255), RGB(255, 0, 70)};
 
 // Away from the centre row, where a frame out of step plots.
@@ -110,9 +92,8 @@ Fit Measure(const Capture& view, const Values& values, int first, int last)
         bool clean = true, complete = true;
         for (int t = 0; t < kTraces; ++t) {
             const auto [top, bottom] = Span(view, x, kColours[t]);
-            const int row = PlotRow(values[t]);
             complete = complete && top >= 0;
-            clean = clean && (top < 0 || (top >= row - kPenSlack && bottom <= row + kPenSlack));
+            clean = clean && (top < 0 || (top >= PlotRow(values[t]) - 2 && bottom <= PlotRow(values[t]) + 2));
         }
         ++fit.columns;
         fit.clean += clean;
@@ -125,20 +106,15 @@ Fit Measure(const Capture& view, const Values& values, int first, int last)
 // ---------------------------------------------------------------- program
 
 // Sends without ever waiting more than a second for the program.
-bool Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+bool Send(HWND window, UINT message, WPARAM wParam = 0)
 {
     DWORD_PTR result = 0;
-    return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 1000, &result) != 0;
+    return SendMessageTimeoutW(window, message, wParam, 0, SMTO_ABORTIFHUNG, 1000, &result) != 0;
 }
 
 std::string Config(const std::string& port, const std::string& more = "")
 {
     return "[General]\r\nportname=" + port + "\r\nportspeed=115200\r\n" + more;
-}
-
-std::string ValuesOption(const Values& v)
-{
-    return " --values " + std::to_string(v[0]) + "," + std::to_string(v[1]) + "," + std::to_string(v[2]);
 }
 
 class E2e : public ::testing::Test {
@@ -172,7 +148,7 @@ protected:
     bool Launch(const std::string& config)
     {
         Quit();
-        std::ofstream(Narrow(dir_ + L"\\config.ini"), std::ios::binary) << config;
+        std::ofstream((dir_ + L"\\config.ini").c_str(), std::ios::binary) << config;
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         std::wstring line = L"\"" + g_program + L"\"";
@@ -180,47 +156,35 @@ protected:
                             &startup, &process_))
             return false;
         WaitForInputIdle(process_.hProcess, 15000);
-        Poll([&] { return (main_ = FindTopLevel(nullptr, nullptr, process_.dwProcessId)) != nullptr; }, 15000);
+        PumpUntil([&] { return (main_ = FindTopLevel(nullptr, nullptr, process_.dwProcessId)) != nullptr; }, 15000);
         view_ = FindWindowExW(main_, nullptr, L"ChildWindow", nullptr);
-        start_ = GetDlgItem(main_, IDC_START);
-        stop_ = GetDlgItem(main_, IDC_STOP);
         // Captures read the screen: keep the whole view on it.
         SetWindowPos(main_, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
-        return main_ && view_ && start_ && stop_;
+        return main_ && view_;
     }
 
     // No answer means the "could not open" box holds the click.
     bool StartOpens()
     {
-        return Send(main_, WM_COMMAND, MAKEWPARAM(IDC_START, BN_CLICKED), reinterpret_cast<LPARAM>(start_)) &&
-               !IsWindowEnabled(start_) && IsWindowEnabled(stop_);
+        return Send(main_, WM_COMMAND, IDC_START) && !IsWindowEnabled(GetDlgItem(main_, IDC_START)) &&
+               IsWindowEnabled(GetDlgItem(main_, IDC_STOP));
     }
-
-    Capture Grab() const { return CaptureClient(view_); }
 
     // The first view with at least `columns` swept (or the last one seen).
     Capture AwaitColumns(int columns)
     {
         Capture view;
-        Poll([&] { return Head(view = Grab()) >= columns; }, 8000);
+        PumpUntil([&] { return Head(view = CaptureClient(view_)) >= columns; }, 8000, 50);
         return view;
     }
 
     // Polls until all three traces show on their rows in 20 clean columns.
     bool AwaitShown(const Values& values, DWORD timeoutMs)
     {
-        return Poll([&] { const Capture v = Grab(); return Measure(v, values, 0, v.width - 1).complete >= 20; },
-                    timeoutMs, 0);
-    }
-
-    // Columns 0 and 1 start from wherever the pen was before.
-    void ExpectTraces(const Capture& view, const Values& values, double minClean, int maxRun)
-    {
-        const Fit fit = Measure(view, values, 2, Head(view));
-        ASSERT_GE(fit.columns, 40) << "too few columns plotted";
-        EXPECT_GE(fit.clean, minClean * fit.columns) << "traces off their rows in " << fit.columns - fit.clean;
-        EXPECT_GE(fit.complete, 0.95 * fit.clean) << "a trace missing from " << fit.clean - fit.complete;
-        EXPECT_LE(fit.dirtyRun, maxRun) << "traces off their rows for long";
+        return PumpUntil([&] {
+            const Capture v = CaptureClient(view_);
+            return Measure(v, values, 0, v.width - 1).complete >= 20;
+        }, timeoutMs, 0);
     }
 
     void ExpectClosesCleanly()
@@ -234,7 +198,7 @@ protected:
 
     std::wstring dir_;
     PROCESS_INFORMATION process_ = {};
-    HWND main_ = nullptr, view_ = nullptr, start_ = nullptr, stop_ = nullptr;
+    HWND main_ = nullptr, view_ = nullptr;
 };
 
 // ---------------------------------------------------------------- streams
@@ -243,64 +207,55 @@ struct StreamCase {
     const char* name;
     const char* port;
     const char* options;  // for the simulated device
-    Values values;
     double minClean;
     int maxRun;
+    bool hangUp;  // the device's end closes, and comes back a second and a half later
 };
 
 const StreamCase kStreams[] = {
-    {"ConstantValues", "COM5", "", kOther, 1.0, 0},
+    {"PortAboveNine", "COM12", "--rate 50", 1.0, 0, false},
     // Quiet for a second, so that its first frame, cut short, reaches the open port.
-    {"StartMidFrameAfterSilence", "COM5", " --start-offset 3 --silent-after 0 --silent-for 1000", kSpread, 1.0, 0},
+    {"StartMidFrameAfterSilence", "COM5", "--rate 50 --start-offset 3 --silent-after 0 --silent-for 1000", 1.0, 0, false},
     // A lost byte spoils the columns either side of its frame.
-    {"DroppedByteEvery20Frames", "COM5", " --drop-every 20", kSpread, 0.75, 4},
-    {"PortAboveNine", "COM12", "", kSpread, 1.0, 0},
+    {"DroppedByteEvery20Frames", "COM5", "--rate 50 --drop-every 20", 0.75, 4, false},
+    // New values show within a second only if every frame is read while the
+    // device keeps far ahead of the timer.
+    {"FasterThanTheTimer", "COM5", "--rate 1440", 1.0, 0, false},
+    {"HangUpAndReturn", "COM5", "--rate 50", 1.0, 0, true},
 };
 
 class Stream : public E2e, public ::testing::WithParamInterface<StreamCase> {};
 
-TEST_P(Stream, PlotsEachTraceOnItsRow)
+// Columns 0 and 1 start from wherever the pen was before.
+TEST_P(Stream, PlotsEachTraceOnItsRowAndFollowsTheDevice)
 {
     const StreamCase& c = GetParam();
     ASSERT_TRUE(Launch(Config(c.port)));
-    const std::string link = "com" + std::string(c.port + 3);
-    ASSERT_TRUE(Device("start " + link + " --rate 50" + ValuesOption(c.values) + c.options));
+    ASSERT_TRUE(Device("start com" + std::string(c.port + 3) + " --values 12000,-20000,24000 " + c.options));
     ASSERT_TRUE(StartOpens());
-    ExpectTraces(AwaitColumns(120), c.values, c.minClean, c.maxRun);
+    const Capture view = AwaitColumns(120);
+    const Fit fit = Measure(view, kSpread, 2, Head(view));
+    ASSERT_GE(fit.columns, 40) << "too few columns plotted";
+    EXPECT_GE(fit.clean, c.minClean * fit.columns) << "traces off their rows in " << fit.columns - fit.clean;
+    EXPECT_GE(fit.complete, 0.95 * fit.clean) << "a trace missing from " << fit.clean - fit.complete;
+    EXPECT_LE(fit.dirtyRun, c.maxRun) << "traces off their rows for long";
+
+    if (c.hangUp) ASSERT_TRUE(Device("control hangup"));
+    ASSERT_TRUE(Device("control values 16384 8000 -16384"));
+    int silences = 0;
+    const auto answers = [&] { return silences += !Send(main_, WM_NULL), false; };
+    if (c.hangUp) {
+        PumpUntil(answers, 1500, 100);
+        ASSERT_TRUE(Device("control reopen"));
+    }
+    const bool shown = PumpUntil([&] { return answers(), AwaitShown(kOther, 0); }, c.hangUp ? 2500 : 1000, 100);
+    EXPECT_EQ(silences, 0) << "the window did not answer within 1 s";
+    EXPECT_TRUE(shown) << "the new values are not on their rows in time";
     ExpectClosesCleanly();
 }
 
 INSTANTIATE_TEST_SUITE_P(Device, Stream, ::testing::ValuesIn(kStreams),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// New values show within a second only if every frame is read while the
-// device keeps far ahead of the timer.
-TEST_F(E2e, DeviceFasterThanTheTimerShowsNewValuesWithinASecond)
-{
-    ASSERT_TRUE(Launch(Config("COM5")));
-    ASSERT_TRUE(Device("start com5 --rate 1440" + ValuesOption(kSpread)));
-    ASSERT_TRUE(StartOpens());
-    ExpectTraces(AwaitColumns(120), kSpread, 1.0, 0);
-    ASSERT_TRUE(Device("control values 16384 8000 -16384"));
-    EXPECT_TRUE(AwaitShown(kOther, 1000)) << "the new values are not on their rows a second later";
-}
-
-TEST_F(E2e, PlotsAgainWithoutStartWhenTheLostPortReturns)
-{
-    ASSERT_TRUE(Launch(Config("COM5")));
-    ASSERT_TRUE(Device("start com5 --rate 50" + ValuesOption(kSpread)));
-    ASSERT_TRUE(StartOpens());
-    ASSERT_TRUE(AwaitShown(kSpread, 5000));
-    ASSERT_TRUE(Device("control hangup"));
-    ASSERT_TRUE(Device("control values 16384 8000 -16384"));
-    int silences = 0;
-    Poll([&] { return (silences += !Send(main_, WM_NULL)) < 0; }, 1500, 100);
-    ASSERT_TRUE(Device("control reopen"));
-    const bool shown = Poll([&] { return (silences += !Send(main_, WM_NULL), AwaitShown(kOther, 0)); }, 2500, 100);
-    EXPECT_EQ(silences, 0) << "the window did not answer within 1 s";
-    EXPECT_TRUE(shown) << "no plot within 2.5 s of the port's return";
-    EXPECT_TRUE(IsWindowEnabled(stop_));
-}
 
 // -------------------------------------------------------------- recording
 
@@ -321,12 +276,12 @@ TEST_P(Recording, KeepsEveryFrameInOrder)
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((dir_ + L"\\tarquell-*.csv").c_str(), &found);
     ASSERT_NE(search, INVALID_HANDLE_VALUE) << "no recording in the working directory";
-    const std::string name = Narrow(found.cFileName);
+    const std::wstring name = found.cFileName;
     EXPECT_FALSE(FindNextFileW(search, &found)) << "more than one recording";
     FindClose(search);
-    EXPECT_TRUE(std::regex_match(name, std::regex(R"(tarquell-\d{8}-\d{6}(-\d+)?\.csv)"))) << name;
+    EXPECT_TRUE(std::regex_match(Narrow(name), std::regex(R"(tarquell-\d{8}-\d{6}(-\d+)?\.csv)"))) << Narrow(name);
 
-    const std::string text = ReadAll(dir_ + L"\\" + std::wstring(name.begin(), name.end())), header = "frame,time_ms,y1,y2,y3\r\n";
+    const std::string text = ReadAll(dir_ + L"\\" + name), header = "frame,time_ms,y1,y2,y3\r\n";
     ASSERT_EQ(text.substr(0, header.size()), header);
     ASSERT_EQ(text.substr(text.size() - 2), "\r\n") << "partial last line";
     int rows = 0, y1 = 0, y2 = 0, y3 = 0, used = 0;
@@ -335,11 +290,10 @@ TEST_P(Recording, KeepsEveryFrameInOrder)
         end = text.find("\r\n", at);
         const std::string line = text.substr(at, end - at);
         const int lastY1 = y1;
-        const bool parsed = line.find('\n') == std::string::npos &&
-                            std::sscanf(line.c_str(), "%lld,%lld,%d,%d,%d%n", &frame, &time, &y1, &y2, &y3, &used) == 5 &&
-                            used == static_cast<int>(line.size());
-        ASSERT_TRUE(parsed && frame == rows && time >= lastTime && y1 == int16_t(y1) &&
-                    (rows == 0 || y1 == int16_t(lastY1 + 1)) && y2 == int16_t(-y1) && y3 == 0)
+        ASSERT_TRUE(line.find('\n') == std::string::npos &&
+                    std::sscanf(line.c_str(), "%lld,%lld,%d,%d,%d%n", &frame, &time, &y1, &y2, &y3, &used) == 5 &&
+                    used == static_cast<int>(line.size()) && frame == rows && time >= lastTime &&
+                    y1 == int16_t(y1) && (rows == 0 || y1 == int16_t(lastY1 + 1)) && y2 == int16_t(-y1) && y3 == 0)
             << "row " << rows << " after y1 " << lastY1 << ", time " << lastTime << ": " << line;
     }
     EXPECT_GE(rows, GetParam().second);

@@ -21,14 +21,15 @@ Capture CaptureClient(HWND window);
 // Dispatches messages of this thread for `milliseconds`.
 void PumpMessages(DWORD milliseconds);
 
-// Waits (pumping messages) until `done` holds or the time runs out.
+// Waits (pumping messages) until `done` holds or the time runs out, checking
+// every `intervalMs`.
 template <typename Predicate>
-bool PumpUntil(Predicate done, DWORD timeoutMs)
+bool PumpUntil(Predicate done, DWORD timeoutMs, DWORD intervalMs = 5)
 {
     const DWORD start = GetTickCount();
     while (!done()) {
         if (GetTickCount() - start > timeoutMs) return false;
-        PumpMessages(5);
+        PumpMessages(intervalMs);
     }
     return true;
 }
