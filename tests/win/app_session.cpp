@@ -16,13 +16,12 @@ int g_answerButton;
 void EnterScratchDirectory()
 {
     static int counter;
-    wchar_t temp[MAX_PATH];
+    wchar_t temp[MAX_PATH], dir[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    wchar_t dir[MAX_PATH];
-    swprintf(dir, MAX_PATH, L"%lstarquell-test-%lu-%d", temp, GetCurrentProcessId(), ++counter);
-    CreateDirectoryW(dir, nullptr);
+    // Process ids repeat across runs: a directory left by an earlier one is skipped.
+    do swprintf(dir, MAX_PATH, L"%lstarquell-test-%lu-%d", temp, GetCurrentProcessId(), ++counter);
+    while (!CreateDirectoryW(dir, nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
     SetCurrentDirectoryW(dir);
-    DeleteFileW(L"config.ini");  // process ids repeat across runs
 }
 
 BOOL CALLBACK FirstStaticText(HWND child, LPARAM context)

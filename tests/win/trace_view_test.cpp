@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
-#include <vector>
 
 #include "acquisition.h"
 #include "app.h"
@@ -39,20 +38,16 @@ void Repaint()
     GdiFlush();
 }
 
-// One tick as the timer runs it, then the paint the platform delivers before
-// the next one.
-void TickWith(const std::vector<Frame>& frames)
+// One tick of `frames` alike as the timer runs it, then the paint the
+// platform delivers before the next one.
+void TickWith(int16_t v1, int16_t v2, int16_t v3, int frames = 1)
 {
     BeginTick(g_sweep);
-    for (const Frame& frame : frames) ApplyFrame(g_sweep, frame, 0);
+    for (int i = 0; i < frames; ++i) ApplyFrame(g_sweep, Frame{{0, v1, v2, v3}}, 0);
     EndTick(g_sweep);
     InvalidateSweep(g_sweep);
     UpdateStatusRow();
     UpdateWindow(g_traceView);
-}
-void TickWith(int16_t v1, int16_t v2, int16_t v3)
-{
-    TickWith(std::vector<Frame>{Frame{{0, v1, v2, v3}}});
 }
 
 int PlotRow(int16_t value)
@@ -91,35 +86,31 @@ protected:
 // platform draws those texts at those places.
 TEST_F(TraceView, PaintShowsTheGridAndTheStatusLine)
 {
+    g_sweep.tickCount = 42;
+    g_sweep.raw[1] = 258, g_sweep.raw[2] = -1, g_sweep.raw[3] = 32767;
+    Repaint();
+    const Capture view = CaptureView();
+    EXPECT_EQ(CountGridMismatches(view, 0, 1022), 0);
+    HDC dc = GetDC(g_traceView);
+    const RECT status = {0, 512, 400, 532};
+    FillRect(dc, &status, GetSysColorBrush(COLOR_APPWORKSPACE));
+    SetBkColor(dc, kBlack);
     const struct {
-        int32_t count;
-        int16_t v1, v2, v3;
-        const wchar_t* texts[4];
-    } cases[] = {{0, 0, 0, 0, {L"Count:0000000", L"y1: 000000", L"y2: 000000", L"y3: 000000"}},
-                 {42, 258, -1, 32767, {L"Count:0000042", L"y1: 000258", L"y2: -00001", L"y3: 032767"}}};
-    for (const auto& c : cases) {
-        g_sweep.tickCount = c.count;
-        g_sweep.raw[1] = c.v1, g_sweep.raw[2] = c.v2, g_sweep.raw[3] = c.v3;
-        Repaint();
-        const Capture view = CaptureView();
-        EXPECT_EQ(CountGridMismatches(view, 0, 1022), 0);
-        HDC dc = GetDC(g_traceView);
-        const RECT status = {0, 512, 400, 532};
-        FillRect(dc, &status, GetSysColorBrush(COLOR_APPWORKSPACE));
-        SetBkColor(dc, kBlack);
-        const int xs[4] = {10, 120, 200, 280};
-        const COLORREF colours[4] = {kCountGrey, kTrace[1], kTrace[2], kTrace[3]};
-        for (int i = 0; i < 4; ++i) {
-            SetTextColor(dc, colours[i]);
-            TextOutW(dc, xs[i], 512, c.texts[i], static_cast<int>(wcslen(c.texts[i])));
-        }
-        ReleaseDC(g_traceView, dc);
-        const Capture reference = CaptureView();
-        int mismatches = 0;
-        for (int y = 512; y < 532; ++y)
-            for (int x = 0; x < 400; ++x) mismatches += view.At(x, y) != reference.At(x, y);
-        EXPECT_EQ(mismatches, 0) << c.count;
+        int x;
+        COLORREF colour;
+        const wchar_t* text;
+    } texts[] = {{10, kCountGrey, L"Count:0000042"}, {120, kTrace[1], L"y1: 000258"},
+                 {200, kTrace[2], L"y2: -00001"}, {280, kTrace[3], L"y3: 032767"}};
+    for (const auto& t : texts) {
+        SetTextColor(dc, t.colour);
+        TextOutW(dc, t.x, 512, t.text, static_cast<int>(wcslen(t.text)));
     }
+    ReleaseDC(g_traceView, dc);
+    const Capture reference = CaptureView();
+    int mismatches = 0;
+    for (int y = 512; y < 532; ++y)
+        for (int x = 0; x < 400; ++x) mismatches += view.At(x, y) != reference.At(x, y);
+    EXPECT_EQ(mismatches, 0);
 }
 
 // One frame per tick or all in one tick, the picture is the same.
@@ -132,10 +123,7 @@ TEST_F(TraceView, FramesDrawTheThreeTracesWhereTheirValuesPlotHoweverTheyArrive)
         for (int16_t& last : g_sweep.raw) last = 0;
         ResetSweep(g_sweep);
         Repaint();
-        if (arrival == 0)
-            for (int tick = 0; tick < 300; ++tick) TickWith(v1, v2, v3);
-        else
-            TickWith(std::vector<Frame>(300, Frame{{0, v1, v2, v3}}));
+        for (int tick = 0; tick < (arrival == 0 ? 300 : 1); ++tick) TickWith(v1, v2, v3, arrival == 0 ? 1 : 300);
         views[arrival] = CaptureView();
     }
     int differing = 0;
