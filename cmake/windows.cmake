@@ -60,8 +60,8 @@ target_link_options(tarquell-click PRIVATE -municode)
 # bench: the driver scripts/bench measures the running program with (built
 # only on request, like the benchmark itself).
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/bench_driver.cpp)
-    add_executable(tarquell_bench_driver EXCLUDE_FROM_ALL bench/bench_driver.cpp tests/win/win_test_util.cpp)
-    target_include_directories(tarquell_bench_driver PRIVATE res tests/win)
+    add_executable(tarquell_bench_driver EXCLUDE_FROM_ALL bench/bench_driver.cpp)
+    target_include_directories(tarquell_bench_driver PRIVATE res)
     target_link_libraries(tarquell_bench_driver PRIVATE gdi32 user32 psapi ntdll)
     target_link_options(tarquell_bench_driver PRIVATE -municode)
 endif()

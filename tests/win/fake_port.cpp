@@ -140,7 +140,6 @@ DWORD PortClockMs()
 
 DWORD PortListDevices(WCHAR* buffer, DWORD count)
 {
-    ++g_fakePort.deviceListCalls;
     const std::wstring& names = g_fakePort.devices;
     if (names.size() + 1 > count) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);

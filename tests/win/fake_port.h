@@ -40,7 +40,6 @@ struct FakePort {
     int openAttempts = 0;
     int opens = 0;
     int closes = 0;
-    int deviceListCalls = 0;
     DWORD requestedQueue = 0;
     DCB appliedState = {};
     COMMTIMEOUTS timeouts = {};

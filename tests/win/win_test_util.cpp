@@ -1,9 +1,5 @@
 #include "win_test_util.h"
 
-#include <winternl.h>
-
-#include <algorithm>
-
 Capture CaptureClient(HWND window)
 {
     Capture capture;
@@ -105,30 +101,4 @@ std::string Narrow(const std::wstring& text)
     std::string result(length > 0 ? length - 1 : 0, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, result.data(), length, nullptr, nullptr);
     return result;
-}
-
-// Wine's GetProcessHandleCount reports 0; its system handle table does not.
-long long SystemTableHandles(DWORD processId)
-{
-    using Query = NTSTATUS(WINAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
-    auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return -1;
-    std::vector<char> buffer(1 << 20);
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        ULONG needed = 0;
-        const NTSTATUS status =
-            query(SystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if (status == static_cast<NTSTATUS>(0xC0000004L)) {  // STATUS_INFO_LENGTH_MISMATCH
-            buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 65536));
-            continue;
-        }
-        if (status != 0) return -1;
-        const auto* table = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(buffer.data());
-        long long mine = 0;
-        for (ULONG i = 0; i < table->Count; ++i)
-            if (table->Handle[i].OwnerPid == processId) ++mine;
-        return mine;
-    }
-    return -1;
 }

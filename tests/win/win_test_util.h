@@ -42,6 +42,3 @@ std::wstring ClassName(HWND window);
 HWND FindTopLevel(const wchar_t* className, const wchar_t* caption, DWORD processId = 0);
 
 std::string Narrow(const std::wstring& text);
-
-// The process's entries in the system handle table, or -1.
-long long SystemTableHandles(DWORD processId);
