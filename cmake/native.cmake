@@ -1,6 +1,4 @@
-add_executable(tarquell_core_tests
-    tests/core/decode_test.cpp
-    tests/core/sweep_test.cpp)
+add_executable(tarquell_core_tests tests/core/core_test.cpp)
 target_link_libraries(tarquell_core_tests PRIVATE tarquell_core GTest::gtest_main)
 add_test(NAME core COMMAND tarquell_core_tests)
 

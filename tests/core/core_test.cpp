@@ -2,12 +2,134 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
+#include <random>
+#include <string>
+#include <tuple>
 #include <vector>
 
+#include "../frame_bytes.h"
+#include "csv_rows.h"
+#include "link_health.h"
 #include "scope_settings.h"
 #include "sweep_state.h"
 
 namespace {
+
+// ------------------------------------------------------------- the stream
+
+std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts)
+{
+    std::vector<uint8_t> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// The y1 values of the frames taken once `bytes` arrived.
+std::vector<int16_t> Take(ReceiveArea& area, const std::vector<uint8_t>& bytes)
+{
+    std::memcpy(area.bytes + area.length, bytes.data(), bytes.size());
+    area.length += static_cast<int>(bytes.size());
+    static Frame frames[kMaxFramesPerTick];
+    std::vector<int16_t> y1;
+    for (int i = 0, count = TakeFrames(area, frames, kMaxFramesPerTick); i < count; ++i) y1.push_back(frames[i].value[1]);
+    return y1;
+}
+
+TEST(TakeFrames, CutsTheStreamIntoFramesSkippingWhatStartsNone)
+{
+    const auto a = FrameBytes(100, -2, 3), b = FrameBytes(200, 0x1155, 0x5511), c = FrameBytes(300, 0, 0);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        std::vector<int16_t> y1;
+        uint32_t skipped;
+        int left;
+    } cases[] = {
+        {"several frames, markers inside values", Join({a, b, c}), {100, 200, 300}, 0, 0},
+        {"a partial frame waits", Join({a, {0x11, 0x55, 0x01}}), {100}, 0, 3},
+        {"a trailing first marker waits", Join({a, {0x11}}), {100}, 0, 1},
+        {"garbage between frames", Join({a, {0x00, 0x55, 0x11, 0x12}, b}), {100, 200}, 4, 0},
+        // The frame missing a byte takes the next marker; the rest of that frame is skipped.
+        {"a lost byte", Join({a, std::vector<uint8_t>(b.begin(), b.end() - 1), c, a}), {100, 200, 100}, 7, 0},
+    };
+    for (const auto& c : cases) {
+        static ReceiveArea area;
+        area = {};
+        EXPECT_EQ(Take(area, c.bytes), c.y1) << c.name;
+        EXPECT_EQ(area.skippedBytes, c.skipped) << c.name;
+        EXPECT_EQ(area.length, c.left) << c.name;
+    }
+}
+
+TEST(TakeFrames, FrameSplitAcrossReadsAndStreamJoinedAtAnyByte)
+{
+    static ReceiveArea area;
+    const auto a = FrameBytes(-7, 8, 9), b = FrameBytes(-1234, 0x1100, 0x5555);
+    for (size_t at = 1; at < 8; ++at) {
+        area = {};
+        EXPECT_TRUE(Take(area, std::vector<uint8_t>(a.begin(), a.begin() + at)).empty());
+        EXPECT_EQ(Take(area, Join({std::vector<uint8_t>(a.begin() + at, a.end()), b})), (std::vector<int16_t>{-7, -1234}))
+            << "cut after " << at;
+        area = {};
+        EXPECT_EQ(Take(area, Join({std::vector<uint8_t>(b.begin() + at, b.end()), a, b})),
+                  (std::vector<int16_t>{-7, -1234}))
+            << "joined at " << at;
+        EXPECT_EQ(area.skippedBytes, 8 - at);
+    }
+}
+
+// Whatever arrives, every byte is either taken in a frame, skipped, or waits
+// as the start of one.
+TEST(TakeFrames, AnyBytesAreAccountedForAndTheAreaStaysBounded)
+{
+    std::mt19937 random(12345);
+    static ReceiveArea area;
+    area = {};
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<uint8_t> bytes(random() % 200);
+        for (uint8_t& byte : bytes) byte = random() % 2 ? "\x11\x55\x00\xff"[random() % 4] : static_cast<uint8_t>(random());
+        const int before = area.length + static_cast<int>(bytes.size() + area.skippedBytes);
+        const int frames = static_cast<int>(Take(area, bytes).size());
+        ASSERT_EQ(before, frames * kFrameSize + area.length + static_cast<int>(area.skippedBytes));
+        ASSERT_LT(area.length, kFrameSize);
+    }
+}
+
+TEST(LinkHealth, ShowsRateSilenceAndAWrongSpeed)
+{
+    const struct {
+        uint32_t bytes, frames, skipped, lastTickMs;
+        const char* text;
+    } cases[] = {
+        {1440 * 8, 1440, 0, 1000, "1440 fr/s  skipped 0  overrun 0  framing 0"},
+        {0, 0, 0, 1000, "no data  skipped 0  overrun 0  framing 0"},
+        // A wrong speed still finds an accidental marker pair now and then.
+        {9000, 3, 8976, 1000, "no frames: check the speed  skipped 8976"},
+        {800, 100, 0, 500, "0 fr/s  skipped 0  overrun 0  framing 0"},  // the second is not over
+    };
+    for (const auto& c : cases) {
+        LinkHealth health;
+        ResetLinkHealth(health, 5000);
+        NoteLinkTick(health, 5000 + c.lastTickMs / 2, c.bytes, c.frames, c.skipped);
+        NoteLinkTick(health, 5000 + c.lastTickMs, 0, 0, 0);
+        char text[96];
+        FormatLinkHealth(health, 5000 + c.lastTickMs, text, sizeof text);
+        EXPECT_STREQ(text, c.text);
+    }
+}
+
+TEST(CsvRows, FormatSignedValuesWithCrLfInAnyLocale)
+{
+    EXPECT_STREQ(kCsvHeader, "frame,time_ms,y1,y2,y3\r\n");
+    char row[kCsvRowMax];
+    int length = FormatCsvRow(row, 12345, 678, Frame{{0, -1, 0, -32768}});
+    EXPECT_EQ(std::string(row, length), "12345,678,-1,0,-32768\r\n");
+    length = FormatCsvRow(row, 18446744073709551615ull, 4294967296ull, Frame{{0, 32767, -32767, 10}});
+    EXPECT_EQ(std::string(row, length), "18446744073709551615,4294967296,32767,-32767,10\r\n");
+}
+
+// -------------------------------------------------------------- the sweep
 
 struct Segment {
     int trace, x0, y0, x1, y1;
@@ -48,7 +170,8 @@ SweepState& Started(int16_t last = 0, void (*scope)(ScopeSettings&) = nullptr)
     return state;
 }
 
-// Frames of a ramp on y1 (or of `v`), one per millisecond of a scripted clock.
+// One tick of frames of a ramp on y1 (or of `from` alone), one per
+// millisecond of a scripted clock.
 void Tick(SweepState& state, int count, int from = 0, bool ramp = true)
 {
     static uint32_t nowMs;
@@ -68,9 +191,7 @@ TEST(Sweep, EachFrameTakesAColumnJoinedToTheLastPoint)
     BeginTick(state);
     for (const Frame& frame : {F(32767, 0, -1), F(32767, 0, -1), F(0, 0, -1)}) ApplyFrame(state, frame, 0);
     EndTick(state);
-    EXPECT_EQ(state.changedLeft, 1);
-    EXPECT_EQ(state.changedRight, 3);
-    EXPECT_FALSE(state.changedAll);
+    EXPECT_EQ(std::tuple(state.changedLeft, state.changedRight, state.changedAll), std::tuple(1, 3, false));
     const Drawing drawing = Paint(state);
     EXPECT_EQ(std::vector<Segment>(drawing.segments.begin(), drawing.segments.begin() + 3),
               (std::vector<Segment>{{1, 0, 512, 1, 1}, {1, 1, 1, 2, 1}, {1, 2, 1, 3, 256}}));
@@ -90,20 +211,17 @@ TEST(Sweep, EachFrameTakesAColumnJoinedToTheLastPoint)
 // so the view is the bare grid plus what followed the wrap.
 TEST(Sweep, WrapInsideATickRepaintsAllAndKeepsOnlyWhatFollowed)
 {
-    const struct {
-        int frames, cursor;
-    } cases[] = {{1022, 1022}, {1023, 0}, {1030, 7}, {3000, 3000 - 2 * 1023}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.frames);
+    for (const auto& [frames, cursor] : {std::pair(1022, 1022), std::pair(1023, 0), std::pair(1030, 7), std::pair(3000, 3000 - 2 * 1023)}) {
         SweepState& state = Started();
-        Tick(state, c.frames, 1);
-        EXPECT_EQ(state.picture.cursor, c.cursor);
-        EXPECT_EQ(state.changedAll, c.frames > 1022);
+        Tick(state, frames, 1);
+        EXPECT_EQ(state.picture.cursor, cursor) << frames;
+        EXPECT_EQ(state.changedAll, frames > 1022) << frames;
         const Drawing drawing = Paint(state);
-        ASSERT_EQ(drawing.segments.size(), 3u * c.cursor);
-        if (c.cursor == 0) continue;
+        ASSERT_EQ(drawing.segments.size(), 3u * cursor) << frames;
         // The newest frames, one a column, counted back from the cursor.
-        EXPECT_EQ(drawing.segments[c.cursor - 1], (Segment{1, c.cursor - 1, Row(c.frames - 1), c.cursor, Row(c.frames)}));
+        if (cursor > 0) {
+            EXPECT_EQ(drawing.segments[cursor - 1], (Segment{1, cursor - 1, Row(frames - 1), cursor, Row(frames)}));
+        }
     }
 }
 
@@ -179,7 +297,6 @@ TEST(Scope, TriggerFiresOnTheEdgeBeyondTheHysteresisOnly)
         {"falling to the level fires", TriggerEdge::Fall, {1512, 1000}, 1},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
         static TriggerEdge edge;
         edge = c.edge;
         SweepState& state = Started(0, [](ScopeSettings& s) { s.mode = TriggerMode::Normal, s.edge = edge, s.level = 1000; });
@@ -188,12 +305,12 @@ TEST(Scope, TriggerFiresOnTheEdgeBeyondTheHysteresisOnly)
             ApplyFrame(state, F(c.values[i]), 0);
             if (state.phase == TriggerPhase::Sweeping) firedAt = static_cast<int>(i);
         }
-        EXPECT_EQ(firedAt, c.firesAt);
+        EXPECT_EQ(firedAt, c.firesAt) << c.name;
         EXPECT_EQ(state.picture.column[0].trace[1].first, firedAt < 0 ? 0 : c.values[firedAt]) << "starts the sweep";
     }
 }
 
-// A triangle of period 200 frames around level 0, or a flat line below it.
+// A triangle of period 200 frames around level 0, a frame a tick.
 void Triangle(SweepState& state, int frames)
 {
     static int frame;
