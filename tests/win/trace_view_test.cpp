@@ -11,16 +11,12 @@
 namespace {
 
 constexpr COLORREF kBlack = RGB(0, 0, 0);
-constexpr COLORREF kGrey = RGB(195, 195, 195);
-constexpr COLORREF kWhite = RGB(255, 255, 255);
-constexpr COLORREF kTrace[4] = {0, RGB(255, 255, 0), RGB(0, 70, 255), RGB(255, 0, 70)};
-constexpr COLORREF kCountGrey = RGB(150, 150, 150);
+constexpr COLORREF kTrace[4] = {RGB(150, 150, 150), RGB(255, 255, 0), RGB(0, 70, 255), RGB(255, 0, 70)};
 
 COLORREF GridColour(int x, int y)
 {
-    if (y == 256) return kWhite;
-    if (x % 32 == 31 || (y % 32 == 31 && y != 255)) return kGrey;
-    return kBlack;
+    if (y == 256) return RGB(255, 255, 255);
+    return x % 32 == 31 || (y % 32 == 31 && y != 255) ? RGB(195, 195, 195) : kBlack;
 }
 
 int CountGridMismatches(const Capture& capture, int fromColumn, int toColumn)
@@ -35,7 +31,6 @@ void Repaint()
 {
     InvalidateRect(g_traceView, nullptr, TRUE);
     UpdateWindow(g_traceView);
-    GdiFlush();
 }
 
 // One tick of `frames` alike as the timer runs it, then the paint the
@@ -50,11 +45,6 @@ void TickWith(int16_t v1, int16_t v2, int16_t v3, int frames = 1)
     UpdateWindow(g_traceView);
 }
 
-int PlotRow(int16_t value)
-{
-    return 512 - (static_cast<uint16_t>(value ^ 0x8000) >> 7);
-}
-
 // Wine shows a window's drawing on screen a moment after it is made.
 Capture CaptureView()
 {
@@ -64,9 +54,10 @@ Capture CaptureView()
 
 // A 2-pixel pen on a level trace covers the plot row and the one above; the
 // repaint rectangle of a level trace ends just above its row.
-bool TraceAt(const Capture& view, int x, int row, COLORREF colour)
+bool TraceAt(const Capture& view, int x, int16_t value, int trace)
 {
-    return view.At(x, row) == colour || view.At(x, row - 1) == colour;
+    const int row = ToPlotRow(static_cast<uint16_t>(value));
+    return view.At(x, row) == kTrace[trace] || view.At(x, row - 1) == kTrace[trace];
 }
 
 class TraceView : public testing::Test {
@@ -76,54 +67,25 @@ protected:
         main_ = StartApp(nullptr);
         ASSERT_NE(g_traceView, nullptr);
         SetForegroundWindow(main_);
-        PumpMessages(100);
+        ResetSweep(g_sweep);
+        Repaint();
     }
     void TearDown() override { CloseApp(main_); }
     HWND main_ = nullptr;
 };
 
-// The grid, and under it the count and the values in their colours, as the
-// platform draws those texts at those places.
-TEST_F(TraceView, PaintShowsTheGridAndTheStatusLine)
+// One frame per tick or all in one tick, the picture is the same: the grid,
+// each trace on its row, and under them the count and the values in their
+// colours, as the platform draws those texts at those places.
+TEST_F(TraceView, FramesDrawTheTracesAndTheStatusLineHoweverTheyArrive)
 {
-    g_sweep.tickCount = 42;
-    g_sweep.raw[1] = 258, g_sweep.raw[2] = -1, g_sweep.raw[3] = 32767;
-    Repaint();
-    const Capture view = CaptureView();
-    EXPECT_EQ(CountGridMismatches(view, 0, 1022), 0);
-    HDC dc = GetDC(g_traceView);
-    const RECT status = {0, 512, 400, 532};
-    FillRect(dc, &status, GetSysColorBrush(COLOR_APPWORKSPACE));
-    SetBkColor(dc, kBlack);
-    const struct {
-        int x;
-        COLORREF colour;
-        const wchar_t* text;
-    } texts[] = {{10, kCountGrey, L"Count:0000042"}, {120, kTrace[1], L"y1: 000258"},
-                 {200, kTrace[2], L"y2: -00001"}, {280, kTrace[3], L"y3: 032767"}};
-    for (const auto& t : texts) {
-        SetTextColor(dc, t.colour);
-        TextOutW(dc, t.x, 512, t.text, static_cast<int>(wcslen(t.text)));
-    }
-    ReleaseDC(g_traceView, dc);
-    const Capture reference = CaptureView();
-    int mismatches = 0;
-    for (int y = 512; y < 532; ++y)
-        for (int x = 0; x < 400; ++x) mismatches += view.At(x, y) != reference.At(x, y);
-    EXPECT_EQ(mismatches, 0);
-}
-
-// One frame per tick or all in one tick, the picture is the same.
-TEST_F(TraceView, FramesDrawTheThreeTracesWhereTheirValuesPlotHoweverTheyArrive)
-{
-    const int16_t v1 = 16384, v2 = 0, v3 = -16384;
-    const int rows[4] = {0, PlotRow(v1), PlotRow(v2), PlotRow(v3)};
+    const int16_t v[4] = {0, 16384, -1, -16384};
     Capture views[2];
     for (int arrival = 0; arrival < 2; ++arrival) {
-        for (int16_t& last : g_sweep.raw) last = 0;
+        g_sweep.raw[1] = v[1], g_sweep.raw[2] = v[2], g_sweep.raw[3] = v[3], g_sweep.tickCount = 0;
         ResetSweep(g_sweep);
         Repaint();
-        for (int tick = 0; tick < (arrival == 0 ? 300 : 1); ++tick) TickWith(v1, v2, v3, arrival == 0 ? 1 : 300);
+        for (int tick = 0; tick < (arrival == 0 ? 300 : 1); ++tick) TickWith(v[1], v[2], v[3], arrival == 0 ? 1 : 300);
         views[arrival] = CaptureView();
     }
     int differing = 0;
@@ -133,84 +95,89 @@ TEST_F(TraceView, FramesDrawTheThreeTracesWhereTheirValuesPlotHoweverTheyArrive)
     const Capture& view = views[0];
     for (int trace = 1; trace <= 3; ++trace) {
         int drawn = 0;
-        for (int x = 2; x < 299; ++x) drawn += TraceAt(view, x, rows[trace], kTrace[trace]);
-        EXPECT_EQ(drawn, 297) << "trace " << trace << " at row " << rows[trace];
+        for (int x = 0; x < 299; ++x) drawn += TraceAt(view, x, v[trace], trace);
+        EXPECT_EQ(drawn, 299) << "trace " << trace;
     }
-    // The opening join from the last point stays within columns 0..2.
     int strayInk = 0;
     for (int y = 0; y < 512; ++y)
-        for (int x = 3; x < 1022; ++x) {
-            if (std::abs(y - rows[1]) <= 2 || std::abs(y - rows[2]) <= 2 || std::abs(y - rows[3]) <= 2) continue;
-            strayInk += view.At(x, y) != GridColour(x, y);
+        for (int x = 0; x < 1022; ++x) {
+            bool nearTrace = false;
+            for (int trace = 1; trace <= 3; ++trace) nearTrace |= std::abs(y - ToPlotRow(uint16_t(v[trace]))) <= 2;
+            strayInk += !nearTrace && view.At(x, y) != GridColour(x, y);
         }
     EXPECT_EQ(strayInk, 0);
     EXPECT_EQ(CountGridMismatches(view, 302, 1022), 0) << "the sweep has not reached these columns";
-}
 
-TEST_F(TraceView, SweepWrapsToABareGridAndStartsAgainFromTheLeft)
-{
-    ResetSweep(g_sweep);
-    Repaint();
-    for (int tick = 0; tick < 1023; ++tick) TickWith(8000, 8000, 8000);
-    ASSERT_EQ(g_sweep.picture.cursor, 0);
-    Capture view = CaptureView();
-    EXPECT_EQ(CountGridMismatches(view, 0, 1022), 0) << "the wrap clears the view";
-    for (int tick = 0; tick < 10; ++tick) TickWith(-8000, 0, 0);
-    view = CaptureView();
-    EXPECT_TRUE(TraceAt(view, 5, PlotRow(-8000), kTrace[1]));
-    EXPECT_EQ(CountGridMismatches(view, 12, 1022), 0);
+    HDC dc = GetDC(g_traceView);
+    const RECT status = {0, 512, 400, 532};
+    FillRect(dc, &status, GetSysColorBrush(COLOR_APPWORKSPACE));
+    SetBkColor(dc, kBlack);
+    const wchar_t* texts[4] = {L"Count:0000001", L"y1: 016384", L"y2: -00001", L"y3: -16384"};
+    for (int i = 0; i < 4; ++i) {
+        SetTextColor(dc, kTrace[i]);
+        TextOutW(dc, i == 0 ? 10 : 40 + 80 * i, 512, texts[i], static_cast<int>(wcslen(texts[i])));
+    }
+    ReleaseDC(g_traceView, dc);
+    const Capture reference = CaptureView();
+    int mismatches = 0;
+    for (int y = 512; y < 532; ++y)
+        for (int x = 0; x < 400; ++x) mismatches += views[1].At(x, y) != reference.At(x, y);
+    EXPECT_EQ(mismatches, 0);
 }
 
 // A view uncovered by another window shows its traces again, and the mark
-// of a gap in the stream with them.
-TEST_F(TraceView, FullRepaintRedrawsTheTracesAndTheGapMark)
+// of a gap in the stream with them; a wrap leaves the bare grid.
+TEST_F(TraceView, FullRepaintRedrawsTheTracesAndTheGapMarkAndAWrapClearsThem)
 {
-    ResetSweep(g_sweep);
     for (int tick = 0; tick < 50; ++tick) TickWith(1000, 2000, 3000);
     MarkGap(g_sweep);
     for (int tick = 0; tick < 50; ++tick) TickWith(-1000, -2000, -3000);
     Repaint();
-    const Capture view = CaptureView();
+    Capture view = CaptureView();
     for (int x : {10, 40, 60, 90}) {
-        const int16_t v = x < 50 ? 1000 : -1000;
-        EXPECT_TRUE(TraceAt(view, x, PlotRow(v), kTrace[1])) << x;
-        EXPECT_TRUE(TraceAt(view, x, PlotRow(static_cast<int16_t>(3 * v)), kTrace[3])) << x;
+        const int16_t sign = x < 50 ? 1 : -1;
+        EXPECT_TRUE(TraceAt(view, x, 1000 * sign, 1) && TraceAt(view, x, 3000 * sign, 3)) << x;
     }
     int gapMark = 0;
-    for (int y = 0; y < 512; y += 8) gapMark += view.At(51, y) == RGB(150, 150, 150);
+    for (int y = 0; y < 512; y += 8) gapMark += view.At(51, y) == kTrace[0];
     EXPECT_GT(gapMark, 55) << "a grey line down the gap's column";
     EXPECT_EQ(CountGridMismatches(view, 104, 1022), 0);
+
+    for (int tick = 0; tick < 923; ++tick) TickWith(8000, 8000, 8000);
+    ASSERT_EQ(g_sweep.picture.cursor, 0);
+    EXPECT_EQ(CountGridMismatches(CaptureView(), 0, 1022), 0) << "the wrap clears the view";
+    for (int tick = 0; tick < 10; ++tick) TickWith(-8000, 0, 0);
+    view = CaptureView();
+    EXPECT_TRUE(TraceAt(view, 5, -8000, 1));
+    EXPECT_EQ(CountGridMismatches(view, 12, 1022), 0);
 }
 
 // Gain redraws from the stored columns; Freeze holds the picture while the
 // frames, the status row and the values run on.
 TEST_F(TraceView, GainAndFreezeRedrawFromTheStoredColumns)
 {
-    ResetSweep(g_sweep);
     for (int tick = 0; tick < 100; ++tick) TickWith(100, -100, 0);
-    SendMessageW(GetDlgItem(main_, IDC_GAIN), CB_SETCURSEL, 8, 0);
-    SendMessageW(main_, WM_COMMAND, MAKEWPARAM(IDC_GAIN, CBN_SELCHANGE), reinterpret_cast<LPARAM>(GetDlgItem(main_, IDC_GAIN)));
+    HWND gain = GetDlgItem(main_, IDC_GAIN);
+    SendMessageW(gain, CB_SETCURSEL, 8, 0);
+    SendMessageW(main_, WM_COMMAND, MAKEWPARAM(IDC_GAIN, CBN_SELCHANGE), reinterpret_cast<LPARAM>(gain));
     UpdateWindow(g_traceView);
     Capture view = CaptureView();
-    EXPECT_TRUE(TraceAt(view, 50, 56, kTrace[1])) << "+100 at x256";
-    EXPECT_TRUE(TraceAt(view, 50, 456, kTrace[2])) << "-100 at x256";
+    EXPECT_TRUE(TraceAt(view, 50, 100 * 256, 1) && TraceAt(view, 50, -100 * 256, 2)) << "+-100 at x256";
 
     SendMessageW(main_, WM_COMMAND, IDM_FREEZE, 0);
     for (int tick = 0; tick < 50; ++tick) TickWith(-100, 100, 0);
     Repaint();
     view = CaptureView();
-    EXPECT_TRUE(TraceAt(view, 120, 456, kTrace[1]) == false && TraceAt(view, 50, 56, kTrace[1]));
+    EXPECT_TRUE(!TraceAt(view, 120, -100 * 256, 1) && TraceAt(view, 50, 100 * 256, 1));
     EXPECT_EQ(g_sweep.raw[1], -100) << "values run on";
     SendMessageW(main_, WM_COMMAND, IDM_FREEZE, 0);
     Repaint();
-    EXPECT_TRUE(TraceAt(CaptureView(), 120, 456, kTrace[1])) << "the live sweep went on meanwhile";
+    EXPECT_TRUE(TraceAt(CaptureView(), 120, -100 * 256, 1)) << "the live sweep went on meanwhile";
 }
 
 // No paint, and no view, leaves a GDI object behind.
 TEST_F(TraceView, PaintsAndViewsLeaveNoGdiObjects)
 {
-    ResetSweep(g_sweep);
-    Repaint();
     TickWith(0, 0, 0);
     // Wine's GetGuiResources reports 0, so a leak shows instead as GDI handle
     // slots that the next objects cannot reuse.
