@@ -29,36 +29,32 @@ protected:
 
 void PressKeys(std::initializer_list<WORD> keys)
 {
-    std::vector<INPUT> inputs;
+    std::vector<INPUT> inputs(2 * keys.size());
+    size_t down = 0, up = inputs.size();
     for (WORD key : keys) {
-        INPUT input = {};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        inputs.push_back(input);
-    }
-    for (auto key = keys.end(); key != keys.begin();) {
-        INPUT input = {};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = *--key;
-        input.ki.dwFlags = KEYEVENTF_KEYUP;
-        inputs.push_back(input);
+        inputs[down].type = inputs[--up].type = INPUT_KEYBOARD;
+        inputs[down++].ki.wVk = inputs[up].ki.wVk = key;
+        inputs[up].ki.dwFlags = KEYEVENTF_KEYUP;
     }
     SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
 }
 
-HWND g_exitWhenIdle;
+HWND g_main;
+UINT g_endBy;
 
 // Ends the loop once no dialog is up, after the keystrokes were handled.
-void CALLBACK ExitWhenNoDialog(HWND, UINT, UINT_PTR timer, DWORD)
+void CALLBACK EndWhenNoDialog(HWND, UINT, UINT_PTR timer, DWORD)
 {
     if (FindTopLevel(L"#32770", nullptr, GetCurrentProcessId())) return;
     KillTimer(nullptr, timer);
-    PostMessageW(g_exitWhenIdle, WM_COMMAND, IDM_EXIT, 0);
+    if (g_endBy == SC_CLOSE) PostMessageW(g_main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    else PostMessageW(g_main, WM_COMMAND, IDM_EXIT, 0);
 }
 
 // Keystrokes and wheel turns through the program's own loop: Alt keys act
 // only where they are pressed, the others from any control, and a wheel over
-// the view belongs to the view, never to a focused list.
+// the view belongs to the view, never to a focused list. Exit and the close
+// box end the loop with code 0 and save the settings.
 TEST_F(MainWindow, RealInputReachesWhatItShould)
 {
     ModalAnswer about;
@@ -71,11 +67,12 @@ TEST_F(MainWindow, RealInputReachesWhatItShould)
         HWND* focus;
         bool opensAbout, records;
         int gain;
-    } cases[] = {{"Alt+/", {VK_MENU, VK_OEM_2}, nullptr, true, false, 1},
-                 {"Alt+?", {VK_MENU, VK_SHIFT, VK_OEM_2}, nullptr, true, false, 1},
-                 {"Alt+/ in the port list", {VK_MENU, VK_OEM_2}, &g_portList, false, false, 1},
-                 {"Ctrl+R in the port list", {VK_CONTROL, 'R'}, &g_portList, false, true, 1},
-                 {"two wheel notches over the view, speed list focused", {}, &g_speedList, false, false, 4}};
+        UINT endBy;
+    } cases[] = {{"Alt+/", {VK_MENU, VK_OEM_2}, nullptr, true, false, 1, IDM_EXIT},
+                 {"Alt+?", {VK_MENU, VK_SHIFT, VK_OEM_2}, nullptr, true, false, 1, IDM_EXIT},
+                 {"Alt+/ in the port list", {VK_MENU, VK_OEM_2}, &g_portList, false, false, 1, IDM_EXIT},
+                 {"Ctrl+R in the port list", {VK_CONTROL, 'R'}, &g_portList, false, true, 1, SC_CLOSE},
+                 {"two wheel notches over the view, speed list focused", {}, &g_speedList, false, false, 4, SC_CLOSE}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (!IsWindow(main_)) SetUp();
@@ -91,13 +88,12 @@ TEST_F(MainWindow, RealInputReachesWhatItShould)
         // Windows gives the wheel to the focus (Wine to the window under the
         // cursor), so it is posted there, with the cursor over the view.
         if (c.gain > 1) PostMessageW(*c.focus, WM_MOUSEWHEEL, MAKEWPARAM(0, 2 * WHEEL_DELTA), 0);
-        g_exitWhenIdle = main_;
-        SetTimer(nullptr, 0, 300, ExitWhenNoDialog);
+        g_main = main_, g_endBy = c.endBy;
+        SetTimer(nullptr, 0, 300, EndWhenNoDialog);
         EXPECT_EQ(RunMessageLoop(accelerators_), 0);
+        EXPECT_FALSE(IsWindow(main_));
         EXPECT_EQ(answer.seen, c.opensAbout);
-        if (c.opensAbout) {
-            EXPECT_EQ(answer.caption, about.caption) << "not the box the About command opens";
-        }
+        EXPECT_TRUE(!c.opensAbout || answer.caption == about.caption) << "not the box the About command opens";
         WIN32_FIND_DATAW found;
         HANDLE recording = FindFirstFileW(L"tarquell-*.csv", &found);
         EXPECT_EQ(recording != INVALID_HANDLE_VALUE, c.records);
@@ -107,31 +103,12 @@ TEST_F(MainWindow, RealInputReachesWhatItShould)
     }
 }
 
-// A cancelled logoff writes nothing.
-TEST_F(MainWindow, ExitCloseBoxAndLogoffSaveTheSettings)
+TEST_F(MainWindow, LogoffSavesTheSettingsUnlessCancelled)
 {
-    const struct {
-        const char* name;
-        UINT message;
-        WPARAM wParam;
-        bool ends, saves;
-    } ways[] = {{"cancelled logoff", WM_ENDSESSION, FALSE, false, false},
-                {"logoff", WM_ENDSESSION, TRUE, false, true},
-                {"Exit", WM_COMMAND, IDM_EXIT, true, true},
-                {"close box", WM_SYSCOMMAND, SC_CLOSE, true, true}};
-    for (const auto& way : ways) {
-        SCOPED_TRACE(way.name);
-        if (!IsWindow(main_)) SetUp();
-        DeleteFileW(L"config.ini");
-        if (way.ends) {
-            PostMessageW(main_, way.message, way.wParam, 0);
-            EXPECT_EQ(RunMessageLoop(accelerators_), 0);
-            EXPECT_FALSE(IsWindow(main_));
-        } else {
-            SendMessageW(main_, way.message, way.wParam, 0);
-        }
-        EXPECT_EQ(ReadText().find("portspeed=9600") != std::string::npos, way.saves) << ReadText();
-    }
+    SendMessageW(main_, WM_ENDSESSION, FALSE, 0);
+    EXPECT_EQ(ReadText(), "") << "a cancelled logoff writes nothing";
+    SendMessageW(main_, WM_ENDSESSION, TRUE, 0);
+    EXPECT_NE(ReadText().find("portspeed=9600"), std::string::npos);
 }
 
 }  // namespace
