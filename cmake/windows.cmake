@@ -26,8 +26,6 @@ target_link_options(tarquell PRIVATE -municode)
 add_executable(tarquell_ui_tests
     tests/win/shell_test.cpp
     tests/win/trace_view_test.cpp
-    tests/win/dialogs_test.cpp
-    tests/win/control_bar_test.cpp
     tests/win/win_test_util.cpp
     tests/win/app_session.cpp
     serial/port_win32.cpp
@@ -36,7 +34,6 @@ target_link_libraries(tarquell_ui_tests PRIVATE tarquell_app GTest::gtest_main)
 add_test(NAME ui COMMAND tarquell_ui_tests)
 
 add_executable(tarquell_serial_tests
-    tests/win/ports_test.cpp
     tests/win/acquisition_test.cpp
     tests/win/fake_port.cpp
     tests/win/win_test_util.cpp

@@ -156,7 +156,7 @@ protected:
                             &startup, &process_))
             return false;
         WaitForInputIdle(process_.hProcess, 15000);
-        PumpUntil([&] { return (main_ = FindTopLevel(nullptr, nullptr, process_.dwProcessId)) != nullptr; }, 15000);
+        PumpUntil([&] { return (main_ = FindTopLevel(nullptr, process_.dwProcessId)) != nullptr; }, 15000);
         view_ = FindWindowExW(main_, nullptr, L"ChildWindow", nullptr);
         // Captures read the screen: keep the whole view on it.
         SetWindowPos(main_, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
@@ -283,7 +283,7 @@ TEST_P(Recording, KeepsEveryFrameInOrder)
     const std::wstring name = found.cFileName;
     EXPECT_FALSE(FindNextFileW(search, &found)) << "more than one recording";
     FindClose(search);
-    EXPECT_TRUE(std::regex_match(Narrow(name), std::regex(R"(tarquell-\d{8}-\d{6}(-\d+)?\.csv)"))) << Narrow(name);
+    EXPECT_TRUE(std::regex_match(name, std::wregex(LR"(tarquell-\d{8}-\d{6}(-\d+)?\.csv)")));
 
     const std::string text = ReadAll(dir_ + L"\\" + name), header = "frame,time_ms,y1,y2,y3\r\n";
     ASSERT_EQ(text.substr(0, header.size()), header);

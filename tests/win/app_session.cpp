@@ -33,7 +33,7 @@ BOOL CALLBACK FirstStaticText(HWND child, LPARAM context)
 
 void CALLBACK RunModalAction(HWND, UINT, UINT_PTR timer, DWORD)
 {
-    HWND modal = FindTopLevel(L"#32770", nullptr, GetCurrentProcessId());
+    HWND modal = FindTopLevel(L"#32770", GetCurrentProcessId());
     if (!modal || !g_modalAction) return;
     KillTimer(nullptr, timer);
     auto action = g_modalAction;
@@ -61,9 +61,8 @@ HWND StartApp(const char* config)
     LoadStringW(instance, IDS_CLASS_NAME, g_className, kMaxLoadString);
     RegisterMainClass(instance);
     if (!CreateMainWindow(instance, SW_SHOW)) return nullptr;
-    HWND window = FindTopLevel(g_className, g_title, GetCurrentProcessId());
     PumpMessages(50);
-    return window;
+    return g_mainWindow;
 }
 
 int CloseApp(HWND mainWindow)

@@ -68,7 +68,6 @@ namespace {
 
 struct Search {
     const wchar_t* className;
-    const wchar_t* caption;
     DWORD processId;
     HWND found;
 };
@@ -78,27 +77,17 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM context)
     auto* search = reinterpret_cast<Search*>(context);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (!IsWindowVisible(window)) return TRUE;
-    if (search->processId && owner != search->processId) return TRUE;
+    if (!IsWindowVisible(window) || owner != search->processId) return TRUE;
     if (search->className && ClassName(window) != search->className) return TRUE;
-    if (search->caption && WindowText(window) != search->caption) return TRUE;
     search->found = window;
     return FALSE;
 }
 
 }  // namespace
 
-HWND FindTopLevel(const wchar_t* className, const wchar_t* caption, DWORD processId)
+HWND FindTopLevel(const wchar_t* className, DWORD processId)
 {
-    Search search = {className, caption, processId, nullptr};
+    Search search = {className, processId, nullptr};
     EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
     return search.found;
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(length > 0 ? length - 1 : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, result.data(), length, nullptr, nullptr);
-    return result;
 }

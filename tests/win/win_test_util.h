@@ -37,8 +37,6 @@ bool PumpUntil(Predicate done, DWORD timeoutMs, DWORD intervalMs = 5)
 std::wstring WindowText(HWND window);
 std::wstring ClassName(HWND window);
 
-// The visible top-level window with this class and caption owned by process
-// `processId` (0: any process), or null.
-HWND FindTopLevel(const wchar_t* className, const wchar_t* caption, DWORD processId = 0);
-
-std::string Narrow(const std::wstring& text);
+// The visible top-level window of process `processId` with this class (null:
+// any), or null.
+HWND FindTopLevel(const wchar_t* className, DWORD processId);
