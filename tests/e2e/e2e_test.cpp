@@ -130,24 +130,18 @@ protected:
     }
     void TearDown() override
     {
-        Quit();
+        if (process_.hProcess) {
+            TerminateProcess(process_.hProcess, 1);
+            WaitForSingleObject(process_.hProcess, 5000);
+            CloseHandle(process_.hThread);
+            CloseHandle(process_.hProcess);
+        }
         EXPECT_TRUE(Device("stop"));
-    }
-
-    void Quit()
-    {
-        if (!process_.hProcess) return;
-        TerminateProcess(process_.hProcess, 1);
-        WaitForSingleObject(process_.hProcess, 5000);
-        CloseHandle(process_.hThread);
-        CloseHandle(process_.hProcess);
-        process_ = {};
     }
 
     // Starts the program on this config.ini and finds its windows.
     bool Launch(const std::string& config)
     {
-        Quit();
         std::ofstream((dir_ + L"\\config.ini").c_str(), std::ios::binary) << config;
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;

@@ -30,7 +30,6 @@ protected:
     {
         if (main_) CloseApp(main_);
         ResetFakePort();
-        g_fakePort.reportedState.DCBlength = sizeof(DCB);
         main_ = StartApp(config);
         ASSERT_NE(main_, nullptr);
     }
@@ -58,7 +57,7 @@ protected:
     void ArriveRamp(int perSecond, DWORD ms, int16_t from)
     {
         for (int i = 0; i < static_cast<int>(int64_t(perSecond) * ms / 1000); ++i)
-            ArriveBytes(g_fakePort.NowMs() + static_cast<DWORD>(int64_t(i) * 1000 / perSecond), 0,
+            ArriveBytes(g_fakePort.NowMs() + static_cast<DWORD>(int64_t(i) * 1000 / perSecond),
                         FrameBytes(static_cast<int16_t>(from + i), 0, 0));
     }
 
@@ -333,7 +332,6 @@ TEST(PortList, RefreshAddsAndRemovesNamesAndKeepsTheChoice)
     EXPECT_EQ(WindowText(g_portList), L"COM1000") << "and back";
     EXPECT_EQ(SendMessageW(g_portList, CB_GETCOUNT, 0, 0), 4);
 
-    g_fakePort.reportedState.DCBlength = sizeof(DCB);
     SendMessageW(main, WM_COMMAND, IDC_START, 0);
     EXPECT_EQ(g_fakePort.openedPath, "\\\\.\\COM1000") << "opened whole";
     EXPECT_EQ(g_fakePort.appliedState.BaudRate, 12582912u);
@@ -379,7 +377,7 @@ TEST(ScriptedPort, RefusesOverrunsAndFailsAsWindowsDocuments)
     ResetFakePort();
     ASSERT_TRUE(PortSetQueue(port, 16));
     ASSERT_TRUE(PortSetState(port, &good));
-    ArriveBytes(g_fakePort.NowMs(), 0, std::vector<uint8_t>(20, 0xAB));
+    ArriveBytes(g_fakePort.NowMs(), std::vector<uint8_t>(20, 0xAB));
     uint8_t buffer[32];
     DWORD got = 0;
     EXPECT_TRUE(!PortRead(port, buffer, sizeof buffer, &got) && GetLastError() == ERROR_OPERATION_ABORTED);

@@ -48,10 +48,9 @@ void ResetFakePort()
     g_fakePort = FakePort();
 }
 
-void ArriveBytes(DWORD startMs, double perByteMs, const std::vector<uint8_t>& bytes)
+void ArriveBytes(DWORD atMs, const std::vector<uint8_t>& bytes)
 {
-    for (size_t i = 0; i < bytes.size(); ++i)
-        g_fakePort.arrivals.push_back({startMs + static_cast<DWORD>(perByteMs * (i + 1)), bytes[i]});
+    for (uint8_t byte : bytes) g_fakePort.arrivals.push_back({atMs, byte});
 }
 
 HANDLE PortOpen(const char* path)

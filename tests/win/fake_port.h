@@ -59,5 +59,5 @@ struct FakePort {
 extern FakePort g_fakePort;
 void ResetFakePort();
 
-// Queues bytes arriving one every `perByteMs` from `startMs` on.
-void ArriveBytes(DWORD startMs, double perByteMs, const std::vector<uint8_t>& bytes);
+// Queues bytes arriving at `atMs`.
+void ArriveBytes(DWORD atMs, const std::vector<uint8_t>& bytes);
