@@ -34,9 +34,13 @@ protected:
         ASSERT_NE(main_, nullptr);
     }
 
-    // The tests tick by hand, so the timer Start sets is taken back and reported.
-    bool StartAndTakeTimer()
+    // The tests tick by hand, so the timer Start sets is taken back and
+    // reported. A box nobody expects is answered, so that it fails the test
+    // instead of holding it.
+    bool StartAndTakeTimer(ModalAnswer* answer = nullptr)
     {
+        static ModalAnswer unexpected;
+        AnswerNextModal(answer ? answer : &unexpected, IDOK);
         SendMessageW(main_, WM_COMMAND, IDC_START, 0);
         return KillTimer(main_, ID_SWEEP_TIMER);
     }
@@ -123,8 +127,7 @@ TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
         g_fakePort.refusesSettings = c.refuses;
         g_fakePort.openError = c.openError;
         ModalAnswer answer;
-        AnswerNextModal(&answer, IDOK);
-        EXPECT_FALSE(StartAndTakeTimer()) << "no timer runs";
+        EXPECT_FALSE(StartAndTakeTimer(&answer)) << "no timer runs";
         EXPECT_EQ(answer.caption + L"|" + answer.text, L"Внимание!!!|Не получилось!!!");
         EXPECT_TRUE(Running());
         EXPECT_TRUE(!IsPortOpen() && g_fakePort.closes == g_fakePort.opens);
@@ -332,6 +335,8 @@ TEST(PortList, RefreshAddsAndRemovesNamesAndKeepsTheChoice)
     EXPECT_EQ(WindowText(g_portList), L"COM1000") << "and back";
     EXPECT_EQ(SendMessageW(g_portList, CB_GETCOUNT, 0, 0), 4);
 
+    ModalAnswer unexpected;
+    AnswerNextModal(&unexpected, IDOK);
     SendMessageW(main, WM_COMMAND, IDC_START, 0);
     EXPECT_EQ(g_fakePort.openedPath, "\\\\.\\COM1000") << "opened whole";
     EXPECT_EQ(g_fakePort.appliedState.BaudRate, 12582912u);
