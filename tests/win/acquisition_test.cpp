@@ -141,11 +141,12 @@ TEST_F(Acquisition, LineErrorsAreAcknowledgedAndATickTakesAllTheDriverHolds)
     Launch();
     ASSERT_TRUE(StartAndTakeTimer());
     g_fakePort.lineErrorsAtMs = {g_fakePort.NowMs() + 1, g_fakePort.NowMs() + 25};
+    ArriveBytes(g_fakePort.NowMs(), {0x00, 0x55, 0x11});
     ArriveRamp(200, 100, 1);
     TickFor(100);
     EXPECT_EQ(g_sweep.picture.cursor, 20);
     EXPECT_EQ(g_sweep.raw[1], 20);
-    EXPECT_NE(LinkField().find("framing 2"), std::string::npos) << LinkField();
+    EXPECT_NE(LinkField().find("skipped 3  overrun 0  framing 2"), std::string::npos) << LinkField();
     ArriveRamp(100000, 10, 21);
     TickFor(1);
     EXPECT_EQ(g_sweep.picture.cursor, 1020) << "a tick takes all the driver holds, read by read";
@@ -181,6 +182,8 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         ArriveRamp(100, 100, 1);
         TickFor(100);
         ASSERT_EQ(g_sweep.picture.cursor, 10);
+        ArriveBytes(g_fakePort.NowMs(), {0x11, 0x55, 0x7F});  // a frame the loss cuts short
+        TickFor(1);
 
         g_fakePort.removedError = c.error;
         ModalAnswer noBox;
@@ -220,7 +223,8 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         if (c.onReturn != Return::Back) {
             EXPECT_FALSE(IsPortOpen());
             EXPECT_EQ(LinkField(), "COM5 busy, 2 s");
-            continue;
+            g_fakePort.openError = 0, g_fakePort.refusesSettings = false;  // and then free
+            TickFor(500);
         }
         ASSERT_TRUE(IsPortOpen());
         EXPECT_EQ(LinkField(), "reconnected");
@@ -229,9 +233,11 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
                   std::tuple(115200ul, 0x13, kInputQueueBytes, MAXDWORD))
             << "configured as at Start";
         ArriveRamp(100, 100, 500);
-        TickFor(100);
+        TickFor(3000);
+        EXPECT_NE(LinkField(), "reconnected") << "for 3 s";
         EXPECT_EQ(g_sweep.picture.cursor, 20);
-        EXPECT_TRUE(g_sweep.picture.column[11].afterGap && !g_sweep.picture.column[12].afterGap);
+        const Column* columns = g_sweep.picture.column;
+        EXPECT_TRUE(columns[11].afterGap && columns[11].trace[1].first == 500 && !columns[12].afterGap);
         EXPECT_EQ(g_sweep.raw[1], 509);
     }
 }
@@ -271,6 +277,7 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     EXPECT_EQ(ReadText(name.c_str()), "frame,time_ms,y1,y2,y3\r\n");
     for (const WCHAR* other : taken) EXPECT_EQ(ReadText(other), "keep me");
 
+    g_fakePort.clockUs += 7000;  // the ticks fall between the coarse clock's steps
     ASSERT_TRUE(StartAndTakeTimer());
     ArriveRamp(1440, 1000, -720);
     size_t handedOver = 0;
@@ -283,8 +290,19 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     }
     std::string rows = ReadText(name.c_str());
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1441);
-    EXPECT_NE(rows.find("\r\n1439,1000,719,0,0\r\n"), std::string::npos) << "read at 1000 ms";
+    EXPECT_NE(rows.find("\r\n1439,1007,719,0,0\r\n"), std::string::npos) << "read at 1007 ms";
+    ArriveBytes(g_fakePort.NowMs(), FrameBytes(4242, 0, 0));
+    TickFor(1);
+    Stop();
+    EXPECT_NE(ReadText(name.c_str()).find(",4242,0,0\r\n"), std::string::npos) << "Stop hands over what was read";
 
+    ASSERT_TRUE(StartAndTakeTimer());
+    ArriveBytes(g_fakePort.NowMs(), FrameBytes(4343, 0, 0));
+    TickFor(1);
+    g_fakePort.removedError = ERROR_ACCESS_DENIED;
+    TickFor(1);
+    EXPECT_NE(ReadText(name.c_str()).find(",4343,0,0\r\n"), std::string::npos) << "a lost port hands over what was read";
+    g_fakePort.removedError = 0;
     ArriveRamp(100, 2000, 1);
     TickFor(300);
     g_fakePort.fileWriteError = ERROR_DISK_FULL;
@@ -298,10 +316,14 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     EXPECT_FALSE(IsRecording() || RecordChecked(main_));
     rows = ReadText(name.c_str());
     EXPECT_EQ(rows.substr(rows.size() - 2), "\r\n") << "no partial line";
-    EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 1441 + 10);
+    EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 1443 + 10);
     const int cursor = g_sweep.picture.cursor;
     TickFor(200);
     EXPECT_GT(g_sweep.picture.cursor, cursor) << "the plot runs on";
+    g_fakePort.fileWriteError = 0;
+    SendMessageW(main_, WM_COMMAND, IDM_RECORD, 0);
+    TickFor(300);
+    EXPECT_NE(ReadText(RecordingName().c_str()).find("y3\r\n0,"), std::string::npos) << "a new recording counts from 0";
 }
 
 TEST(PortNameFilter, OffersComPortsOfAnyNumberUpToFourDigits)
