@@ -357,7 +357,7 @@ TEST(PortList, RefreshAddsAndRemovesNamesAndKeepsTheChoice)
     EXPECT_EQ(WindowText(g_portList), L"COM1000") << "and back";
     EXPECT_EQ(SendMessageW(g_portList, CB_GETCOUNT, 0, 0), 4);
 
-    ModalAnswer unexpected;
+    static ModalAnswer unexpected;  // still armed after this test if no box came
     AnswerNextModal(&unexpected, IDOK);
     SendMessageW(main, WM_COMMAND, IDC_START, 0);
     EXPECT_EQ(g_fakePort.openedPath, "\\\\.\\COM1000") << "opened whole";

@@ -10,6 +10,7 @@
 namespace {
 
 void (*g_modalAction)(HWND, void*);
+UINT_PTR g_modalTimer;
 void* g_modalContext;
 int g_answerButton;
 
@@ -36,6 +37,7 @@ void CALLBACK RunModalAction(HWND, UINT, UINT_PTR timer, DWORD)
     HWND modal = FindTopLevel(L"#32770", GetCurrentProcessId());
     if (!modal || !g_modalAction) return;
     KillTimer(nullptr, timer);
+    g_modalTimer = 0;
     auto action = g_modalAction;
     g_modalAction = nullptr;
     action(modal, g_modalContext);
@@ -90,7 +92,8 @@ void OnNextModal(void (*action)(HWND modal, void* context), void* context)
 {
     g_modalAction = action;
     g_modalContext = context;
-    SetTimer(nullptr, 0, 20, RunModalAction);
+    // One timer watches for the box, however often an answer is rearmed.
+    if (!g_modalTimer) g_modalTimer = SetTimer(nullptr, 0, 20, RunModalAction);
 }
 
 void AnswerNextModal(ModalAnswer* answer, int buttonId)
