@@ -369,6 +369,9 @@ TEST(PortList, RefreshAddsAndRemovesNamesAndKeepsTheChoice)
     g_fakePort.devices = L"";
     main = StartApp(nullptr);
     EXPECT_EQ(SendMessageW(g_speedList, CB_GETCOUNT, 0, 0), kBaudRateCount) << "speeds without any port";
+    g_fakePort.devices = L"COM12|";
+    SendMessageW(main, WM_DEVICECHANGE, 0x0007, 0);
+    EXPECT_EQ(WindowText(g_portList), L"") << "the chosen COM1 is not COM12";
     CloseApp(main);
 }
 

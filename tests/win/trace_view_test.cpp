@@ -154,7 +154,7 @@ TEST_F(TraceView, FullRepaintRedrawsTheTracesAndTheGapMarkAndAWrapClearsThem)
 
 // Gain redraws from the stored columns; Freeze holds the picture while the
 // frames, the status row and the values run on.
-TEST_F(TraceView, GainAndFreezeRedrawFromTheStoredColumns)
+TEST_F(TraceView, ScopeControlsGainFreezeAndTrigger)
 {
     for (int tick = 0; tick < 100; ++tick) TickWith(100, -100, 0);
     HWND gain = GetDlgItem(main_, IDC_GAIN);
@@ -173,6 +173,16 @@ TEST_F(TraceView, GainAndFreezeRedrawFromTheStoredColumns)
     SendMessageW(main_, WM_COMMAND, IDM_FREEZE, 0);
     Repaint();
     EXPECT_TRUE(TraceAt(CaptureView(), 120, -100 * 256, 1)) << "the live sweep went on meanwhile";
+
+    // Source entries alternate rise and fall; Single again re-arms a capture.
+    HWND source = GetDlgItem(main_, IDC_TRIG_SOURCE);
+    SendMessageW(source, CB_SETCURSEL, 3, 0);
+    SendMessageW(main_, WM_COMMAND, MAKEWPARAM(IDC_TRIG_SOURCE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(source));
+    SendMessageW(main_, WM_COMMAND, IDC_SINGLE, 0);
+    g_sweep.phase = TriggerPhase::Stopped;
+    SendMessageW(main_, WM_COMMAND, IDC_SINGLE, 0);
+    EXPECT_TRUE(g_sweep.scope.source == 2 && g_sweep.scope.edge == TriggerEdge::Fall);
+    EXPECT_EQ(g_sweep.phase, TriggerPhase::Waiting);
 }
 
 // No paint, and no view, leaves a GDI object behind.
