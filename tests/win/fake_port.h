@@ -24,7 +24,7 @@ struct FakeArrival {
 struct FakePort {
     // The script.
     bool wineLoose = false;     // accepts any settings, unbounded queue, removal as Wine shows it
-    bool windowsClock = false;  // Sleep(1) and the millisecond clock move in 15.6 ms steps
+    bool windowsClock = false;  // the millisecond clock, and the tests' ticks, move in 15.6 ms steps
     DWORD openError = 0;        // non-zero: opens fail with it (ERROR_ACCESS_DENIED: another program holds it)
     bool refusesSettings = false;
     bool refusesQueueSize = false;
