@@ -42,13 +42,17 @@ std::wstring ListText(HWND list)
     return text;
 }
 
+LRESULT FindExactEntry(HWND list, const WCHAR* value)
+{
+    return SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(value));
+}
+
 // The platform's prefix lookup starts after the first entry, so on its own it
 // answers a saved "COM1" with COM10 and the next exit overwrites the choice:
 // an exact entry wins first.
 LRESULT FindSavedEntry(HWND list, const WCHAR* value)
 {
-    const LRESULT exact = SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                       reinterpret_cast<LPARAM>(value));
+    const LRESULT exact = FindExactEntry(list, value);
     if (exact != CB_ERR) return exact;
     return SendMessageW(list, CB_FINDSTRING, 0, reinterpret_cast<LPARAM>(value));
 }
@@ -101,10 +105,7 @@ void RefreshPortList()
 {
     SendMessageW(g_portList, CB_RESETCONTENT, 0, 0);
     ListPorts(AddPortName, nullptr);
-    SendMessageW(g_portList, CB_SETCURSEL,
-                 static_cast<WPARAM>(SendMessageW(g_portList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                                  reinterpret_cast<LPARAM>(g_chosenPort.c_str()))),
-                 0);
+    SendMessageW(g_portList, CB_SETCURSEL, static_cast<WPARAM>(FindExactEntry(g_portList, g_chosenPort.c_str())), 0);
 }
 
 void NotePortChoice()

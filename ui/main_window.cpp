@@ -152,21 +152,23 @@ LRESULT OnPaint(HWND window)
     return 0;
 }
 
-// A program ended by logoff or shutdown never sees WM_DESTROY.
-LRESULT OnEndSession(WPARAM ending)
+void SaveSettingsAndRecording()
 {
-    if (!ending) return 0;
     SaveSettings();
     SaveScopeSettings();
     StopRecording();
+}
+
+// A program ended by logoff or shutdown never sees WM_DESTROY.
+LRESULT OnEndSession(WPARAM ending)
+{
+    if (ending) SaveSettingsAndRecording();
     return 0;
 }
 
 LRESULT OnDestroy()
 {
-    SaveSettings();
-    SaveScopeSettings();
-    StopRecording();
+    SaveSettingsAndRecording();
     StopAcquisition();
     PostQuitMessage(0);
     return 0;

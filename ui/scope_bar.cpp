@@ -85,20 +85,24 @@ void Redraw()
     if (g_traceView) InvalidateRect(g_traceView, nullptr, TRUE);
 }
 
-void SetGain(int32_t gain)
+// Sets a per-trace setting for the trace the bar has selected, or for all.
+void SetForSelectedTraces(int32_t (&setting)[kTraceCount + 1], int32_t value)
 {
     const int selected = SelectedTrace();
     for (int trace = 1; trace <= kTraceCount; ++trace)
-        if (selected == kAllTraces || selected == trace) Scope().gain[trace] = gain;
+        if (selected == kAllTraces || selected == trace) setting[trace] = value;
+}
+
+void SetGain(int32_t gain)
+{
+    SetForSelectedTraces(Scope().gain, gain);
     ShowSettings();
     Redraw();
 }
 
 void SetCentre(int32_t centre)
 {
-    const int selected = SelectedTrace();
-    for (int trace = 1; trace <= kTraceCount; ++trace)
-        if (selected == kAllTraces || selected == trace) Scope().centre[trace] = centre;
+    SetForSelectedTraces(Scope().centre, centre);
     Redraw();
 }
 

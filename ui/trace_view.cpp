@@ -15,6 +15,7 @@ namespace {
 
 // Made once with the view and released with it: a tick's paint is frequent.
 HBITMAP g_background;
+BITMAP g_tile;
 HDC g_tileDc;
 HGDIOBJ g_tileDcBitmap;
 HPEN g_tracePens[kTraceCount + 1];
@@ -85,10 +86,8 @@ void DrawGap(void* context, int x)
 void TileBackground(HDC dc, const RECT& area)
 {
     if (area.top >= kGridBottom) return;
-    BITMAP bitmap = {};
-    GetObjectW(g_background, sizeof bitmap, &bitmap);
     for (int i = area.left / kTileWidth; i < kTileCount && kTileWidth * i < area.right; ++i)
-        BitBlt(dc, kTileWidth * i, 0, bitmap.bmWidth, bitmap.bmHeight, g_tileDc, 0, 0, SRCCOPY);
+        BitBlt(dc, kTileWidth * i, 0, g_tile.bmWidth, g_tile.bmHeight, g_tileDc, 0, 0, SRCCOPY);
 }
 
 // The parts of the view to repaint, as rectangles: two spans of columns far
@@ -202,6 +201,7 @@ LRESULT OnCreate()
 {
     g_background = static_cast<HBITMAP>(
         LoadImageW(g_instance, MAKEINTRESOURCEW(IDB_BITMAP2), IMAGE_BITMAP, 0, 0, LR_COPYFROMRESOURCE));
+    GetObjectW(g_background, sizeof g_tile, &g_tile);
     g_tileDc = CreateCompatibleDC(nullptr);
     g_tileDcBitmap = SelectObject(g_tileDc, g_background);
     for (int trace = 1; trace <= kTraceCount; ++trace)
@@ -257,8 +257,6 @@ void InvalidateSweep(const SweepState& state)
     InvalidateRect(g_traceView, &columns, FALSE);
 }
 
-// Drawn at once rather than invalidated: the status row and the columns a
-// tick changed would make one repaint box over the whole sweep.
 // The count and values are repainted when frames came, opaque and of fixed
 // width; the other fields only when their texts change, so their old texts go.
 void UpdateStatusRow()
