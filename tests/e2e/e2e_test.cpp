@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <fstream>
 #include <regex>
 #include <string>
 
@@ -22,22 +21,16 @@ namespace {
 const std::wstring g_program = _wgetenv(L"TARQUELL_PROGRAM") ? _wgetenv(L"TARQUELL_PROGRAM") : L"";
 const std::wstring g_work = _wgetenv(L"TARQUELL_WORK") ? _wgetenv(L"TARQUELL_WORK") : L"";
 
-std::string ReadAll(const std::wstring& path)
-{
-    std::ifstream file(path.c_str(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 // One request to run-e2e's device server; the file is renamed into place so
 // that the server never reads half of it.
 ::testing::AssertionResult Device(const std::string& request)
 {
     const std::wstring dir = g_work + L"\\device\\";
     DeleteFileW((dir + L"reply").c_str());
-    std::ofstream((dir + L"request.tmp").c_str(), std::ios::binary) << request << '\n';
+    WriteText((dir + L"request.tmp").c_str(), request + "\n");
     std::string reply;
     if (!MoveFileExW((dir + L"request.tmp").c_str(), (dir + L"request").c_str(), MOVEFILE_REPLACE_EXISTING) ||
-        !PumpUntil([&] { return !(reply = ReadAll(dir + L"reply")).empty(); }, 15000, 20))
+        !PumpUntil([&] { return !(reply = ReadText((dir + L"reply").c_str())).empty(); }, 15000, 20))
         reply = "no answer";
     if (reply == "ok\n") return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "device request " << request << ": " << reply;
@@ -142,7 +135,7 @@ protected:
     // Starts the program on this config.ini and finds its windows.
     bool Launch(const std::string& config)
     {
-        std::ofstream((dir_ + L"\\config.ini").c_str(), std::ios::binary) << config;
+        WriteText((dir_ + L"\\config.ini").c_str(), config);
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         std::wstring line = L"\"" + g_program + L"\"";
@@ -249,7 +242,7 @@ TEST_P(Stream, PlotsEachTraceOnItsRowFollowsTheDeviceAndSavesItsPort)
     EXPECT_EQ(silences, 0) << "the window did not answer within 1 s";
     EXPECT_TRUE(shown) << "the new values are not on their rows in time";
     ExpectClosesCleanly();
-    EXPECT_EQ(ReadAll(dir_ + L"\\config.ini"), Config(c.port)) << "the settings come back as they were saved";
+    EXPECT_EQ(ReadText((dir_ + L"\\config.ini").c_str()), Config(c.port)) << "the settings come back as they were saved";
 }
 
 INSTANTIATE_TEST_SUITE_P(Device, Stream, ::testing::ValuesIn(kStreams),
@@ -279,7 +272,7 @@ TEST_P(Recording, KeepsEveryFrameInOrder)
     FindClose(search);
     EXPECT_TRUE(std::regex_match(name, std::wregex(LR"(tarquell-\d{8}-\d{6}(-\d+)?\.csv)")));
 
-    const std::string text = ReadAll(dir_ + L"\\" + name), header = "frame,time_ms,y1,y2,y3\r\n";
+    const std::string text = ReadText((dir_ + L"\\" + name).c_str()), header = "frame,time_ms,y1,y2,y3\r\n";
     ASSERT_EQ(text.substr(0, header.size()), header);
     ASSERT_EQ(text.substr(text.size() - 2), "\r\n") << "partial last line";
     int rows = 0, y1 = 0, y2 = 0, y3 = 0, used = 0;

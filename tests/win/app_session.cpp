@@ -1,7 +1,6 @@
 #include "app_session.h"
 
 #include <cstdio>
-#include <fstream>
 
 #include "app.h"
 #include "resource.h"
@@ -75,17 +74,6 @@ int CloseApp(HWND mainWindow)
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
         if (message.message == WM_QUIT) exitCode = static_cast<int>(message.wParam);
     return exitCode;
-}
-
-std::string ReadText(const wchar_t* name)
-{
-    std::ifstream file(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-void WriteText(const wchar_t* name, const std::string& text)
-{
-    std::ofstream(name, std::ios::binary) << text;
 }
 
 void OnNextModal(void (*action)(HWND modal, void* context), void* context)

@@ -11,8 +11,6 @@ HWND StartApp(const char* config);
 // Destroys the main window as the Exit command does and takes the quit
 // message off the queue; returns its exit code.
 int CloseApp(HWND mainWindow);
-std::string ReadText(const wchar_t* name = L"config.ini");
-void WriteText(const wchar_t* name, const std::string& text);
 
 // Runs `action` on the next message box or dialog of this process once it is
 // up, from inside the modal loop the caller is waiting in.

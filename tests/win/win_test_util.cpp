@@ -1,5 +1,7 @@
 #include "win_test_util.h"
 
+#include <fstream>
+
 Capture CaptureClient(HWND window)
 {
     Capture capture;
@@ -48,6 +50,17 @@ void PumpMessages(DWORD milliseconds)
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
     } while (GetTickCount() - start < milliseconds);
+}
+
+std::string ReadText(const wchar_t* name)
+{
+    std::ifstream file(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void WriteText(const wchar_t* name, const std::string& text)
+{
+    std::ofstream(name, std::ios::binary) << text;
 }
 
 std::wstring WindowText(HWND window)

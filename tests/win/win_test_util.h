@@ -34,6 +34,9 @@ bool PumpUntil(Predicate done, DWORD timeoutMs, DWORD intervalMs = 5)
     return true;
 }
 
+std::string ReadText(const wchar_t* name = L"config.ini");
+void WriteText(const wchar_t* name, const std::string& text);
+
 std::wstring WindowText(HWND window);
 std::wstring ClassName(HWND window);
 
