@@ -26,6 +26,8 @@
 #define IDM_EXIT            105
 #define IDM_PROTOCOL_HELP   32772
 #define IDM_RECORD          32790
+#define IDM_DTR             32791
+#define IDM_RTS             32792
 #define IDM_FREEZE          32801
 #define IDM_SINGLE          32802
 #define IDM_SCOPE_RESET     32803

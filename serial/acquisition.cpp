@@ -1,6 +1,7 @@
 #include "acquisition.h"
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "port_io.h"
@@ -21,10 +22,30 @@ LinkHealth g_health;
 LinkState g_link = LinkState::Idle;
 std::string g_portName;
 DWORD g_speed;
+ModemLines g_lines;
 DWORD g_lostAtMs;
 DWORD g_nextRetryMs;
-DWORD g_reconnectedAtMs;
-bool g_reconnected;
+// One note at a time in the link field: the newest wins for its time.
+std::wstring g_note;
+DWORD g_noteShownAtMs;
+DWORD g_noteShowMs;
+
+void ShowNote(const std::wstring& note, DWORD now, DWORD showMs)
+{
+    g_note = note;
+    g_noteShownAtMs = now;
+    g_noteShowMs = showMs;
+}
+
+std::wstring Widened(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+bool IsOurPort(const WCHAR* name)
+{
+    return _wcsicmp(name, Widened(g_portName).c_str()) == 0;
+}
 
 void ClosePort()
 {
@@ -35,20 +56,24 @@ void ClosePort()
 
 // Opens and sets up the port as Start does; a busy port is one another
 // program holds, or one that refuses the settings.
-bool OpenConfigured(bool* busy)
+bool OpenConfigured(bool* busy, bool* settingsRefused)
 {
+    *settingsRefused = false;
     g_port = OpenPort(g_portName.c_str());
     if (g_port == INVALID_HANDLE_VALUE) {
         *busy = GetLastError() == ERROR_ACCESS_DENIED;
         return false;
     }
-    if (!ConfigurePort(g_port, g_speed)) {
+    if (!ConfigurePort(g_port, g_speed, g_lines)) {
+        const DWORD error = GetLastError();
         // A pty whose device end is still closed opens, but cannot even
         // report its state: that port is not back yet.
         DCB state = {};
         state.DCBlength = sizeof state;
         *busy = PortGetState(g_port, &state);
         ClosePort();
+        *settingsRefused = true;
+        SetLastError(error);
         return false;
     }
     g_receiveArea.length = 0;
@@ -73,7 +98,6 @@ void LosePort(DWORD now)
     g_link = LinkState::Lost;
     g_lostAtMs = now;
     g_nextRetryMs = now;
-    g_reconnected = false;
     HandOverRecording(FlushRecording);
 }
 
@@ -84,8 +108,9 @@ void CountLineErrors(DWORD errors)
 }
 
 // Reads what the driver holds without waiting. A failed or empty read
-// acknowledges any line error, which would otherwise stop every later read;
-// when even that fails, the port is gone.
+// acknowledges any line error, which would otherwise stop every later read.
+// The port is gone when a read fails as a removed device's do, or when even
+// the acknowledgement fails.
 bool DrainPort(DWORD* bytesRead)
 {
     *bytesRead = 0;
@@ -93,6 +118,7 @@ bool DrainPort(DWORD* bytesRead)
         DWORD got = 0;
         const DWORD room = static_cast<DWORD>(kReceiveCapacity - g_receiveArea.length);
         const bool ok = PortRead(g_port, g_receiveArea.bytes + g_receiveArea.length, room, &got);
+        if (!ok && IsLossError(GetLastError())) return false;
         g_receiveArea.length += static_cast<int>(got);
         *bytesRead += got;
         // A read may return less than the driver holds (Wine's pty gives 4 KiB
@@ -126,14 +152,13 @@ void TryToReconnect(DWORD now)
 {
     if (static_cast<int32_t>(now - g_nextRetryMs) < 0) return;
     g_nextRetryMs = now + kRetryPeriodMs;
-    bool busy = false;
-    if (!OpenConfigured(&busy)) {
+    bool busy = false, refused = false;
+    if (!OpenConfigured(&busy, &refused)) {
         g_link = busy ? LinkState::Busy : LinkState::Lost;
         return;
     }
     g_link = LinkState::Running;
-    g_reconnected = true;
-    g_reconnectedAtMs = now;
+    ShowNote(L"reconnected", now, kNoteShowMs);
     ResetLinkHealth(g_health, now);
     MarkGap(g_sweep);
 }
@@ -155,15 +180,19 @@ bool IsPortLost()
     return g_link == LinkState::Lost || g_link == LinkState::Busy;
 }
 
-bool StartAcquisition(const char* portName, DWORD speed)
+bool StartAcquisition(const char* portName, DWORD speed, ModemLines lines, StartFailure* failure)
 {
     g_portName = portName;
     g_speed = speed;
+    g_lines = lines;
     bool busy = false;
-    if (!OpenConfigured(&busy)) return false;
+    if (!OpenConfigured(&busy, &failure->settingsRefused)) {
+        failure->error = GetLastError();
+        return false;
+    }
     g_receiveArea.skippedBytes = 0;
     g_link = LinkState::Running;
-    g_reconnected = false;
+    g_note.clear();
     ResetLinkHealth(g_health, PortClockMs());
     ResetSweep(g_sweep);
     return true;
@@ -193,26 +222,48 @@ void RetryLostPortNow()
     if (IsPortLost()) g_nextRetryMs = PortClockMs();
 }
 
+void NotePortRemoved(const WCHAR* name)
+{
+    if (IsPortOpen() && IsOurPort(name)) LosePort(PortClockMs());
+}
+
+void NotePortArrived(const WCHAR* name)
+{
+    if (IsOurPort(name)) RetryLostPortNow();
+}
+
+// A line the driver cannot set is no reason to stop: many adapters and
+// Wine's ptys have no modem lines, and the device may not need them.
+void SetAcquisitionModemLines(ModemLines lines)
+{
+    g_lines = lines;
+    if (IsPortOpen() && !SetModemLines(g_port, lines))
+        ShowNote(L"DTR/RTS not supported by " + Widened(g_portName), PortClockMs(), kNoteShowMs);
+}
+
 uint32_t LinkFramesPerSecond()
 {
     return g_link == LinkState::Running ? g_health.framesPerSecond : 0;
 }
 
-int FormatLinkField(char* text, int size)
+int FormatLinkField(WCHAR* text, int size)
 {
     const DWORD now = PortClockMs();
+    const unsigned long away = static_cast<unsigned long>((now - g_lostAtMs) / 1000);
     switch (g_link) {
     case LinkState::Idle:
         return 0;
     case LinkState::Lost:
-        return std::snprintf(text, size, "port lost: waiting for %s, %lu s", g_portName.c_str(),
-                             static_cast<unsigned long>((now - g_lostAtMs) / 1000));
+        return swprintf(text, size, L"port lost: waiting for %hs, %lu s", g_portName.c_str(), away);
     case LinkState::Busy:
-        return std::snprintf(text, size, "%s busy, %lu s", g_portName.c_str(),
-                             static_cast<unsigned long>((now - g_lostAtMs) / 1000));
+        return swprintf(text, size, L"%hs busy, %lu s", g_portName.c_str(), away);
     case LinkState::Running:
         break;
     }
-    if (g_reconnected && now - g_reconnectedAtMs < kReconnectedShowMs) return std::snprintf(text, size, "reconnected");
-    return FormatLinkHealth(g_health, now, text, size);
+    if (!g_note.empty() && now - g_noteShownAtMs < g_noteShowMs) return swprintf(text, size, L"%ls", g_note.c_str());
+    if (!g_lines.dtr && now - g_health.lastByteMs >= kDtrHintAfterMs)
+        return swprintf(text, size, L"no data; DTR is off (Порт → DTR)");
+    char health[128];
+    FormatLinkHealth(g_health, now, health, sizeof health);
+    return swprintf(text, size, L"%hs", health);
 }

@@ -14,8 +14,12 @@ bool PortGetState(HANDLE port, DCB* settings);
 bool PortSetState(HANDLE port, const DCB* settings);
 bool PortSetTimeouts(HANDLE port, const COMMTIMEOUTS* timeouts);
 bool PortRead(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead);
+// EscapeCommFunction: SETDTR, CLRDTR, SETRTS, CLRRTS.
+bool PortEscape(HANDLE port, DWORD function);
+bool PortPurge(HANDLE port, DWORD flags);
 // Acknowledges and reports the line errors (CE_* bits); false when the port
-// itself is gone, which is the only way a removed adapter shows under Wine.
+// itself is gone. Under Wine that is the only sign of a removed adapter, while
+// some Windows drivers still succeed here after an unplug.
 bool PortClearErrors(HANDLE port, DWORD* errors);
 void PortClose(HANDLE port);
 // QueryDosDeviceW over all names: 0 with ERROR_INSUFFICIENT_BUFFER when they do not fit.

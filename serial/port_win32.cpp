@@ -32,6 +32,16 @@ bool PortRead(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead)
     return ReadFile(port, buffer, count, bytesRead, nullptr);
 }
 
+bool PortEscape(HANDLE port, DWORD function)
+{
+    return EscapeCommFunction(port, function);
+}
+
+bool PortPurge(HANDLE port, DWORD flags)
+{
+    return PurgeComm(port, flags);
+}
+
 bool PortClearErrors(HANDLE port, DWORD* errors)
 {
     *errors = 0;

@@ -15,6 +15,7 @@ namespace {
 
 constexpr DWORD kFirstDeviceListLength = 16384;
 constexpr WORD kFlowLimit = 128;
+constexpr DWORD kErrorNoSuchDevice = 433;
 
 bool IsNumberedComPort(const WCHAR* name, size_t length)
 {
@@ -55,7 +56,7 @@ HANDLE OpenPort(const char* name)
     return PortOpen((std::string("\\\\.\\") + name).c_str());
 }
 
-void ApplyLineSettings(DCB& settings, DWORD speed)
+void ApplyLineSettings(DCB& settings, DWORD speed, ModemLines lines)
 {
     settings.BaudRate = speed;
     settings.ByteSize = 8;
@@ -65,8 +66,15 @@ void ApplyLineSettings(DCB& settings, DWORD speed)
     settings.fParity = 0;
     settings.fOutxCtsFlow = 0;
     settings.fOutxDsrFlow = 0;
-    settings.fDtrControl = DTR_CONTROL_DISABLE;
-    settings.fRtsControl = RTS_CONTROL_DISABLE;
+    settings.fDtrControl = lines.dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    settings.fRtsControl = lines.rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    // The driver keeps what the last program set: with DSR sensitivity left
+    // on it drops every byte while DSR is low.
+    settings.fDsrSensitivity = 0;
+    settings.fTXContinueOnXoff = 0;
+    settings.EofChar = 0;
+    settings.EvtChar = 0;
+    settings.ErrorChar = 0;
     settings.fOutX = 0;
     settings.fInX = 0;
     settings.fErrorChar = 0;
@@ -79,18 +87,44 @@ void ApplyLineSettings(DCB& settings, DWORD speed)
     settings.XoffLim = kFlowLimit;
 }
 
-bool ConfigurePort(HANDLE port, DWORD speed)
+bool ConfigurePort(HANDLE port, DWORD speed, ModemLines lines)
 {
     // Some virtual-COM drivers refuse a large queue and keep their own.
     PortSetQueue(port, kInputQueueBytes);
     DCB settings = {};
     settings.DCBlength = sizeof settings;
     PortGetState(port, &settings);
-    ApplyLineSettings(settings, speed);
+    ApplyLineSettings(settings, speed, lines);
     if (!PortSetState(port, &settings)) return false;
     COMMTIMEOUTS timeouts = {};
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    return PortSetTimeouts(port, &timeouts);
+    if (!PortSetTimeouts(port, &timeouts)) return false;
+    // Bytes from before Start (another speed, an adapter's own buffer) are
+    // not this run's and would count as skipped.
+    PortPurge(port, PURGE_RXCLEAR | PURGE_RXABORT);
+    return true;
+}
+
+bool SetModemLines(HANDLE port, ModemLines lines)
+{
+    const bool dtr = PortEscape(port, lines.dtr ? SETDTR : CLRDTR);
+    return PortEscape(port, lines.rts ? SETRTS : CLRRTS) && dtr;
+}
+
+bool IsLossError(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_INVALID_HANDLE:
+    case kErrorNoSuchDevice:
+    case ERROR_DEVICE_REMOVED:
+        return true;
+    default:
+        return false;
+    }
 }
 
 int ParseSpeed(const char* text)

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "ports.h"
 #include "sweep_state.h"
 
 constexpr int kMaxLoadString = 100;
@@ -36,6 +37,7 @@ extern HWND g_startButton;
 extern HWND g_stopButton;
 extern HWND g_portList;
 extern HWND g_speedList;
+extern ModemLines g_modemLines;
 void CreateControlBar(HWND mainWindow);
 void RefreshPortList();
 void NotePortChoice();

@@ -8,6 +8,7 @@ HWND g_startButton;
 HWND g_stopButton;
 HWND g_portList;
 HWND g_speedList;
+ModemLines g_modemLines;
 
 namespace {
 
@@ -15,6 +16,8 @@ constexpr WCHAR kSettingsFile[] = L"./config.ini";
 constexpr WCHAR kSection[] = L"General";
 constexpr WCHAR kPortKey[] = L"portname";
 constexpr WCHAR kSpeedKey[] = L"portspeed";
+constexpr WCHAR kDtrKey[] = L"dtr";
+constexpr WCHAR kRtsKey[] = L"rts";
 constexpr WCHAR kDefaultPort[] = L"COM1";
 constexpr WCHAR kDefaultSpeed[] = L"9600";
 constexpr int kSettingLength = 100;
@@ -73,6 +76,14 @@ void SaveSelectedEntry(HWND list, const WCHAR* key)
     WritePrivateProfileStringW(kSection, key, ListText(list).c_str(), kSettingsFile);
 }
 
+// A file that never had the lines raised keeps its [General] as it was.
+void SaveModemLine(const WCHAR* key, bool on)
+{
+    WCHAR existing[kSettingLength] = L"";
+    if (!on && !GetPrivateProfileStringW(kSection, key, L"", existing, kSettingLength, kSettingsFile)) return;
+    WritePrivateProfileStringW(kSection, key, on ? L"1" : L"0", kSettingsFile);
+}
+
 }  // namespace
 
 void CreateControlBar(HWND mainWindow)
@@ -117,10 +128,14 @@ void LoadSettings()
 {
     SelectSavedEntry(g_portList, kPortKey, kDefaultPort);
     SelectSavedEntry(g_speedList, kSpeedKey, kDefaultSpeed);
+    g_modemLines.dtr = GetPrivateProfileIntW(kSection, kDtrKey, 0, kSettingsFile) == 1;
+    g_modemLines.rts = GetPrivateProfileIntW(kSection, kRtsKey, 0, kSettingsFile) == 1;
 }
 
 void SaveSettings()
 {
     SaveSelectedEntry(g_portList, kPortKey);
     SaveSelectedEntry(g_speedList, kSpeedKey);
+    SaveModemLine(kDtrKey, g_modemLines.dtr);
+    SaveModemLine(kRtsKey, g_modemLines.rts);
 }

@@ -1,3 +1,9 @@
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <string>
+
 #include "acquisition.h"
 #include "app.h"
 #include "ports.h"
@@ -17,18 +23,40 @@ constexpr UINT kSweepPeriodMs = 1;
 constexpr UINT kStatusPeriodMs = 500;
 constexpr int kErrorTextLength = 512;
 
-void ReportOpenFailure(HWND window)
+// The system's own words for an error, without the line end it comes with.
+std::wstring SystemMessage(DWORD error)
 {
-    MessageBoxW(window, L"Не получилось!!!", L"Внимание!!!", MB_OK);
+    WCHAR text[kErrorTextLength] = L"";
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                   kErrorTextLength, nullptr);
+    std::wstring message = text;
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
+    return message;
+}
+
+// The causes a user meets need different actions: close the other program,
+// plug the adapter back in, pick another speed.
+void ReportStartFailure(HWND window, const char* portName, DWORD speed, const StartFailure& failure)
+{
+    WCHAR port[kPortTextCount];
+    swprintf(port, kPortTextCount, L"%hs", portName);
+    std::wstring text = std::wstring(L"Не получилось!!!\n") + port + L": " + SystemMessage(failure.error);
+    if (failure.settingsRefused)
+        text += L"\nThe driver refused 8N1 at " + std::to_wstring(speed) + L" baud.";
+    else if (failure.error == ERROR_ACCESS_DENIED)
+        text += L"\nThe port is in use by another program.";
+    MessageBoxW(window, text.c_str(), L"Внимание!!!", MB_OK);
 }
 
 void ReportRecordingStopped(HWND window, DWORD error)
 {
-    WCHAR text[kErrorTextLength] = L"Запись остановлена: ";
-    const size_t prefix = wcslen(text);
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text + prefix,
-                   static_cast<DWORD>(kErrorTextLength - prefix), nullptr);
-    MessageBoxW(window, text, L"Внимание!!!", MB_OK);
+    MessageBoxW(window, (L"Запись остановлена: " + SystemMessage(error)).c_str(), L"Внимание!!!", MB_OK);
+}
+
+void ShowModemLines(HWND window)
+{
+    CheckMenuItem(GetMenu(window), IDM_DTR, g_modemLines.dtr ? MF_CHECKED : MF_UNCHECKED);
+    CheckMenuItem(GetMenu(window), IDM_RTS, g_modemLines.rts ? MF_CHECKED : MF_UNCHECKED);
 }
 
 void ShowRecordingState(HWND window)
@@ -54,6 +82,7 @@ LRESULT OnCreate(HWND window)
     CreateTraceView(window);
     CreateControlBar(window);
     CreateScopeBar(window);
+    ShowModemLines(window);
     SetAcquisitionEvents({InvalidateSweep, UpdateStatusRow, PostRecordingFailure});
     return 0;
 }
@@ -63,18 +92,21 @@ void ShowInfoDialog(HWND window, int dialogId)
     DialogBoxParamW(g_instance, MAKEINTRESOURCEW(dialogId), window, InfoDlgProc, 0);
 }
 
+// Nothing was started when the port failed, so nothing needs stopping.
 LRESULT OnStart(HWND window)
 {
-    EnableWindow(g_startButton, FALSE);
-    EnableWindow(g_stopButton, TRUE);
     char portName[kPortTextCount] = "";
     GetWindowTextA(g_portList, portName, kPortTextCount);
     char speedText[kSpeedTextCount] = "";
     GetWindowTextA(g_speedList, speedText, kSpeedTextCount);
-    if (!StartAcquisition(portName, static_cast<DWORD>(ParseSpeed(speedText)))) {
-        ReportOpenFailure(window);
+    const DWORD speed = static_cast<DWORD>(ParseSpeed(speedText));
+    StartFailure failure = {};
+    if (!StartAcquisition(portName, speed, g_modemLines, &failure)) {
+        ReportStartFailure(window, portName, speed, failure);
         return 0;
     }
+    EnableWindow(g_startButton, FALSE);
+    EnableWindow(g_stopButton, TRUE);
     InvalidateRect(g_traceView, nullptr, TRUE);
     SetTimer(window, ID_SWEEP_TIMER, kSweepPeriodMs, nullptr);
     return 0;
@@ -101,6 +133,16 @@ LRESULT OnRecord(HWND window)
     return 0;
 }
 
+LRESULT OnModemLine(HWND window, int id)
+{
+    bool& line = id == IDM_DTR ? g_modemLines.dtr : g_modemLines.rts;
+    line = !line;
+    ShowModemLines(window);
+    SetAcquisitionModemLines(g_modemLines);
+    UpdateStatusRow();
+    return 0;
+}
+
 LRESULT OnPortList(WPARAM wParam)
 {
     if (HIWORD(wParam) == CBN_DROPDOWN) RefreshPortList();
@@ -116,6 +158,8 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDC_START: return OnStart(window);
     case IDC_STOP: return OnStop(window);
     case IDM_RECORD: return OnRecord(window);
+    case IDM_DTR:
+    case IDM_RTS: return OnModemLine(window, LOWORD(wParam));
     case IDM_ABOUT: ShowInfoDialog(window, IDD_ABOUT); return 0;
     case IDM_PROTOCOL_HELP: ShowInfoDialog(window, IDD_PROTOCOL_HELP); return 0;
     case IDM_EXIT: DestroyWindow(window); return 0;
@@ -137,10 +181,26 @@ LRESULT OnRecordingFailed(HWND window, DWORD error)
     return 0;
 }
 
+const WCHAR* BroadcastPortName(LPARAM lParam)
+{
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    if (!header || header->dbch_devicetype != DBT_DEVTYP_PORT) return nullptr;
+    return reinterpret_cast<const DEV_BROADCAST_PORT_W*>(header)->dbcp_name;
+}
+
+// A removal naming the open port is a loss at once, before any read fails;
+// an arrival naming the lost one is worth a try at once.
 LRESULT OnDeviceChange(HWND window, WPARAM wParam, LPARAM lParam)
 {
     RefreshPortList();
-    RetryLostPortNow();
+    const WCHAR* port = BroadcastPortName(lParam);
+    if (port && wParam == DBT_DEVICEREMOVECOMPLETE)
+        NotePortRemoved(port);
+    else if (port && wParam == DBT_DEVICEARRIVAL)
+        NotePortArrived(port);
+    else
+        RetryLostPortNow();
+    UpdateStatusRow();
     return DefWindowProcW(window, WM_DEVICECHANGE, wParam, lParam);
 }
 

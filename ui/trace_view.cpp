@@ -120,7 +120,7 @@ void DrawTraces(HDC dc, const std::vector<RECT>& rects)
 // The texts right of the values, which change about once a second.
 struct StatusFields {
     WCHAR record[kFieldLength];
-    char link[kFieldLength];
+    WCHAR link[kFieldLength];
     char scope[kFieldLength * 2];
     bool operator==(const StatusFields&) const = default;
 };
@@ -146,7 +146,7 @@ void DrawStatusFields(HDC dc, const StatusFields& fields)
     const int recordLeft = kRecordRight - recordSize.cx;
     if (recordLength) TextOutW(dc, recordLeft, kStatusRow, fields.record, recordLength);
     const RECT clip = {kLinkX, kStatusTop, recordLength ? recordLeft - kFieldGap : kRecordRight, kStatusBottom};
-    ExtTextOutA(dc, kLinkX, kStatusRow, ETO_CLIPPED, &clip, fields.link, static_cast<UINT>(strlen(fields.link)),
+    ExtTextOutW(dc, kLinkX, kStatusRow, ETO_CLIPPED, &clip, fields.link, static_cast<UINT>(wcslen(fields.link)),
                 nullptr);
     TextOutA(dc, kCountX, kScopeLineRow, fields.scope, static_cast<int>(strlen(fields.scope)));
     g_shownFields = fields;

@@ -197,13 +197,15 @@ struct StreamCase {
     double minClean;
     int maxRun;
     bool hangUp;  // the device's end closes, and comes back a second and a half later
+    const char* more = "";  // more of [General]
 };
 
 const StreamCase kStreams[] = {
     // COM1 sorts before COM12: a saved COM1 must not come back as COM12,
     // which the exit would then save.
     {"PortOne", "COM1", "--rate 50", 1.0, 0, false},
-    {"PortAboveNine", "COM12", "--rate 50", 1.0, 0, false},
+    // A pty takes the lines in the line settings, though it has none to raise.
+    {"PortAboveNineWithDtrAndRts", "COM12", "--rate 50", 1.0, 0, false, "dtr=1\r\nrts=1\r\n"},
     // Quiet for a second, so that its first frame, cut short, reaches the open port.
     {"StartMidFrameAfterSilence", "COM5", "--rate 50 --start-offset 3 --silent-after 0 --silent-for 1000", 1.0, 0, false},
     // A lost byte spoils the columns either side of its frame.
@@ -220,7 +222,7 @@ class Stream : public E2e, public ::testing::WithParamInterface<StreamCase> {};
 TEST_P(Stream, PlotsEachTraceOnItsRowFollowsTheDeviceAndSavesItsPort)
 {
     const StreamCase& c = GetParam();
-    ASSERT_TRUE(Launch(Config(c.port)));
+    ASSERT_TRUE(Launch(Config(c.port, c.more)));
     ASSERT_TRUE(Device("start com" + std::string(c.port + 3) + " --values 12000,-20000,24000 " + c.options));
     ASSERT_TRUE(StartOpens());
     const Capture view = AwaitColumns(120);
@@ -242,7 +244,7 @@ TEST_P(Stream, PlotsEachTraceOnItsRowFollowsTheDeviceAndSavesItsPort)
     EXPECT_EQ(silences, 0) << "the window did not answer within 1 s";
     EXPECT_TRUE(shown) << "the new values are not on their rows in time";
     ExpectClosesCleanly();
-    EXPECT_EQ(ReadText((dir_ + L"\\config.ini").c_str()), Config(c.port)) << "the settings come back as they were saved";
+    EXPECT_EQ(ReadText((dir_ + L"\\config.ini").c_str()), Config(c.port, c.more)) << "the settings come back as they were saved";
 }
 
 INSTANTIATE_TEST_SUITE_P(Device, Stream, ::testing::ValuesIn(kStreams),

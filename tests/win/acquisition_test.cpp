@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <dbt.h>
 
 #include <algorithm>
 #include <tuple>
@@ -65,11 +67,22 @@ protected:
                         FrameBytes(static_cast<int16_t>(from + i), 0, 0));
     }
 
-    std::string LinkField()
+    std::wstring LinkField()
     {
-        char text[96] = "";
-        FormatLinkField(text, sizeof text);
+        WCHAR text[96] = L"";
+        FormatLinkField(text, 96);
         return text;
+    }
+
+    // WM_DEVICECHANGE as Windows sends it for a port that went or came.
+    void PortMessage(WPARAM event, const wchar_t* name)
+    {
+        std::vector<BYTE> data(sizeof(DEV_BROADCAST_PORT_W) + 2 * wcslen(name));
+        auto* port = reinterpret_cast<DEV_BROADCAST_PORT_W*>(data.data());
+        port->dbcp_size = static_cast<DWORD>(data.size());
+        port->dbcp_devicetype = DBT_DEVTYP_PORT;
+        wcscpy(port->dbcp_name, name);
+        SendMessageW(main_, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(port));
     }
 
     HWND main_ = nullptr;
@@ -77,14 +90,27 @@ protected:
 
 TEST_F(Acquisition, StartSetsTheLineAsWindowsAcceptsIt)
 {
-    for (bool queueRefused : {false, true}) {
-        SCOPED_TRACE(queueRefused ? "driver keeps its own queue" : "queue granted");
-        Launch();
+    const struct {
+        const char* name;
+        bool queueRefused;
+        const char* lines;  // added to [General]
+        DWORD dtrControl, rtsControl;
+    } rows[] = {{"queue granted, lines low", false, "", DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE},
+                {"driver keeps its own queue, lines raised", true, "dtr=1\r\nrts=1\r\n", DTR_CONTROL_ENABLE,
+                 RTS_CONTROL_ENABLE}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Launch((std::string(kConfig) + row.lines).c_str());
+        // What another program left in the driver: DSR sensitivity with DSR
+        // low drops every byte, and bytes from before Start wait in the queue.
         DCB& reported = g_fakePort.reportedState;
         reported.StopBits = TWOSTOPBITS, reported.Parity = ODDPARITY, reported.EofChar = 0x1A;
         reported.fOutX = reported.fInX = reported.fOutxCtsFlow = reported.fTXContinueOnXoff = 1;
+        reported.fDsrSensitivity = 1, reported.EvtChar = reported.ErrorChar = 0x7E;
         reported.fDtrControl = DTR_CONTROL_HANDSHAKE;
-        g_fakePort.refusesQueueSize = queueRefused;
+        g_fakePort.dsrLow = true;
+        ArriveBytes(g_fakePort.NowMs(), {0x11, 0x55, 0x01, 0x02, 0x99});
+        g_fakePort.refusesQueueSize = row.queueRefused;
         ASSERT_TRUE(StartAndTakeTimer());
         ASSERT_TRUE(IsPortOpen() && Running());
         EXPECT_EQ(g_fakePort.openedPath, "\\\\.\\COM5");
@@ -92,13 +118,19 @@ TEST_F(Acquisition, StartSetsTheLineAsWindowsAcceptsIt)
         const DCB& a = g_fakePort.appliedState;
         EXPECT_EQ(std::tuple(a.BaudRate, a.ByteSize, a.Parity, a.StopBits, a.XonChar, a.XoffChar),
                   std::tuple(115200ul, 8, NOPARITY, ONESTOPBIT, 0x11, 0x13));
-        EXPECT_EQ(a.fOutxCtsFlow + a.fOutxDsrFlow + a.fOutX + a.fInX + a.fParity + a.fDtrControl + a.fRtsControl, 0u);
+        EXPECT_EQ(std::tuple(a.fDtrControl, a.fRtsControl), std::tuple(row.dtrControl, row.rtsControl));
+        EXPECT_EQ(a.fOutxCtsFlow + a.fOutxDsrFlow + a.fOutX + a.fInX + a.fParity + a.fDsrSensitivity +
+                      a.fTXContinueOnXoff + a.EofChar + a.EvtChar + a.ErrorChar,
+                  0u);
         EXPECT_EQ(a.fBinary + a.fAbortOnError, 2u);
-        EXPECT_EQ(a.fTXContinueOnXoff + a.EofChar, 1u + 0x1A) << "the port's own other fields";
         // Reads return at once: a tick never waits for bytes.
         const COMMTIMEOUTS& t = g_fakePort.timeouts;
         EXPECT_EQ(std::tuple(t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant),
                   std::tuple(MAXDWORD, 0ul, 0ul));
+        ArriveRamp(100, 100, 1);
+        TickFor(100);
+        EXPECT_EQ(g_sweep.raw[1], 10);
+        EXPECT_NE(LinkField().find(L"skipped 0 "), std::wstring::npos) << "what came before Start is not this run's";
         Stop();
         EXPECT_EQ(g_fakePort.closes, 1);
         EXPECT_FALSE(Running() || IsWindowEnabled(g_stopButton));
@@ -108,6 +140,53 @@ TEST_F(Acquisition, StartSetsTheLineAsWindowsAcceptsIt)
     }
 }
 
+// A board whose chip is its USB device sends only while DTR is high: the
+// hint names the menu, the item takes effect at once and is kept for the next
+// run. A pty has no modem lines, which is no reason to stop.
+TEST_F(Acquisition, NativeUsbBoardPlotsOnceDtrIsRaised)
+{
+    for (bool wine : {false, true}) {
+        SCOPED_TRACE(wine ? "Wine's pty" : "Windows");
+        Launch();
+        g_fakePort.sendsOnlyWithDtr = !wine;
+        g_fakePort.wineLoose = wine;
+        ASSERT_TRUE(StartAndTakeTimer());
+        ArriveRamp(100, 8000, 1);
+        TickFor(2900);
+        EXPECT_EQ(LinkField().substr(0, 7), wine ? L"100 fr/" : L"no data");
+        TickFor(200);
+        EXPECT_EQ(LinkField(), wine ? L"100 fr/s  skipped 0  overrun 0  framing 0" : L"no data; DTR is off (Порт → DTR)");
+        SendMessageW(main_, WM_COMMAND, IDM_DTR, 0);
+        EXPECT_TRUE(GetMenuState(GetMenu(main_), IDM_DTR, MF_BYCOMMAND) & MF_CHECKED);
+        TickFor(100);
+        EXPECT_EQ(LinkField() == L"DTR/RTS not supported by COM5", wine) << "and the hint is gone";
+        EXPECT_TRUE(IsPortOpen());
+        const int16_t before = g_sweep.raw[1];
+        TickFor(3000);
+        EXPECT_EQ(g_sweep.raw[1], before + 300) << "plotting";
+        EXPECT_EQ(LinkField().substr(0, 7), L"100 fr/");
+    }
+    EXPECT_EQ(CloseApp(main_), 0);
+    main_ = nullptr;
+    const std::string saved = ReadText();
+    EXPECT_NE(saved.find("dtr=1"), std::string::npos) << saved;
+    Launch(saved.c_str());
+    g_fakePort.sendsOnlyWithDtr = true;
+    ASSERT_TRUE(StartAndTakeTimer());
+    ArriveRamp(100, 1000, 1);
+    TickFor(1000);
+    EXPECT_EQ(g_sweep.raw[1], 100) << "after a restart";
+}
+
+std::wstring SystemText(DWORD error)
+{
+    WCHAR text[512] = L"";
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, 512, nullptr);
+    std::wstring message = text;
+    return message.substr(0, message.find_last_not_of(L"\r\n") + 1);
+}
+
+// The box says why, in the system's words, and the buttons are as before Start.
 TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
 {
     const struct {
@@ -115,11 +194,16 @@ TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
         const char* config;
         DWORD openError;
         bool refuses;
+        std::wstring why;
     } cases[] = {
-        {"driver refuses the speed", kConfig, 0, true},
+        {"driver refuses the speed", kConfig, 0, true,
+         SystemText(ERROR_INVALID_PARAMETER) + L"\nThe driver refused 8N1 at 115200 baud."},
         // No entry matches, so the speed list has no selection and gives an empty text.
-        {"empty speed text", "[General]\r\nportname=COM5\r\nportspeed=fast\r\n", 0, false},
-        {"port cannot be opened", kConfig, ERROR_FILE_NOT_FOUND, false},
+        {"empty speed text", "[General]\r\nportname=COM5\r\nportspeed=fast\r\n", 0, false,
+         SystemText(ERROR_INVALID_PARAMETER) + L"\nThe driver refused 8N1 at 0 baud."},
+        {"port cannot be opened", kConfig, ERROR_FILE_NOT_FOUND, false, SystemText(ERROR_FILE_NOT_FOUND)},
+        {"another program holds it", kConfig, ERROR_ACCESS_DENIED, false,
+         SystemText(ERROR_ACCESS_DENIED) + L"\nThe port is in use by another program."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -128,11 +212,10 @@ TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
         g_fakePort.openError = c.openError;
         ModalAnswer answer;
         EXPECT_FALSE(StartAndTakeTimer(&answer)) << "no timer runs";
-        EXPECT_EQ(answer.caption + L"|" + answer.text, L"Внимание!!!|Не получилось!!!");
-        EXPECT_TRUE(Running());
+        EXPECT_EQ(answer.caption + L"|" + answer.text, L"Внимание!!!|Не получилось!!!\nCOM5: " + c.why);
+        EXPECT_TRUE(IsWindowEnabled(g_startButton) && !IsWindowEnabled(g_stopButton));
         EXPECT_TRUE(!IsPortOpen() && g_fakePort.closes == g_fakePort.opens);
-        Stop();
-        EXPECT_FALSE(IsWindowEnabled(g_stopButton));
+        EXPECT_EQ(LinkField(), L"");
     }
 }
 
@@ -146,28 +229,36 @@ TEST_F(Acquisition, LineErrorsAreAcknowledgedAndATickTakesAllTheDriverHolds)
     TickFor(100);
     EXPECT_EQ(g_sweep.picture.cursor, 20);
     EXPECT_EQ(g_sweep.raw[1], 20);
-    EXPECT_NE(LinkField().find("skipped 3  overrun 0  framing 2"), std::string::npos) << LinkField();
+    EXPECT_NE(LinkField().find(L"skipped 3  overrun 0  framing 2"), std::wstring::npos) << LinkField();
     ArriveRamp(100000, 10, 21);
     TickFor(1);
     EXPECT_EQ(g_sweep.picture.cursor, 1020) << "a tick takes all the driver holds, read by read";
 }
 
-// A removed adapter fails ClearCommError, whatever the code; the run waits
-// for it and resumes after a gap, with no message box.
+// A removed adapter fails its reads, and often ClearCommError too; Windows
+// may say so first. The run waits for it and resumes after a gap, with no
+// message box.
 TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
 {
     enum class Return { Back, Busy, Refuses, Stopped, Closed };
+    enum class Sign { ReadAndClear, Read, Message };
     const struct {
         const char* name;
         DWORD error;
         bool wine;
         Return onReturn;
+        Sign sign = Sign::Read;
     } cases[] = {
-        {"access denied", ERROR_ACCESS_DENIED, false, Return::Back},
+        {"access denied", ERROR_ACCESS_DENIED, false, Return::Back, Sign::ReadAndClear},
+        {"access denied, ClearCommError still fine", ERROR_ACCESS_DENIED, false, Return::Back},
         {"bad command", ERROR_BAD_COMMAND, false, Return::Back},
         {"general failure", ERROR_GEN_FAILURE, false, Return::Back},
         {"device not connected", ERROR_DEVICE_NOT_CONNECTED, false, Return::Back},
-        {"Wine's pty hung up: reads succeed empty", ERROR_NOT_READY, true, Return::Back},
+        {"invalid handle", ERROR_INVALID_HANDLE, false, Return::Back},
+        {"no such device", 433, false, Return::Back},
+        {"device removed", ERROR_DEVICE_REMOVED, false, Return::Back},
+        {"Windows says the port went, and came back", ERROR_DEVICE_REMOVED, false, Return::Back, Sign::Message},
+        {"Wine's pty hung up: reads succeed empty", ERROR_NOT_READY, true, Return::Back, Sign::ReadAndClear},
         {"held by another program", ERROR_ACCESS_DENIED, false, Return::Busy},
         {"refuses the settings", ERROR_ACCESS_DENIED, false, Return::Refuses},
         {"Stop while lost", ERROR_ACCESS_DENIED, false, Return::Stopped},
@@ -186,17 +277,24 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         TickFor(1);
 
         g_fakePort.removedError = c.error;
+        g_fakePort.clearsWhenRemoved = c.sign != Sign::ReadAndClear;
         ModalAnswer noBox;
         AnswerNextModal(&noBox, IDOK);
-        TickFor(1);
+        if (c.sign == Sign::Message) {
+            PortMessage(DBT_DEVICEREMOVECOMPLETE, L"COM55");
+            EXPECT_TRUE(IsPortOpen()) << "another port went";
+            PortMessage(DBT_DEVICEREMOVECOMPLETE, L"COM5");
+        } else {
+            TickFor(1);
+        }
         EXPECT_FALSE(IsPortOpen());
         EXPECT_EQ(g_fakePort.closes, 1) << "the handle is closed at once";
-        EXPECT_EQ(LinkField(), "port lost: waiting for COM5, 0 s");
+        EXPECT_EQ(LinkField(), L"port lost: waiting for COM5, 0 s");
         EXPECT_TRUE(Running());
         const int attemptsAtLoss = g_fakePort.openAttempts;
         TickFor(2000);
         EXPECT_EQ(g_fakePort.openAttempts - attemptsAtLoss, 4) << "every 500 ms";
-        EXPECT_EQ(LinkField(), "port lost: waiting for COM5, 2 s");
+        EXPECT_EQ(LinkField(), L"port lost: waiting for COM5, 2 s");
         EXPECT_EQ(g_sweep.picture.cursor, 10) << "the sweep holds";
         PumpMessages(50);
         EXPECT_FALSE(noBox.seen) << "a loss during a run shows no message box";
@@ -211,7 +309,7 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
             Stop();
             TickFor(1000);
             EXPECT_EQ(g_fakePort.openAttempts - attemptsAtLoss, 4) << "no attempt after Stop";
-            EXPECT_EQ(LinkField(), "");
+            EXPECT_EQ(LinkField(), L"");
             EXPECT_FALSE(IsWindowEnabled(g_stopButton));
             continue;
         }
@@ -219,22 +317,27 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         g_fakePort.openError = c.onReturn == Return::Busy ? ERROR_ACCESS_DENIED : 0;
         g_fakePort.refusesSettings = c.onReturn == Return::Refuses;
         g_fakePort.appliedState = {}, g_fakePort.requestedQueue = 0, g_fakePort.timeouts = {};
+        if (c.sign == Sign::Message) {
+            PortMessage(DBT_DEVICEARRIVAL, L"COM5");
+            TickFor(1);
+            EXPECT_TRUE(IsPortOpen()) << "at once";
+        }
         TickFor(600);
         if (c.onReturn != Return::Back) {
             EXPECT_FALSE(IsPortOpen());
-            EXPECT_EQ(LinkField(), "COM5 busy, 2 s");
+            EXPECT_EQ(LinkField(), L"COM5 busy, 2 s");
             g_fakePort.openError = 0, g_fakePort.refusesSettings = false;  // and then free
             TickFor(500);
         }
         ASSERT_TRUE(IsPortOpen());
-        EXPECT_EQ(LinkField(), "reconnected");
+        EXPECT_EQ(LinkField(), L"reconnected");
         const DCB& a = g_fakePort.appliedState;
         EXPECT_EQ(std::tuple(a.BaudRate, a.XoffChar, g_fakePort.requestedQueue, g_fakePort.timeouts.ReadIntervalTimeout),
                   std::tuple(115200ul, 0x13, kInputQueueBytes, MAXDWORD))
             << "configured as at Start";
         ArriveRamp(100, 100, 500);
         TickFor(3000);
-        EXPECT_NE(LinkField(), "reconnected") << "for 3 s";
+        EXPECT_NE(LinkField(), L"reconnected") << "for 3 s";
         EXPECT_EQ(g_sweep.picture.cursor, 20);
         const Column* columns = g_sweep.picture.column;
         EXPECT_TRUE(columns[11].afterGap && columns[11].trace[1].first == 500 && !columns[12].afterGap);
@@ -381,7 +484,7 @@ TEST(ScriptedPort, RefusesOverrunsAndFailsAsWindowsDocuments)
 {
     HANDLE port = reinterpret_cast<HANDLE>(1);
     DCB good = {};
-    ApplyLineSettings(good, 115200);
+    ApplyLineSettings(good, 115200, {});
     const struct {
         const char* name;
         void (*change)(DCB&);

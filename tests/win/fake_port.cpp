@@ -17,8 +17,11 @@ void DeliverArrivals(FakePort& port)
         port.pendingErrors |= CE_FRAME;
         ++port.nextLineError;
     }
+    const bool sends = port.dtr || !port.sendsOnlyWithDtr;
+    const bool dropped = port.dsrLow && port.appliedState.fDsrSensitivity;
     while (port.nextArrival < port.arrivals.size() && port.arrivals[port.nextArrival].atMs <= port.NowMs()) {
         const uint8_t byte = port.arrivals[port.nextArrival++].byte;
+        if (!sends || dropped) continue;
         if (port.wineLoose || port.queue.size() < port.queueSize)
             port.queue.push_back(byte);
         else
@@ -57,6 +60,7 @@ HANDLE PortOpen(const char* path)
 {
     g_fakePort.openedPath = path;
     ++g_fakePort.openAttempts;
+    DeliverArrivals(g_fakePort);
     // Wine opens a pty whose device end is closed; nothing else works on it.
     if (g_fakePort.openError || (g_fakePort.removedError && !g_fakePort.wineLoose)) {
         SetLastError(g_fakePort.openError ? g_fakePort.openError : ERROR_FILE_NOT_FOUND);
@@ -90,6 +94,24 @@ bool PortSetState(HANDLE, const DCB* settings)
     if (port.removedError) return Fail(ERROR_INVALID_FUNCTION);
     if (port.refusesSettings || (!port.wineLoose && !WindowsAccepts(*settings))) return Fail(ERROR_INVALID_PARAMETER);
     port.abortOnError = settings->fAbortOnError;
+    port.dtr = settings->fDtrControl == DTR_CONTROL_ENABLE;
+    return true;
+}
+
+// A pty has no modem lines; a Windows driver sets DTR at once.
+bool PortEscape(HANDLE, DWORD function)
+{
+    FakePort& port = g_fakePort;
+    if (port.wineLoose) return Fail(ERROR_NOT_SUPPORTED);
+    DeliverArrivals(port);
+    if (function == SETDTR || function == CLRDTR) port.dtr = function == SETDTR;
+    return true;
+}
+
+bool PortPurge(HANDLE, DWORD flags)
+{
+    DeliverArrivals(g_fakePort);
+    if (flags & PURGE_RXCLEAR) g_fakePort.queue.clear();
     return true;
 }
 
@@ -119,7 +141,8 @@ bool PortClearErrors(HANDLE, DWORD* errors)
 {
     FakePort& port = g_fakePort;
     *errors = 0;
-    if (port.removedError) return Fail(port.wineLoose ? ERROR_NOT_READY : port.removedError);
+    if (port.removedError && !port.clearsWhenRemoved)
+        return Fail(port.wineLoose ? ERROR_NOT_READY : port.removedError);
     DeliverArrivals(port);
     *errors = port.pendingErrors;
     port.pendingErrors = 0;

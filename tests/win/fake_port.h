@@ -29,6 +29,9 @@ struct FakePort {
     bool refusesSettings = false;
     bool refusesQueueSize = false;
     DWORD removedError = 0;     // non-zero: the adapter is gone, and calls fail with this code
+    bool clearsWhenRemoved = false;  // ClearCommError still succeeds on the removed adapter, as some drivers do
+    bool sendsOnlyWithDtr = false;   // a native-USB board: silent while DTR is low
+    bool dsrLow = false;             // with the port's DSR sensitivity on, every byte is dropped
     DCB reportedState = {};
     std::vector<FakeArrival> arrivals;
     std::vector<DWORD> lineErrorsAtMs;
@@ -52,6 +55,7 @@ struct FakePort {
     size_t nextLineError = 0;
     DWORD pendingErrors = 0;
     bool abortOnError = false;
+    bool dtr = false;
 
     DWORD NowMs() const { return static_cast<DWORD>(clockUs / 1000); }
 };

@@ -186,6 +186,7 @@ enum class Kind { File, ReadOnly, Directory };
 TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
 {
     const std::string standard = "[General]\r\nportname=COM5\r\nportspeed=115200\r\n";
+    const std::string lines = standard + "dtr=1\r\nrts=1\r\n";
     const std::string absent = "[General]\r\nportname=COM9\r\nportspeed=300\r\n";
     const std::string scope = "[Scope]\r\ntimebase=7\r\ngain1=3\r\ngain2=16\r\ncentre1=99999\r\ncentre3=-2048\r\n"
                               "trig_mode=foo\r\ntrig_source=4\r\ntrig_edge=fall\r\ntrig_level=12x\r\n";
@@ -226,6 +227,7 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         // A list without a selection keeps its key.
         {"saved port and speed absent, a port picked", absent.c_str(), Kind::File, L"", L"", L"COM5", nullptr,
          Replace(absent, "COM9", "COM5")},
+        {"modem lines raised", lines.c_str(), Kind::File, nullptr, nullptr, nullptr, nullptr, lines},
         {"longest speed text", standard.c_str(), Kind::File, nullptr, nullptr, nullptr, L"12582912",
          Replace(standard, "115200", "12582912")},
         // Unlisted choices take the default; numbers beyond the range are clamped.
