@@ -15,6 +15,7 @@ add_library(tarquell_app STATIC
     ui/scope_bar.cpp
     serial/ports.cpp
     serial/acquisition.cpp
+    serial/link.cpp
     serial/recording.cpp)
 target_include_directories(tarquell_app PUBLIC ui serial res)
 target_link_libraries(tarquell_app PUBLIC tarquell_core gdi32 user32 kernel32)

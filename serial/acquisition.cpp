@@ -1,166 +1,65 @@
 #include "acquisition.h"
 
-#include <cstdio>
 #include <cwchar>
 #include <string>
 
+#include "link.h"
 #include "port_io.h"
-#include "ports.h"
 #include "recording.h"
 
 SweepState g_sweep;
 
 namespace {
 
-enum class LinkState { Idle, Running, Lost, Busy };
-
-HANDLE g_port = INVALID_HANDLE_VALUE;
+// The window's thread only. A run left behind by a hung driver is never
+// freed: its thread may still use it.
+LinkRun* g_run;
+HANDLE g_linkThread;
 AcquisitionEvents g_events;
-ReceiveArea g_receiveArea;
-Frame g_frames[kMaxFramesPerTick];
-LinkHealth g_health;
-LinkState g_link = LinkState::Idle;
-std::string g_portName;
-DWORD g_speed;
 ModemLines g_lines;
-DWORD g_lostAtMs;
-DWORD g_nextRetryMs;
-// One note at a time in the link field: the newest wins for its time.
-std::wstring g_note;
-DWORD g_noteShownAtMs;
-DWORD g_noteShowMs;
+uint32_t g_droppedFromView;
+RingFrame g_taken[kMaxFramesPerTick];
 
-void ShowNote(const std::wstring& note, DWORD now, DWORD showMs)
+template <typename Change>
+void Request(Change change)
 {
-    g_note = note;
-    g_noteShownAtMs = now;
-    g_noteShowMs = showMs;
+    if (!g_run) return;
+    EnterCriticalSection(&g_run->lock);
+    change(g_run->requests);
+    LeaveCriticalSection(&g_run->lock);
+    PortWake(INVALID_HANDLE_VALUE, g_run->wake);
 }
 
-std::wstring Widened(const std::string& text)
+LinkReport Report()
 {
-    return std::wstring(text.begin(), text.end());
+    LinkReport report = {};
+    report.state = LinkState::Stopped;
+    if (!g_run) return report;
+    EnterCriticalSection(&g_run->lock);
+    report = g_run->report;
+    LeaveCriticalSection(&g_run->lock);
+    return report;
 }
 
-bool IsOurPort(const WCHAR* name)
+void FreeRun(LinkRun* run)
 {
-    return _wcsicmp(name, Widened(g_portName).c_str()) == 0;
+    DeleteCriticalSection(&run->lock);
+    CloseHandle(run->wake);
+    CloseHandle(run->opened);
+    delete run;
 }
 
-void ClosePort()
+// Waits for the link to finish; one that hangs in its driver is left to end
+// on its own, with its run.
+void EndRun()
 {
-    if (g_port == INVALID_HANDLE_VALUE) return;
-    PortClose(g_port);
-    g_port = INVALID_HANDLE_VALUE;
-}
-
-// Opens and sets up the port as Start does; a busy port is one another
-// program holds, or one that refuses the settings.
-bool OpenConfigured(bool* busy, bool* settingsRefused)
-{
-    *settingsRefused = false;
-    g_port = OpenPort(g_portName.c_str());
-    if (g_port == INVALID_HANDLE_VALUE) {
-        *busy = GetLastError() == ERROR_ACCESS_DENIED;
-        return false;
-    }
-    if (!ConfigurePort(g_port, g_speed, g_lines)) {
-        const DWORD error = GetLastError();
-        // A pty whose device end is still closed opens, but cannot even
-        // report its state: that port is not back yet.
-        DCB state = {};
-        state.DCBlength = sizeof state;
-        *busy = PortGetState(g_port, &state);
-        ClosePort();
-        *settingsRefused = true;
-        SetLastError(error);
-        return false;
-    }
-    g_receiveArea.length = 0;
-    return true;
-}
-
-void ReportRecordingFailure(bool ok, DWORD error)
-{
-    if (!ok && g_events.recordingFailed) g_events.recordingFailed(error);
-}
-
-// Hands the recording's buffer to the system, now or when it is due.
-void HandOverRecording(bool (*handOver)(DWORD* error))
-{
-    DWORD error = 0;
-    ReportRecordingFailure(handOver(&error), error);
-}
-
-void LosePort(DWORD now)
-{
-    ClosePort();
-    g_link = LinkState::Lost;
-    g_lostAtMs = now;
-    g_nextRetryMs = now;
-    HandOverRecording(FlushRecording);
-}
-
-void CountLineErrors(DWORD errors)
-{
-    if (errors & (CE_OVERRUN | CE_RXOVER)) ++g_health.overruns;
-    if (errors & CE_FRAME) ++g_health.framingErrors;
-}
-
-// Reads what the driver holds without waiting. A failed or empty read
-// acknowledges any line error, which would otherwise stop every later read.
-// The port is gone when a read fails as a removed device's do, or when even
-// the acknowledgement fails.
-bool DrainPort(DWORD* bytesRead)
-{
-    *bytesRead = 0;
-    for (int failedReads = 0; g_receiveArea.length < kReceiveCapacity;) {
-        DWORD got = 0;
-        const DWORD room = static_cast<DWORD>(kReceiveCapacity - g_receiveArea.length);
-        const bool ok = PortRead(g_port, g_receiveArea.bytes + g_receiveArea.length, room, &got);
-        if (!ok && IsLossError(GetLastError())) return false;
-        g_receiveArea.length += static_cast<int>(got);
-        *bytesRead += got;
-        // A read may return less than the driver holds (Wine's pty gives 4 KiB
-        // at a time), so only an empty one says it is drained.
-        if (ok && got > 0) continue;
-        DWORD errors = 0;
-        if (!PortClearErrors(g_port, &errors)) return false;
-        CountLineErrors(errors);
-        // Once acknowledged, what followed the error is read in the same tick.
-        if (ok || ++failedReads > 1) break;
-    }
-    return true;
-}
-
-void ReadAndPlot(DWORD now)
-{
-    DWORD bytes = 0;
-    if (!DrainPort(&bytes)) {
-        LosePort(now);
-        return;
-    }
-    const uint32_t skippedBefore = g_receiveArea.skippedBytes;
-    const int count = TakeFrames(g_receiveArea, g_frames, kMaxFramesPerTick);
-    DWORD error = 0;
-    if (count) ReportRecordingFailure(RecordFrames(g_frames, count, &error), error);
-    for (int i = 0; i < count; ++i) ApplyFrame(g_sweep, g_frames[i], now);
-    NoteLinkTick(g_health, now, bytes, static_cast<uint32_t>(count), g_receiveArea.skippedBytes - skippedBefore);
-}
-
-void TryToReconnect(DWORD now)
-{
-    if (static_cast<int32_t>(now - g_nextRetryMs) < 0) return;
-    g_nextRetryMs = now + kRetryPeriodMs;
-    bool busy = false, refused = false;
-    if (!OpenConfigured(&busy, &refused)) {
-        g_link = busy ? LinkState::Busy : LinkState::Lost;
-        return;
-    }
-    g_link = LinkState::Running;
-    ShowNote(L"reconnected", now, kNoteShowMs);
-    ResetLinkHealth(g_health, now);
-    MarkGap(g_sweep);
+    if (!g_run) return;
+    Request([](LinkRequests& requests) { requests.stop = true; });
+    PortWake(g_run->port.load(), g_run->wake);
+    if (WaitForSingleObject(g_linkThread, kStopWaitMs) == WAIT_OBJECT_0) FreeRun(g_run);
+    CloseHandle(g_linkThread);
+    g_linkThread = nullptr;
+    g_run = nullptr;
 }
 
 }  // namespace
@@ -168,102 +67,136 @@ void TryToReconnect(DWORD now)
 void SetAcquisitionEvents(const AcquisitionEvents& events)
 {
     g_events = events;
+    SetRecordingFailureHandler(events.recordingFailed);
+}
+
+bool IsAcquiring()
+{
+    return g_run != nullptr;
 }
 
 bool IsPortOpen()
 {
-    return g_port != INVALID_HANDLE_VALUE;
+    return Report().state == LinkState::Running;
 }
 
 bool IsPortLost()
 {
-    return g_link == LinkState::Lost || g_link == LinkState::Busy;
+    const LinkState state = Report().state;
+    return state == LinkState::Lost || state == LinkState::Busy;
 }
 
 bool StartAcquisition(const char* portName, DWORD speed, ModemLines lines, StartFailure* failure)
 {
-    g_portName = portName;
-    g_speed = speed;
+    EndRun();
     g_lines = lines;
-    bool busy = false;
-    if (!OpenConfigured(&busy, &failure->settingsRefused)) {
-        failure->error = GetLastError();
-        return false;
-    }
-    g_receiveArea.skippedBytes = 0;
-    g_link = LinkState::Running;
-    g_note.clear();
-    ResetLinkHealth(g_health, PortClockMs());
+    LinkRun* run = new LinkRun();
+    run->portName = portName;
+    run->speed = speed;
+    run->events = g_events;
+    run->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    run->opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    run->port.store(INVALID_HANDLE_VALUE);
+    run->requests.lines = lines;
+    run->report.state = LinkState::Opening;
+    InitializeCriticalSection(&run->lock);
+    g_linkThread = CreateThread(nullptr, 0, LinkMain, run, 0, nullptr);
+    g_run = run;
+    g_droppedFromView = 0;
+    const bool answered = WaitForSingleObject(run->opened, kOpenWaitMs) == WAIT_OBJECT_0;
+    if (answered && TakeLateStartFailure(failure)) return false;
     ResetSweep(g_sweep);
+    return true;
+}
+
+bool TakeLateStartFailure(StartFailure* failure)
+{
+    if (!g_run || WaitForSingleObject(g_run->opened, 0) != WAIT_OBJECT_0 || !g_run->openFailed) return false;
+    *failure = g_run->startFailure;
+    EndRun();
     return true;
 }
 
 void StopAcquisition()
 {
-    ClosePort();
-    g_link = LinkState::Idle;
-    HandOverRecording(FlushRecording);
+    EndRun();
 }
 
-void AcquisitionTick()
+bool TakeAcquiredFrames()
 {
-    const DWORD now = PortClockMs();
+    if (!g_run) return false;
+    g_run->framesPosted.store(false);
     BeginTick(g_sweep);
-    if (IsPortLost()) TryToReconnect(now);
-    if (IsPortOpen()) ReadAndPlot(now);
+    int count = 0;
+    while ((count = TakeRingFrames(g_run->ring, g_taken, kMaxFramesPerTick, &g_droppedFromView)) > 0) {
+        for (int i = 0; i < count; ++i) {
+            if (g_taken[i].afterGap) MarkGap(g_sweep);
+            ApplyFrame(g_sweep, g_taken[i].frame, g_taken[i].timeMs);
+        }
+    }
     EndTick(g_sweep);
-    HandOverRecording(FlushRecordingIfDue);
-    if (g_events.sweepChanged) g_events.sweepChanged(g_sweep);
-    if (g_events.statusChanged) g_events.statusChanged();
+    return g_sweep.framesThisTick > 0;
+}
+
+void SetAcquisitionModemLines(ModemLines lines)
+{
+    g_lines = lines;
+    Request([lines](LinkRequests& requests) {
+        requests.lines = lines;
+        requests.linesChanged = true;
+    });
 }
 
 void RetryLostPortNow()
 {
-    if (IsPortLost()) g_nextRetryMs = PortClockMs();
+    Request([](LinkRequests& requests) { requests.retryNow = true; });
 }
 
 void NotePortRemoved(const WCHAR* name)
 {
-    if (IsPortOpen() && IsOurPort(name)) LosePort(PortClockMs());
+    Request([name](LinkRequests& requests) { requests.removed = name; });
 }
 
 void NotePortArrived(const WCHAR* name)
 {
-    if (IsOurPort(name)) RetryLostPortNow();
-}
-
-// A line the driver cannot set is no reason to stop: many adapters and
-// Wine's ptys have no modem lines, and the device may not need them.
-void SetAcquisitionModemLines(ModemLines lines)
-{
-    g_lines = lines;
-    if (IsPortOpen() && !SetModemLines(g_port, lines))
-        ShowNote(L"DTR/RTS not supported by " + Widened(g_portName), PortClockMs(), kNoteShowMs);
+    if (!g_run) return;
+    const std::string& ours = g_run->portName;
+    if (_wcsicmp(name, std::wstring(ours.begin(), ours.end()).c_str()) == 0) RetryLostPortNow();
 }
 
 uint32_t LinkFramesPerSecond()
 {
-    return g_link == LinkState::Running ? g_health.framesPerSecond : 0;
+    const LinkReport report = Report();
+    return report.state == LinkState::Running ? report.health.framesPerSecond : 0;
 }
 
+// A lost or busy port overrides every note; a note overrides the health.
 int FormatLinkField(WCHAR* text, int size)
 {
+    if (!g_run) return 0;
+    const LinkReport report = Report();
     const DWORD now = PortClockMs();
-    const unsigned long away = static_cast<unsigned long>((now - g_lostAtMs) / 1000);
-    switch (g_link) {
-    case LinkState::Idle:
+    const unsigned long away = static_cast<unsigned long>((now - report.lostAtMs) / 1000);
+    const char* port = g_run->portName.c_str();
+    switch (report.state) {
+    case LinkState::Stopped:
+    case LinkState::Failed:
         return 0;
+    case LinkState::Opening:
+        return swprintf(text, size, L"opening %hs…", port);
     case LinkState::Lost:
-        return swprintf(text, size, L"port lost: waiting for %hs, %lu s", g_portName.c_str(), away);
+        return swprintf(text, size, L"port lost: waiting for %hs, %lu s", port, away);
     case LinkState::Busy:
-        return swprintf(text, size, L"%hs busy, %lu s", g_portName.c_str(), away);
+        return swprintf(text, size, L"%hs busy, %lu s", port, away);
     case LinkState::Running:
         break;
     }
-    if (!g_note.empty() && now - g_noteShownAtMs < g_noteShowMs) return swprintf(text, size, L"%ls", g_note.c_str());
-    if (!g_lines.dtr && now - g_health.lastByteMs >= kDtrHintAfterMs)
+    if (!report.note.empty() && now - report.noteShownAtMs < report.noteShowMs)
+        return swprintf(text, size, L"%ls", report.note.c_str());
+    if (!g_lines.dtr && now - report.health.lastByteMs >= kDtrHintAfterMs)
         return swprintf(text, size, L"no data; DTR is off (Порт → DTR)");
     char health[128];
-    FormatLinkHealth(g_health, now, health, sizeof health);
-    return swprintf(text, size, L"%hs", health);
+    FormatLinkHealth(report.health, now, health, sizeof health);
+    if (!g_droppedFromView) return swprintf(text, size, L"%hs", health);
+    return swprintf(text, size, L"%hs  view dropped %lu", health, static_cast<unsigned long>(g_droppedFromView));
 }

@@ -1,6 +1,6 @@
-// The run: Start opens and sets up the port, each timer tick drains what the
-// driver holds into the sweep, a lost port is reopened until it returns, and
-// Stop ends it all. The window hears of it through AcquisitionEvents.
+// The run, as the window sees it: Start hands the port to a link thread of
+// its own, the frames it reads come back through a ring, and Stop ends it
+// all. Every function here is for the window's thread.
 #pragma once
 
 #include <windows.h>
@@ -9,10 +9,12 @@
 #include "ports.h"
 #include "sweep_state.h"
 
-// Filled in by the user interface: how the acquisition tells it what changed.
+// Filled in by the user interface. `framesReady` and `linkChanged` are called
+// on the link thread and `recordingFailed` on the recording's writer, so they
+// may only post to the window.
 struct AcquisitionEvents {
-    void (*sweepChanged)(const SweepState& state);
-    void (*statusChanged)();
+    void (*framesReady)();
+    void (*linkChanged)();
     void (*recordingFailed)(DWORD error);
 };
 void SetAcquisitionEvents(const AcquisitionEvents& events);
@@ -20,6 +22,10 @@ void SetAcquisitionEvents(const AcquisitionEvents& events);
 constexpr DWORD kRetryPeriodMs = 500;
 constexpr DWORD kNoteShowMs = 3000;
 constexpr DWORD kDtrHintAfterMs = 3000;
+// How long Start waits for the open before it says the port is opening, and
+// how long Stop waits for a driver before it leaves the thread to finish.
+constexpr DWORD kOpenWaitMs = 2000;
+constexpr DWORD kStopWaitMs = 1000;
 
 extern SweepState g_sweep;
 
@@ -30,10 +36,15 @@ struct StartFailure {
     bool settingsRefused;
 };
 
-// False when the port cannot be opened or refuses the settings; it is closed again.
+// False when the port cannot be opened or refuses the settings. An open that
+// takes longer than kOpenWaitMs is reported later: `linkChanged`, then
+// TakeLateStartFailure.
 bool StartAcquisition(const char* portName, DWORD speed, ModemLines lines, StartFailure* failure);
+bool TakeLateStartFailure(StartFailure* failure);
 void StopAcquisition();
-void AcquisitionTick();
+// Applies what the ring holds to the sweep; false when nothing came.
+bool TakeAcquiredFrames();
+bool IsAcquiring();
 // Taken at the next open; a running port gets them at once.
 void SetAcquisitionModemLines(ModemLines lines);
 // A device came or went: a lost port is tried again at once.

@@ -1,9 +1,65 @@
 #include "port_io.h"
 
+namespace {
+
+// How the link waits for bytes on its port: WaitCommEvent where the driver
+// supports it, else an overlapped read that returns at the first byte (Wine's
+// ptys fail WaitCommEvent at once). Touched by the link thread only.
+HANDLE g_waitPort = INVALID_HANDLE_VALUE;
+bool g_waitByCommEvent;
+
+constexpr COMMTIMEOUTS kReturnAtOnce = {MAXDWORD, 0, 0, 0, 0};
+constexpr COMMTIMEOUTS kReturnAtFirstByte = {1, 0, 0, 0, 0};
+
+// Waits for the overlapped call or `wake`, and takes its result either way:
+// a cancelled read may still have brought bytes.
+bool FinishOverlapped(HANDLE port, OVERLAPPED* overlapped, HANDLE wake, DWORD timeoutMs, DWORD* transferred)
+{
+    const HANDLE events[] = {overlapped->hEvent, wake};
+    if (WaitForMultipleObjects(wake ? 2 : 1, events, FALSE, timeoutMs) != WAIT_OBJECT_0) CancelIoEx(port, overlapped);
+    if (GetOverlappedResult(port, overlapped, transferred, TRUE)) return true;
+    return GetLastError() == ERROR_OPERATION_ABORTED;
+}
+
+bool ReadOverlapped(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead, HANDLE wake, DWORD timeoutMs)
+{
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    bool ok = ReadFile(port, buffer, count, bytesRead, &overlapped);
+    if (!ok && GetLastError() == ERROR_IO_PENDING) ok = FinishOverlapped(port, &overlapped, wake, timeoutMs, bytesRead);
+    const DWORD error = GetLastError();
+    CloseHandle(overlapped.hEvent);
+    SetLastError(error);
+    return ok;
+}
+
+// True once bytes or an error may be waiting; false when woken or timed out.
+bool WaitCommEventFor(HANDLE port, HANDLE wake, DWORD timeoutMs)
+{
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD mask = 0, unused = 0;
+    bool ready = WaitCommEvent(port, &mask, &overlapped);
+    if (!ready && GetLastError() == ERROR_IO_PENDING) {
+        ready = FinishOverlapped(port, &overlapped, wake, timeoutMs, &unused) && mask != 0;
+    } else if (!ready) {
+        g_waitByCommEvent = false;
+        ready = true;  // the read that follows tells
+    }
+    CloseHandle(overlapped.hEvent);
+    return ready;
+}
+
+}  // namespace
+
 HANDLE PortOpen(const char* path)
 {
-    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+    HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (port == INVALID_HANDLE_VALUE) return port;
+    g_waitPort = port;
+    g_waitByCommEvent = SetCommMask(port, EV_RXCHAR | EV_ERR);
+    return port;
 }
 
 bool PortSetQueue(HANDLE port, DWORD inputBytes)
@@ -26,10 +82,40 @@ bool PortSetTimeouts(HANDLE port, const COMMTIMEOUTS* timeouts)
     return SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(timeouts));
 }
 
+// Windows completes such a read at once; Wine holds it for the first byte,
+// so a read still pending is cancelled, keeping what it brought.
 bool PortRead(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead)
 {
     *bytesRead = 0;
-    return ReadFile(port, buffer, count, bytesRead, nullptr);
+    return ReadOverlapped(port, buffer, count, bytesRead, nullptr, 0);
+}
+
+bool PortWaitRead(HANDLE port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD count, DWORD* bytesRead)
+{
+    *bytesRead = 0;
+    if (port == INVALID_HANDLE_VALUE) {
+        WaitForSingleObject(wake, timeoutMs);
+        return true;
+    }
+    const bool ok = PortRead(port, buffer, count, bytesRead);
+    if (!ok || *bytesRead) return ok;
+    if (port == g_waitPort && g_waitByCommEvent) {
+        if (!WaitCommEventFor(port, wake, timeoutMs)) return true;
+        if (g_waitByCommEvent) return PortRead(port, buffer, count, bytesRead);
+    }
+    g_waitPort = port;
+    SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(&kReturnAtFirstByte));
+    const bool waited = ReadOverlapped(port, buffer, count, bytesRead, wake, timeoutMs);
+    const DWORD error = GetLastError();
+    SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(&kReturnAtOnce));
+    SetLastError(error);
+    return waited;
+}
+
+void PortWake(HANDLE port, HANDLE wake)
+{
+    SetEvent(wake);
+    if (port != INVALID_HANDLE_VALUE) CancelIoEx(port, nullptr);
 }
 
 bool PortEscape(HANDLE port, DWORD function)

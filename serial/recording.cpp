@@ -9,20 +9,37 @@
 
 namespace {
 
-// Writes go to the system well before the buffer fills at the fastest rates.
-constexpr size_t kBufferBytes = 1 << 20;
-constexpr size_t kHandOverBytes = kBufferBytes - kMaxFramesPerTick * kCsvRowMax;
-// Ticks come every 10-16 ms, so a hand-over due from 200 ms on is never later than 250 ms.
+// Rows past this that the disk has not taken stop the recording: it cannot
+// keep up, and the memory would grow without end.
+constexpr size_t kMostBufferedBytes = 64u << 20;
+constexpr size_t kHandOverBytes = 1u << 20;
+// The link wakes for a hand-over due from 200 ms on, so none is later than 250 ms.
 constexpr DWORD kHandOverDueMs = kRecordingFlushMs - 50;
 constexpr int kNameLength = 64;
 
-HANDLE g_file = INVALID_HANDLE_VALUE;
-std::vector<char> g_buffer;
-WCHAR g_fileName[kNameLength];
+// Under g_lock: the window starts and stops, the link adds rows, the writer
+// takes them. The file itself is the writer's once it runs.
+CRITICAL_SECTION g_lock;
+bool g_lockReady = [] { InitializeCriticalSection(&g_lock); return true; }();
+bool g_recording;
+bool g_stopping;
+bool g_handOverAsked;
+std::vector<char> g_rows;
 uint64_t g_framesRecorded;
 uint64_t g_startUs;
 DWORD g_startMs;
 DWORD g_handedOverMs;
+HANDLE g_wakeWriter;
+void (*g_failed)(DWORD);
+
+// The window's thread only.
+HANDLE g_writer;
+WCHAR g_fileName[kNameLength];
+
+struct Lock {
+    Lock() { EnterCriticalSection(&g_lock); }
+    ~Lock() { LeaveCriticalSection(&g_lock); }
+};
 
 // Never overwrites or appends: a taken name gets the next suffix.
 HANDLE CreateRecordingFile(DWORD* error)
@@ -45,77 +62,146 @@ HANDLE CreateRecordingFile(DWORD* error)
     }
 }
 
-void CloseRecording()
+// Takes the rows out under the lock, so the link never waits on the disk.
+DWORD WINAPI WriterMain(void* file)
 {
-    CloseHandle(g_file);
-    g_file = INVALID_HANDLE_VALUE;
-    g_buffer.clear();
+    std::vector<char> rows;
+    for (bool stopping = false; !stopping;) {
+        WaitForSingleObject(g_wakeWriter, INFINITE);
+        {
+            Lock lock;
+            rows.swap(g_rows);
+            g_rows.clear();
+            stopping = g_stopping;
+        }
+        const bool written = rows.empty() || PortWriteFile(file, rows.data(), static_cast<DWORD>(rows.size()));
+        const DWORD error = GetLastError();
+        rows.clear();
+        Lock lock;
+        g_handOverAsked = false;
+        if (written) continue;
+        g_recording = false;
+        g_rows.clear();
+        stopping = true;
+        if (g_failed) g_failed(error);
+    }
+    CloseHandle(file);
+    return 0;
+}
+
+// Under the lock.
+void AskForHandOver()
+{
+    g_handedOverMs = PortClockMs();
+    g_handOverAsked = true;
+    SetEvent(g_wakeWriter);
 }
 
 }  // namespace
 
+void SetRecordingFailureHandler(void (*failed)(DWORD error))
+{
+    Lock lock;
+    g_failed = failed;
+}
+
 bool StartRecording(DWORD* error)
 {
     if (IsRecording()) return true;
-    g_file = CreateRecordingFile(error);
-    if (g_file == INVALID_HANDLE_VALUE) return false;
-    g_buffer.reserve(kBufferBytes);
-    g_buffer.assign(kCsvHeader, kCsvHeader + sizeof kCsvHeader - 1);
+    StopRecording();
+    HANDLE file = CreateRecordingFile(error);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    if (!PortWriteFile(file, kCsvHeader, sizeof kCsvHeader - 1)) {
+        *error = GetLastError();
+        CloseHandle(file);
+        return false;
+    }
+    Lock lock;
+    g_rows.clear();
     g_framesRecorded = 0;
     g_startUs = PortPreciseMicroseconds();
-    g_startMs = PortClockMs();
-    return FlushRecording(error);
+    g_startMs = g_handedOverMs = PortClockMs();
+    g_recording = true;
+    g_stopping = g_handOverAsked = false;
+    g_wakeWriter = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    g_writer = CreateThread(nullptr, 0, WriterMain, file, 0, nullptr);
+    return true;
 }
 
+// A writer held by a stalled disk is left to finish on its own.
 void StopRecording()
 {
-    if (!IsRecording()) return;
-    DWORD error = 0;
-    FlushRecording(&error);
-    CloseRecording();
+    if (!g_writer) return;
+    {
+        Lock lock;
+        g_recording = false;
+        g_stopping = true;
+        SetEvent(g_wakeWriter);
+    }
+    WaitForSingleObject(g_writer, kRecordingFlushMs * 4);
+    CloseHandle(g_writer);
+    g_writer = nullptr;
 }
 
 bool IsRecording()
 {
-    return g_file != INVALID_HANDLE_VALUE;
+    Lock lock;
+    return g_recording;
 }
 
-bool RecordFrames(const Frame* frames, int count, DWORD* error)
+bool IsRecordingHandedOver()
 {
-    if (!IsRecording()) return true;
+    Lock lock;
+    return !g_handOverAsked;
+}
+
+void RecordFrames(const Frame* frames, int count)
+{
+    Lock lock;
+    if (!g_recording) return;
     const uint64_t timeMs = (PortPreciseMicroseconds() - g_startUs) / 1000;
     for (int i = 0; i < count; ++i) {
         char row[kCsvRowMax];
         const int length = FormatCsvRow(row, g_framesRecorded++, timeMs, frames[i]);
-        g_buffer.insert(g_buffer.end(), row, row + length);
+        g_rows.insert(g_rows.end(), row, row + length);
     }
-    return g_buffer.size() < kHandOverBytes || FlushRecording(error);
+    if (g_rows.size() >= kHandOverBytes) AskForHandOver();
+    if (g_rows.size() < kMostBufferedBytes) return;
+    g_recording = false;
+    g_rows.clear();
+    if (g_failed) g_failed(ERROR_NOT_ENOUGH_MEMORY);
 }
 
-// A failed write ends the recording and keeps what the file already holds.
-bool FlushRecording(DWORD* error)
+void HandOverRecording()
 {
-    if (!IsRecording()) return true;
-    g_handedOverMs = PortClockMs();
-    if (g_buffer.empty()) return true;
-    if (!PortWriteFile(g_file, g_buffer.data(), static_cast<DWORD>(g_buffer.size()))) {
-        *error = GetLastError();
-        CloseRecording();
-        return false;
-    }
-    g_buffer.clear();
-    return true;
+    Lock lock;
+    if (g_recording && !g_rows.empty()) AskForHandOver();
 }
 
-bool FlushRecordingIfDue(DWORD* error)
+void HandOverRecordingIfDue()
 {
-    if (!IsRecording() || PortClockMs() - g_handedOverMs < kHandOverDueMs) return true;
-    return FlushRecording(error);
+    Lock lock;
+    if (g_recording && !g_rows.empty() && PortClockMs() - g_handedOverMs >= kHandOverDueMs) AskForHandOver();
+}
+
+DWORD RecordingHandOverDueInMs()
+{
+    Lock lock;
+    if (!g_recording || g_rows.empty()) return INFINITE;
+    const DWORD since = PortClockMs() - g_handedOverMs;
+    return since >= kHandOverDueMs ? 0 : kHandOverDueMs - since;
 }
 
 int FormatRecordingField(WCHAR* text, int size)
 {
-    if (!IsRecording()) return 0;
-    if (PortClockMs() - g_startMs < kRecordingNameShowMs) return swprintf(text, size, L"%ls", g_fileName);
-    return swprintf(text, size, L"REC %llu frames", static_cast<unsigned long long>(g_framesRecorded));
+    uint64_t frames;
+    DWORD startMs;
+    {
+        Lock lock;
+        if (!g_recording) return 0;
+        frames = g_framesRecorded;
+        startMs = g_startMs;
+    }
+    if (PortClockMs() - startMs < kRecordingNameShowMs) return swprintf(text, size, L"%ls", g_fileName);
+    return swprintf(text, size, L"REC %llu frames", static_cast<unsigned long long>(frames));
 }

@@ -8,9 +8,11 @@
 #include "sweep_state.h"
 
 constexpr int kMaxLoadString = 100;
-constexpr UINT_PTR ID_SWEEP_TIMER = 1;
 constexpr UINT_PTR ID_STATUS_TIMER = 2;
+// Posted by the acquisition's threads.
 constexpr UINT WM_RECORDING_FAILED = WM_APP + 1;
+constexpr UINT WM_FRAMES_READY = WM_APP + 2;
+constexpr UINT WM_LINK_CHANGED = WM_APP + 3;
 
 // main_window.cpp
 extern HINSTANCE g_instance;

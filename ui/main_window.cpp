@@ -19,8 +19,8 @@ namespace {
 
 constexpr int kMainWidth = 1100;
 constexpr int kMainHeight = 670;
-constexpr UINT kSweepPeriodMs = 1;
-constexpr UINT kStatusPeriodMs = 500;
+// The status row repaints at most 20 times a second, however fast frames come.
+constexpr UINT kStatusPeriodMs = 50;
 constexpr int kErrorTextLength = 512;
 
 // The system's own words for an error, without the line end it comes with.
@@ -59,20 +59,42 @@ void ShowModemLines(HWND window)
     CheckMenuItem(GetMenu(window), IDM_RTS, g_modemLines.rts ? MF_CHECKED : MF_UNCHECKED);
 }
 
-void ShowRecordingState(HWND window)
+void FollowStatus(HWND window)
 {
-    CheckMenuItem(GetMenu(window), IDM_RECORD, IsRecording() ? MF_CHECKED : MF_UNCHECKED);
-    if (IsRecording())
+    if (IsRecording() || IsAcquiring())
         SetTimer(window, ID_STATUS_TIMER, kStatusPeriodMs, nullptr);
     else
         KillTimer(window, ID_STATUS_TIMER);
     UpdateStatusRow();
 }
 
-// The tick runs inside the timer message: the box waits for the loop.
+void ShowRecordingState(HWND window)
+{
+    CheckMenuItem(GetMenu(window), IDM_RECORD, IsRecording() ? MF_CHECKED : MF_UNCHECKED);
+    FollowStatus(window);
+}
+
+// From the acquisition's threads: only posting is safe there.
 void PostRecordingFailure(DWORD error)
 {
     PostMessageW(g_mainWindow, WM_RECORDING_FAILED, error, 0);
+}
+
+void PostFramesReady()
+{
+    PostMessageW(g_mainWindow, WM_FRAMES_READY, 0, 0);
+}
+
+void PostLinkChanged()
+{
+    PostMessageW(g_mainWindow, WM_LINK_CHANGED, 0, 0);
+}
+
+void ShowIdle(HWND window)
+{
+    EnableWindow(g_startButton, TRUE);
+    EnableWindow(g_stopButton, FALSE);
+    FollowStatus(window);
 }
 
 LRESULT OnCreate(HWND window)
@@ -83,7 +105,7 @@ LRESULT OnCreate(HWND window)
     CreateControlBar(window);
     CreateScopeBar(window);
     ShowModemLines(window);
-    SetAcquisitionEvents({InvalidateSweep, UpdateStatusRow, PostRecordingFailure});
+    SetAcquisitionEvents({PostFramesReady, PostLinkChanged, PostRecordingFailure});
     return 0;
 }
 
@@ -108,17 +130,14 @@ LRESULT OnStart(HWND window)
     EnableWindow(g_startButton, FALSE);
     EnableWindow(g_stopButton, TRUE);
     InvalidateRect(g_traceView, nullptr, TRUE);
-    SetTimer(window, ID_SWEEP_TIMER, kSweepPeriodMs, nullptr);
+    FollowStatus(window);
     return 0;
 }
 
 LRESULT OnStop(HWND window)
 {
-    KillTimer(window, ID_SWEEP_TIMER);
     StopAcquisition();
-    EnableWindow(g_startButton, TRUE);
-    EnableWindow(g_stopButton, FALSE);
-    UpdateStatusRow();
+    ShowIdle(window);
     return 0;
 }
 
@@ -169,13 +188,34 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 
 LRESULT OnTimer(WPARAM timer)
 {
-    if (timer == ID_SWEEP_TIMER) AcquisitionTick();
     if (timer == ID_STATUS_TIMER) UpdateStatusRow();
+    return 0;
+}
+
+// Whatever the ring holds is drawn at once, in one batch, not at a tick.
+LRESULT OnFramesReady()
+{
+    if (TakeAcquiredFrames()) InvalidateSweep(g_sweep);
+    return 0;
+}
+
+// An open that outlasted Start's wait and then failed.
+LRESULT OnLinkChanged(HWND window)
+{
+    StartFailure failure = {};
+    char portName[kPortTextCount] = "";
+    GetWindowTextA(g_portList, portName, kPortTextCount);
+    if (TakeLateStartFailure(&failure)) {
+        ShowIdle(window);
+        ReportStartFailure(window, portName, 0, failure);
+    }
+    UpdateStatusRow();
     return 0;
 }
 
 LRESULT OnRecordingFailed(HWND window, DWORD error)
 {
+    StopRecording();
     ShowRecordingState(window);
     ReportRecordingStopped(window, error);
     return 0;
@@ -242,6 +282,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_CREATE: return OnCreate(window);
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_TIMER: return OnTimer(wParam);
+    case WM_FRAMES_READY: return OnFramesReady();
+    case WM_LINK_CHANGED: return OnLinkChanged(window);
     case WM_RECORDING_FAILED: return OnRecordingFailed(window, static_cast<DWORD>(wParam));
     case WM_DEVICECHANGE: return OnDeviceChange(window, wParam, lParam);
     case WM_PAINT: return OnPaint(window);

@@ -261,9 +261,11 @@ void InvalidateSweep(const SweepState& state)
 // width; the other fields only when their texts change, so their old texts go.
 void UpdateStatusRow()
 {
+    static int32_t shownTicks;
     if (!g_traceView) return;
     const RECT values = {kCountX, kStatusRow, kLinkX, kStatusBottom};
-    if (g_sweep.framesThisTick) InvalidateRect(g_traceView, &values, FALSE);
+    if (g_sweep.tickCount != shownTicks) InvalidateRect(g_traceView, &values, FALSE);
+    shownTicks = g_sweep.tickCount;
     if (FormatStatusFields() == g_shownFields) return;
     const RECT fields = {kLinkX, kStatusRow, kRecordRight, kStatusBottom};
     const RECT scopeLine = {kCountX, kScopeLineRow, kRecordRight, kScopeLineBottom};

@@ -36,26 +36,38 @@ protected:
         ASSERT_NE(main_, nullptr);
     }
 
-    // The tests tick by hand, so the timer Start sets is taken back and
-    // reported. A box nobody expects is answered, so that it fails the test
-    // instead of holding it.
-    bool StartAndTakeTimer(ModalAnswer* answer = nullptr)
+    // Start, and the link thread settled. A box nobody expects is answered,
+    // so that it fails the test instead of holding it.
+    bool StartAndSettle(ModalAnswer* answer = nullptr)
     {
         static ModalAnswer unexpected;
         AnswerNextModal(answer ? answer : &unexpected, IDOK);
         SendMessageW(main_, WM_COMMAND, IDC_START, 0);
-        return KillTimer(main_, ID_SWEEP_TIMER);
+        Settle();
+        return IsAcquiring();
     }
     void Stop() { SendMessageW(main_, WM_COMMAND, IDC_STOP, 0); }
     bool Running() { return !IsWindowEnabled(g_startButton) && IsWindowEnabled(g_stopButton); }
 
+    // The link has seen everything, the writer has it, and the window took
+    // what was posted to it.
+    void Settle(bool windowHeld = false)
+    {
+        if (IsAcquiring()) {
+            ASSERT_TRUE(WaitUntilLinkIdle());
+        }
+        ASSERT_TRUE(PumpUntil(IsRecordingHandedOver, 2000, 1));
+        MSG message;
+        while (!windowHeld && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+
     // Timer periods of the platform the port models, for `ms`.
-    void TickFor(DWORD ms)
+    void TickFor(DWORD ms, bool windowHeld = false)
     {
         const uint64_t until = g_fakePort.clockUs + 1000ull * ms;
         do {
-            g_fakePort.clockUs += g_fakePort.windowsClock ? 15625 : 10000;
-            AcquisitionTick();
+            MoveClock(g_fakePort.windowsClock ? 15625 : 10000);
+            Settle(windowHeld);
         } while (g_fakePort.clockUs < until);
     }
 
@@ -111,7 +123,7 @@ TEST_F(Acquisition, StartSetsTheLineAsWindowsAcceptsIt)
         g_fakePort.dsrLow = true;
         ArriveBytes(g_fakePort.NowMs(), {0x11, 0x55, 0x01, 0x02, 0x99});
         g_fakePort.refusesQueueSize = row.queueRefused;
-        ASSERT_TRUE(StartAndTakeTimer());
+        ASSERT_TRUE(StartAndSettle());
         ASSERT_TRUE(IsPortOpen() && Running());
         EXPECT_EQ(g_fakePort.openedPath, "\\\\.\\COM5");
         EXPECT_EQ(g_fakePort.requestedQueue, kInputQueueBytes);
@@ -136,7 +148,7 @@ TEST_F(Acquisition, StartSetsTheLineAsWindowsAcceptsIt)
         EXPECT_FALSE(Running() || IsWindowEnabled(g_stopButton));
         SendMessageW(main_, WM_COMMAND, IDC_START, 0);
         Stop();
-        EXPECT_FALSE(KillTimer(main_, ID_SWEEP_TIMER)) << "Stop leaves no timer running";
+        EXPECT_FALSE(IsAcquiring()) << "Stop leaves no thread running";
     }
 }
 
@@ -150,7 +162,7 @@ TEST_F(Acquisition, NativeUsbBoardPlotsOnceDtrIsRaised)
         Launch();
         g_fakePort.sendsOnlyWithDtr = !wine;
         g_fakePort.wineLoose = wine;
-        ASSERT_TRUE(StartAndTakeTimer());
+        ASSERT_TRUE(StartAndSettle());
         ArriveRamp(100, 8000, 1);
         TickFor(2900);
         EXPECT_EQ(LinkField().substr(0, 7), wine ? L"100 fr/" : L"no data");
@@ -172,7 +184,7 @@ TEST_F(Acquisition, NativeUsbBoardPlotsOnceDtrIsRaised)
     EXPECT_NE(saved.find("dtr=1"), std::string::npos) << saved;
     Launch(saved.c_str());
     g_fakePort.sendsOnlyWithDtr = true;
-    ASSERT_TRUE(StartAndTakeTimer());
+    ASSERT_TRUE(StartAndSettle());
     ArriveRamp(100, 1000, 1);
     TickFor(1000);
     EXPECT_EQ(g_sweep.raw[1], 100) << "after a restart";
@@ -211,7 +223,7 @@ TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
         g_fakePort.refusesSettings = c.refuses;
         g_fakePort.openError = c.openError;
         ModalAnswer answer;
-        EXPECT_FALSE(StartAndTakeTimer(&answer)) << "no timer runs";
+        EXPECT_FALSE(StartAndSettle(&answer)) << "nothing runs";
         EXPECT_EQ(answer.caption + L"|" + answer.text, L"Внимание!!!|Не получилось!!!\nCOM5: " + c.why);
         EXPECT_TRUE(IsWindowEnabled(g_startButton) && !IsWindowEnabled(g_stopButton));
         EXPECT_TRUE(!IsPortOpen() && g_fakePort.closes == g_fakePort.opens);
@@ -222,7 +234,7 @@ TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
 TEST_F(Acquisition, LineErrorsAreAcknowledgedAndATickTakesAllTheDriverHolds)
 {
     Launch();
-    ASSERT_TRUE(StartAndTakeTimer());
+    ASSERT_TRUE(StartAndSettle());
     g_fakePort.lineErrorsAtMs = {g_fakePort.NowMs() + 1, g_fakePort.NowMs() + 25};
     ArriveBytes(g_fakePort.NowMs(), {0x00, 0x55, 0x11});
     ArriveRamp(200, 100, 1);
@@ -269,22 +281,26 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         Launch();
         g_fakePort.windowsClock = true;
         g_fakePort.wineLoose = c.wine;
-        ASSERT_TRUE(StartAndTakeTimer());
+        ASSERT_TRUE(StartAndSettle());
         ArriveRamp(100, 100, 1);
         TickFor(100);
         ASSERT_EQ(g_sweep.picture.cursor, 10);
         ArriveBytes(g_fakePort.NowMs(), {0x11, 0x55, 0x7F});  // a frame the loss cuts short
         TickFor(1);
 
-        g_fakePort.removedError = c.error;
         g_fakePort.clearsWhenRemoved = c.sign != Sign::ReadAndClear;
         ModalAnswer noBox;
         AnswerNextModal(&noBox, IDOK);
         if (c.sign == Sign::Message) {
+            // No read has failed yet, and the clock stands still.
             PortMessage(DBT_DEVICEREMOVECOMPLETE, L"COM55");
+            Settle();
             EXPECT_TRUE(IsPortOpen()) << "another port went";
             PortMessage(DBT_DEVICEREMOVECOMPLETE, L"COM5");
+            Settle();
+            g_fakePort.removedError = c.error;
         } else {
+            g_fakePort.removedError = c.error;
             TickFor(1);
         }
         EXPECT_FALSE(IsPortOpen());
@@ -319,7 +335,7 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         g_fakePort.appliedState = {}, g_fakePort.requestedQueue = 0, g_fakePort.timeouts = {};
         if (c.sign == Sign::Message) {
             PortMessage(DBT_DEVICEARRIVAL, L"COM5");
-            TickFor(1);
+            Settle();
             EXPECT_TRUE(IsPortOpen()) << "at once";
         }
         TickFor(600);
@@ -381,7 +397,7 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     for (const WCHAR* other : taken) EXPECT_EQ(ReadText(other), "keep me");
 
     g_fakePort.clockUs += 7000;  // the ticks fall between the coarse clock's steps
-    ASSERT_TRUE(StartAndTakeTimer());
+    ASSERT_TRUE(StartAndSettle());
     ArriveRamp(1440, 1000, -720);
     size_t handedOver = 0;
     uint64_t handedOverUs = g_fakePort.clockUs;
@@ -399,7 +415,7 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     Stop();
     EXPECT_NE(ReadText(name.c_str()).find(",4242,0,0\r\n"), std::string::npos) << "Stop hands over what was read";
 
-    ASSERT_TRUE(StartAndTakeTimer());
+    ASSERT_TRUE(StartAndSettle());
     ArriveBytes(g_fakePort.NowMs(), FrameBytes(4343, 0, 0));
     TickFor(1);
     g_fakePort.removedError = ERROR_ACCESS_DENIED;

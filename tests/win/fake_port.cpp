@@ -1,10 +1,39 @@
 #include "fake_port.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include "port_io.h"
 
 FakePort g_fakePort;
 
 namespace {
+
+// Every call takes the lock; a change the link must see bumps `g_changes`.
+std::mutex g_mutex;
+std::condition_variable g_changed;
+std::condition_variable g_idle;
+uint64_t g_changes;
+uint64_t g_idleAtChange;
+bool g_blocked;
+
+using Guard = std::unique_lock<std::mutex>;
+
+void Changed()
+{
+    ++g_changes;
+    g_changed.notify_all();
+}
+
+void BlockUntilChanged(Guard& guard)
+{
+    g_blocked = true;
+    g_idleAtChange = g_changes;
+    g_idle.notify_all();
+    g_changed.wait(guard);
+    g_blocked = false;
+}
 
 HANDLE const kFakeHandle = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4242));
 constexpr uint64_t kWindowsTickUs = 15625;
@@ -48,16 +77,34 @@ bool Fail(DWORD error)
 
 void ResetFakePort()
 {
+    Guard guard(g_mutex);
     g_fakePort = FakePort();
 }
 
 void ArriveBytes(DWORD atMs, const std::vector<uint8_t>& bytes)
 {
+    Guard guard(g_mutex);
     for (uint8_t byte : bytes) g_fakePort.arrivals.push_back({atMs, byte});
+    Changed();
+}
+
+void MoveClock(uint64_t microseconds)
+{
+    Guard guard(g_mutex);
+    g_fakePort.clockUs += microseconds;
+    Changed();
+}
+
+bool WaitUntilLinkIdle()
+{
+    Guard guard(g_mutex);
+    return g_idle.wait_for(guard, std::chrono::seconds(5), [] { return g_blocked && g_idleAtChange == g_changes; });
 }
 
 HANDLE PortOpen(const char* path)
 {
+    Guard guard(g_mutex);
+    while (g_fakePort.holdOpen) BlockUntilChanged(guard);
     g_fakePort.openedPath = path;
     ++g_fakePort.openAttempts;
     DeliverArrivals(g_fakePort);
@@ -72,6 +119,7 @@ HANDLE PortOpen(const char* path)
 
 bool PortSetQueue(HANDLE, DWORD inputBytes)
 {
+    Guard guard(g_mutex);
     g_fakePort.requestedQueue = inputBytes;
     if (g_fakePort.refusesQueueSize) return Fail(ERROR_INVALID_PARAMETER);
     g_fakePort.queueSize = inputBytes;
@@ -80,6 +128,7 @@ bool PortSetQueue(HANDLE, DWORD inputBytes)
 
 bool PortGetState(HANDLE, DCB* settings)
 {
+    Guard guard(g_mutex);
     if (g_fakePort.removedError) return Fail(ERROR_INVALID_FUNCTION);
     const DWORD length = settings->DCBlength;
     *settings = g_fakePort.reportedState;
@@ -89,6 +138,7 @@ bool PortGetState(HANDLE, DCB* settings)
 
 bool PortSetState(HANDLE, const DCB* settings)
 {
+    Guard guard(g_mutex);
     FakePort& port = g_fakePort;
     port.appliedState = *settings;
     if (port.removedError) return Fail(ERROR_INVALID_FUNCTION);
@@ -101,6 +151,7 @@ bool PortSetState(HANDLE, const DCB* settings)
 // A pty has no modem lines; a Windows driver sets DTR at once.
 bool PortEscape(HANDLE, DWORD function)
 {
+    Guard guard(g_mutex);
     FakePort& port = g_fakePort;
     if (port.wineLoose) return Fail(ERROR_NOT_SUPPORTED);
     DeliverArrivals(port);
@@ -110,6 +161,7 @@ bool PortEscape(HANDLE, DWORD function)
 
 bool PortPurge(HANDLE, DWORD flags)
 {
+    Guard guard(g_mutex);
     DeliverArrivals(g_fakePort);
     if (flags & PURGE_RXCLEAR) g_fakePort.queue.clear();
     return true;
@@ -117,11 +169,12 @@ bool PortPurge(HANDLE, DWORD flags)
 
 bool PortSetTimeouts(HANDLE, const COMMTIMEOUTS* timeouts)
 {
+    Guard guard(g_mutex);
     g_fakePort.timeouts = *timeouts;
     return true;
 }
 
-bool PortRead(HANDLE, void* buffer, DWORD count, DWORD* bytesRead)
+static bool ReadLocked(void* buffer, DWORD count, DWORD* bytesRead)
 {
     FakePort& port = g_fakePort;
     *bytesRead = 0;
@@ -137,8 +190,46 @@ bool PortRead(HANDLE, void* buffer, DWORD count, DWORD* bytesRead)
     return true;
 }
 
+bool PortRead(HANDLE, void* buffer, DWORD count, DWORD* bytesRead)
+{
+    Guard guard(g_mutex);
+    return ReadLocked(buffer, count, bytesRead);
+}
+
+// The clock here is the one the program reads, Windows' coarse one included.
+static DWORD ClockMsLocked()
+{
+    const uint64_t us = g_fakePort.clockUs;
+    return static_cast<DWORD>((g_fakePort.windowsClock ? us / kWindowsTickUs * kWindowsTickUs : us) / 1000);
+}
+
+bool PortWaitRead(HANDLE port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD count, DWORD* bytesRead)
+{
+    Guard guard(g_mutex);
+    FakePort& fake = g_fakePort;
+    *bytesRead = 0;
+    const DWORD deadline = ClockMsLocked() + timeoutMs;
+    for (;;) {
+        if (WaitForSingleObject(wake, 0) == WAIT_OBJECT_0) return true;
+        if (port != INVALID_HANDLE_VALUE) {
+            DeliverArrivals(fake);
+            if (fake.removedError || !fake.queue.empty() || fake.pendingErrors) return ReadLocked(buffer, count, bytesRead);
+        }
+        if (timeoutMs != INFINITE && static_cast<int32_t>(ClockMsLocked() - deadline) >= 0) return true;
+        BlockUntilChanged(guard);
+    }
+}
+
+void PortWake(HANDLE, HANDLE wake)
+{
+    SetEvent(wake);
+    Guard guard(g_mutex);
+    Changed();
+}
+
 bool PortClearErrors(HANDLE, DWORD* errors)
 {
+    Guard guard(g_mutex);
     FakePort& port = g_fakePort;
     *errors = 0;
     if (port.removedError && !port.clearsWhenRemoved)
@@ -151,17 +242,19 @@ bool PortClearErrors(HANDLE, DWORD* errors)
 
 void PortClose(HANDLE)
 {
+    Guard guard(g_mutex);
     ++g_fakePort.closes;
 }
 
 DWORD PortClockMs()
 {
-    const uint64_t us = g_fakePort.clockUs;
-    return static_cast<DWORD>((g_fakePort.windowsClock ? us / kWindowsTickUs * kWindowsTickUs : us) / 1000);
+    Guard guard(g_mutex);
+    return ClockMsLocked();
 }
 
 DWORD PortListDevices(WCHAR* buffer, DWORD count)
 {
+    Guard guard(g_mutex);
     const std::wstring& names = g_fakePort.devices;
     if (names.size() + 1 > count) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -181,5 +274,6 @@ bool PortWriteFile(HANDLE file, const void* data, DWORD size)
 
 uint64_t PortPreciseMicroseconds()
 {
+    Guard guard(g_mutex);
     return g_fakePort.clockUs;
 }

@@ -1,5 +1,6 @@
 // A scripted serial port on a virtual clock, linked in place of the Win32
-// port. By default it keeps the rules Windows documents and its drivers
+// port. The link thread blocks in it until the test moves the clock, queues
+// bytes or wakes it, and the test can wait until that thread is idle again. By default it keeps the rules Windows documents and its drivers
 // follow: it refuses settings SetCommState refuses, its input queue holds
 // what SetupComm asked for (4096 bytes otherwise) and overruns beyond it,
 // reads fail after a line error until ClearCommError (abort-on-error), and a
@@ -37,6 +38,7 @@ struct FakePort {
     std::vector<DWORD> lineErrorsAtMs;
     std::wstring devices = L"COM1|COM5|COM12|";  // the device list, '|' ending each name
     DWORD fileWriteError = 0;                   // non-zero: writes to files fail with it
+    bool holdOpen = false;                      // opens wait until the test lets them go
 
     // What the program did.
     std::string openedPath;
@@ -65,3 +67,8 @@ void ResetFakePort();
 
 // Queues bytes arriving at `atMs`.
 void ArriveBytes(DWORD atMs, const std::vector<uint8_t>& bytes);
+// Moves the virtual clock, waking whatever waits on it.
+void MoveClock(uint64_t microseconds);
+// Waits until the link thread is blocked on the port having seen every
+// change; false if it never gets there.
+bool WaitUntilLinkIdle();

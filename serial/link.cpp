@@ -1,0 +1,226 @@
+// The link thread: it opens the port, waits for bytes without polling, cuts
+// them into frames for the view and the recording, notices a loss, reopens,
+// and closes. Everything here but the run's shared parts is its own.
+#include "link.h"
+
+#include "port_io.h"
+#include "ports.h"
+#include "recording.h"
+
+namespace {
+
+// The link's own state for one run.
+struct Link {
+    LinkRun* run;
+    HANDLE port = INVALID_HANDLE_VALUE;
+    ModemLines lines;
+    LinkReport report;
+    ReceiveArea area;
+    Frame frames[kMaxFramesPerTick];
+    DWORD nextRetryMs;
+    bool gapPending;
+};
+
+void Publish(Link& link)
+{
+    EnterCriticalSection(&link.run->lock);
+    link.run->report = link.report;
+    LeaveCriticalSection(&link.run->lock);
+}
+
+void ShowNote(Link& link, const std::wstring& note, DWORD now)
+{
+    link.report.note = note;
+    link.report.noteShownAtMs = now;
+    link.report.noteShowMs = kNoteShowMs;
+}
+
+void ClosePort(Link& link)
+{
+    if (link.port == INVALID_HANDLE_VALUE) return;
+    link.run->port.store(INVALID_HANDLE_VALUE);
+    PortClose(link.port);
+    link.port = INVALID_HANDLE_VALUE;
+}
+
+// Opens and sets up the port as Start does; a busy port is one another
+// program holds, or one that refuses the settings.
+bool OpenConfigured(Link& link, bool* busy, bool* settingsRefused)
+{
+    *settingsRefused = false;
+    link.port = OpenPort(link.run->portName.c_str());
+    if (link.port == INVALID_HANDLE_VALUE) {
+        *busy = GetLastError() == ERROR_ACCESS_DENIED;
+        return false;
+    }
+    if (!ConfigurePort(link.port, link.run->speed, link.lines)) {
+        const DWORD error = GetLastError();
+        // A pty whose device end is still closed opens, but cannot even
+        // report its state: that port is not back yet.
+        DCB state = {};
+        state.DCBlength = sizeof state;
+        *busy = PortGetState(link.port, &state);
+        ClosePort(link);
+        *settingsRefused = true;
+        SetLastError(error);
+        return false;
+    }
+    link.run->port.store(link.port);
+    link.area.length = 0;
+    return true;
+}
+
+void LosePort(Link& link, DWORD now)
+{
+    ClosePort(link);
+    link.report.state = LinkState::Lost;
+    link.report.lostAtMs = now;
+    // A device just gone is not back within the same millisecond.
+    link.nextRetryMs = now + 1;
+    HandOverRecording();
+}
+
+void CountLineErrors(Link& link, DWORD errors)
+{
+    if (errors & (CE_OVERRUN | CE_RXOVER)) ++link.report.health.overruns;
+    if (errors & CE_FRAME) ++link.report.health.framingErrors;
+}
+
+// Waits for bytes, then reads what the driver holds. A failed or empty read
+// acknowledges any line error, which would otherwise stop every later read.
+// The port is gone when a read fails as a removed device's do, or when even
+// the acknowledgement fails.
+bool DrainPort(Link& link, DWORD waitMs, DWORD* bytesRead)
+{
+    ReceiveArea& area = link.area;
+    *bytesRead = 0;
+    for (int failedReads = 0, reads = 0; area.length < kReceiveCapacity; ++reads) {
+        DWORD got = 0;
+        const DWORD room = static_cast<DWORD>(kReceiveCapacity - area.length);
+        uint8_t* into = area.bytes + area.length;
+        const bool ok = reads == 0 ? PortWaitRead(link.port, link.run->wake, waitMs, into, room, &got)
+                                   : PortRead(link.port, into, room, &got);
+        if (!ok && IsLossError(GetLastError())) return false;
+        area.length += static_cast<int>(got);
+        *bytesRead += got;
+        // A read may return less than the driver holds (Wine's pty gives 4 KiB
+        // at a time), so only an empty one says it is drained.
+        if (ok && got > 0) continue;
+        DWORD errors = 0;
+        if (!PortClearErrors(link.port, &errors)) return false;
+        CountLineErrors(link, errors);
+        // Once acknowledged, what followed the error is read at once.
+        if (ok || ++failedReads > 1) break;
+    }
+    return true;
+}
+
+// The window is told once when the ring has something for it, not per frame.
+void HandToWindow(Link& link, int count, DWORD now)
+{
+    LinkRun& run = *link.run;
+    PushFrames(run.ring, link.frames, count, now, link.gapPending);
+    link.gapPending = false;
+    if (!run.framesPosted.exchange(true) && run.events.framesReady) run.events.framesReady();
+}
+
+void ReadAndHandOver(Link& link)
+{
+    DWORD bytes = 0;
+    const bool alive = DrainPort(link, RecordingHandOverDueInMs(), &bytes);
+    const DWORD now = PortClockMs();
+    if (!alive) {
+        LosePort(link, now);
+        return;
+    }
+    const uint32_t skippedBefore = link.area.skippedBytes;
+    const int count = TakeFrames(link.area, link.frames, kMaxFramesPerTick);
+    if (count) {
+        RecordFrames(link.frames, count);
+        HandToWindow(link, count, now);
+    }
+    NoteLinkTick(link.report.health, now, bytes, static_cast<uint32_t>(count), link.area.skippedBytes - skippedBefore);
+    HandOverRecordingIfDue();
+}
+
+void TryToReconnect(Link& link)
+{
+    const DWORD now = PortClockMs();
+    if (static_cast<int32_t>(now - link.nextRetryMs) < 0) {
+        DWORD none = 0;
+        PortWaitRead(INVALID_HANDLE_VALUE, link.run->wake, link.nextRetryMs - now, nullptr, 0, &none);
+        return;
+    }
+    link.nextRetryMs = now + kRetryPeriodMs;
+    bool busy = false, refused = false;
+    if (!OpenConfigured(link, &busy, &refused)) {
+        link.report.state = busy ? LinkState::Busy : LinkState::Lost;
+        return;
+    }
+    link.report.state = LinkState::Running;
+    ShowNote(link, L"reconnected", now);
+    ResetLinkHealth(link.report.health, now);
+    link.gapPending = true;
+}
+
+bool IsOurPort(const Link& link, const std::wstring& name)
+{
+    const std::string& ours = link.run->portName;
+    return _wcsicmp(name.c_str(), std::wstring(ours.begin(), ours.end()).c_str()) == 0;
+}
+
+// False once Stop asked.
+bool TakeRequests(Link& link)
+{
+    LinkRun& run = *link.run;
+    EnterCriticalSection(&run.lock);
+    const LinkRequests requests = run.requests;
+    run.requests = {};
+    run.requests.lines = requests.lines;
+    LeaveCriticalSection(&run.lock);
+    if (requests.stop) return false;
+    const DWORD now = PortClockMs();
+    if (!requests.removed.empty() && link.port != INVALID_HANDLE_VALUE && IsOurPort(link, requests.removed))
+        LosePort(link, now);
+    if (requests.retryNow) link.nextRetryMs = now;
+    if (requests.linesChanged) {
+        link.lines = requests.lines;
+        // Many adapters and Wine's ptys have no modem lines, and the device
+        // may not need them: no reason to stop.
+        if (link.port != INVALID_HANDLE_VALUE && !SetModemLines(link.port, link.lines))
+            ShowNote(link, L"DTR/RTS not supported by " + std::wstring(run.portName.begin(), run.portName.end()), now);
+    }
+    return true;
+}
+
+}  // namespace
+
+DWORD WINAPI LinkMain(void* param)
+{
+    Link* link = new Link();
+    link->run = static_cast<LinkRun*>(param);
+    LinkRun& run = *link->run;
+    EnterCriticalSection(&run.lock);
+    link->lines = run.requests.lines;
+    LeaveCriticalSection(&run.lock);
+    bool busy = false;
+    run.openFailed = !OpenConfigured(*link, &busy, &run.startFailure.settingsRefused);
+    run.startFailure.error = run.openFailed ? GetLastError() : 0;
+    link->report.state = run.openFailed ? LinkState::Failed : LinkState::Running;
+    ResetLinkHealth(link->report.health, PortClockMs());
+    Publish(*link);
+    SetEvent(run.opened);
+    if (run.events.linkChanged) run.events.linkChanged();
+    // Published before every wait, so the window never sees a stale state.
+    while (!run.openFailed && TakeRequests(*link)) {
+        Publish(*link);
+        if (link->port != INVALID_HANDLE_VALUE)
+            ReadAndHandOver(*link);
+        else
+            TryToReconnect(*link);
+    }
+    ClosePort(*link);
+    HandOverRecording();
+    delete link;
+    return 0;
+}

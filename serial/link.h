@@ -1,0 +1,56 @@
+// Between the window's face of the acquisition and the link thread that owns
+// the port. Each Start makes a run of its own, so that a thread left behind
+// by a hung driver never touches the next one.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "acquisition.h"
+#include "frame_ring.h"
+#include "link_health.h"
+
+enum class LinkState : uint8_t { Opening, Running, Lost, Busy, Failed, Stopped };
+
+// Asked of the link by the window; under `LinkRun::lock`.
+struct LinkRequests {
+    bool stop;
+    bool linesChanged;
+    ModemLines lines;
+    bool retryNow;
+    std::wstring removed;  // a port Windows said went
+};
+
+// What the link tells the window for the status row; under `LinkRun::lock`.
+struct LinkReport {
+    LinkState state;
+    DWORD lostAtMs;
+    LinkHealth health;
+    std::wstring note;
+    DWORD noteShownAtMs, noteShowMs;
+};
+
+struct LinkRun {
+    // Set before the thread starts, read-only after.
+    std::string portName;
+    DWORD speed;
+    AcquisitionEvents events;
+    HANDLE wake;    // auto-reset: the link looks at its requests
+    HANDLE opened;  // manual-reset: `startFailure` holds the open's result
+    // Both threads, under the lock.
+    CRITICAL_SECTION lock;
+    LinkRequests requests;
+    LinkReport report;
+    // Written by the link before `opened` is set, read by the window after.
+    bool openFailed;
+    StartFailure startFailure;
+    // The link publishes the port for Stop's CancelIoEx; the window takes
+    // the flag back before draining the ring, so no wake-up is lost.
+    std::atomic<HANDLE> port;
+    std::atomic<bool> framesPosted;
+    FrameRing ring;
+};
+
+DWORD WINAPI LinkMain(void* run);
