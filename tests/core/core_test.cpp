@@ -10,6 +10,7 @@
 
 #include "../frame_bytes.h"
 #include "csv_rows.h"
+#include "frame_ring.h"
 #include "link_health.h"
 #include "scope_settings.h"
 #include "sweep_state.h"
@@ -116,6 +117,39 @@ TEST(LinkHealth, ShowsRateSilenceAndAWrongSpeed)
         char text[96];
         FormatLinkHealth(health, 5000 + c.lastTickMs, text, sizeof text);
         EXPECT_STREQ(text, c.text);
+    }
+}
+
+// The window takes frames in order; when it falls a whole ring behind, the
+// oldest are dropped and counted, and what it takes is still in order.
+TEST(FrameRing, KeepsOrderAndDropsTheOldestWhenTheWindowFallsBehind)
+{
+    const struct {
+        uint32_t pushed, startAt;  // frames pushed before taking; the counts' start, near their wrap
+        int takeAtOnce;
+        uint32_t taken, dropped;
+    } rows[] = {{0, 0, 100, 0, 0},
+                {3, 0, 100, 3, 0},
+                {1000, 0, 64, 1000, 0},
+                {kFrameRingCapacity - 1, 0, kMaxFramesPerTick, kFrameRingCapacity - 1, 0},
+                {kFrameRingCapacity + 5000, 0, kMaxFramesPerTick, kFrameRingCapacity - 1, 5001},
+                {kFrameRingCapacity + 5000, UINT32_MAX - 100, kMaxFramesPerTick, kFrameRingCapacity - 1, 5001}};
+    static FrameRing ring;
+    static RingFrame out[kMaxFramesPerTick];
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pushed);
+        ring.written = ring.taken = row.startAt;
+        for (uint32_t i = 0; i < row.pushed; ++i) {
+            Frame frame = {{0, static_cast<int16_t>(i), 0, 0}};
+            PushFrames(ring, &frame, 1, i, i == 0);
+        }
+        uint32_t dropped = 0, taken = 0, next = row.dropped;
+        for (int count; (count = TakeRingFrames(ring, out, row.takeAtOnce, &dropped)) > 0; taken += count)
+            for (int i = 0; i < count; ++i, ++next)
+                ASSERT_EQ(std::tuple(out[i].frame.value[1], out[i].timeMs, out[i].afterGap),
+                          std::tuple(static_cast<int16_t>(next), next, next == 0));
+        EXPECT_EQ(std::tuple(taken, dropped), std::tuple(row.taken, row.dropped));
+        EXPECT_TRUE(RingIsEmpty(ring));
     }
 }
 
