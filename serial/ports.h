@@ -3,7 +3,11 @@
 
 #include <windows.h>
 
-constexpr int kBaudRateCount = 17;
+#include "port_identity.h"
+
+constexpr int kBaudRateCount = 23;
+constexpr DWORD kMinSpeed = 50;
+constexpr DWORD kMaxSpeed = 12582912;
 // Counts for taking the lists' texts, with room for any port name the
 // system spells and the longest speed.
 constexpr int kPortTextCount = 64;
@@ -13,7 +17,11 @@ constexpr DWORD kInputQueueBytes = 65536;
 extern const char* const BaudRateList[kBaudRateCount];
 
 bool PortNameFilter(const WCHAR* name);
-void ListPorts(void (*addName)(const WCHAR* name, void* context), void* context);
+// The present ports, COM2 before COM10, each with its device's description
+// (empty for names only the device namespace knows: Wine's, virtual pairs).
+void ListPortDescriptions(void (*add)(const WCHAR* name, const WCHAR* description, void* context), void* context);
+// False when the port is absent or its device has no VID and PID.
+bool ReadPortIdentity(const char* portName, PortIdentity* identity);
 
 HANDLE OpenPort(const char* name);
 void ApplyLineSettings(DCB& settings, DWORD speed);
@@ -21,4 +29,5 @@ void ApplyLineSettings(DCB& settings, DWORD speed);
 // refuses the line settings: the port would run at whatever speed it had,
 // and the plot would be garbage.
 bool ConfigurePort(HANDLE port, DWORD speed);
-int ParseSpeed(const char* text);
+// 0 unless a whole number from kMinSpeed to kMaxSpeed.
+DWORD ParseSpeed(const WCHAR* text);

@@ -6,6 +6,7 @@
 
 #include "csv_rows.h"
 #include "port_io.h"
+#include "save_folders.h"
 
 namespace {
 
@@ -15,10 +16,11 @@ constexpr size_t kHandOverBytes = kBufferBytes - kMaxFramesPerTick * kCsvRowMax;
 // Ticks come every 10-16 ms, so a hand-over due from 200 ms on is never later than 250 ms.
 constexpr DWORD kHandOverDueMs = kRecordingFlushMs - 50;
 constexpr int kNameLength = 64;
+constexpr int kPathLength = MAX_PATH + kNameLength;
 
 HANDLE g_file = INVALID_HANDLE_VALUE;
 std::vector<char> g_buffer;
-WCHAR g_fileName[kNameLength];
+WCHAR g_fileName[kPathLength];  // with its folder, unless the working directory
 uint64_t g_framesRecorded;
 uint64_t g_startUs;
 DWORD g_startMs;
@@ -34,9 +36,9 @@ HANDLE CreateRecordingFile(DWORD* error)
              now.wMinute, now.wSecond);
     for (int suffix = 1;; ++suffix) {
         if (suffix == 1)
-            swprintf(g_fileName, kNameLength, L"%ls.csv", base);
+            swprintf(g_fileName, kPathLength, L"%ls%ls.csv", RecordingsFolder(), base);
         else
-            swprintf(g_fileName, kNameLength, L"%ls-%d.csv", base, suffix);
+            swprintf(g_fileName, kPathLength, L"%ls%ls-%d.csv", RecordingsFolder(), base, suffix);
         HANDLE file = CreateFileW(g_fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
@@ -116,6 +118,9 @@ bool FlushRecordingIfDue(DWORD* error)
 int FormatRecordingField(WCHAR* text, int size)
 {
     if (!IsRecording()) return 0;
-    if (PortClockMs() - g_startMs < kRecordingNameShowMs) return swprintf(text, size, L"%ls", g_fileName);
+    // A long folder gives way to the name at its end.
+    const size_t length = wcslen(g_fileName);
+    const WCHAR* shown = length < static_cast<size_t>(size) ? g_fileName : g_fileName + length - (size - 1);
+    if (PortClockMs() - g_startMs < kRecordingNameShowMs) return swprintf(text, size, L"%ls", shown);
     return swprintf(text, size, L"REC %llu frames", static_cast<unsigned long long>(g_framesRecorded));
 }

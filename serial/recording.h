@@ -1,4 +1,4 @@
-// Recording every frame received to a CSV file in the working directory,
+// Recording every frame received to a CSV file in the recordings folder,
 // buffered and handed to the system at least every 250 ms.
 #pragma once
 
