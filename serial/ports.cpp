@@ -42,7 +42,8 @@ bool ComesBefore(const ListedPort& a, const ListedPort& b)
 
 bool Listed(const std::vector<ListedPort>& ports, const WCHAR* name)
 {
-    return std::any_of(ports.begin(), ports.end(), [&](const ListedPort& p) { return _wcsicmp(p.name.c_str(), name) == 0; });
+    return std::any_of(ports.begin(), ports.end(),
+                       [&](const ListedPort& port) { return _wcsicmp(port.name.c_str(), name) == 0; });
 }
 
 // The friendly name ends with the port's own name in brackets, which the list shows already.
@@ -52,8 +53,9 @@ void AddSetupPort(const PortDevice& device, void* context)
     if (!PortNameFilter(device.name) || Listed(ports, device.name)) return;
     std::wstring description = device.description;
     const std::wstring own = std::wstring(L" (") + device.name + L")";
-    if (description.size() >= own.size() && _wcsicmp(description.c_str() + description.size() - own.size(), own.c_str()) == 0)
-        description.resize(description.size() - own.size());
+    const size_t ownAt = description.size() - own.size();
+    if (description.size() >= own.size() && _wcsicmp(description.c_str() + ownAt, own.c_str()) == 0)
+        description.resize(ownAt);
     ports.push_back({device.name, description});
 }
 
@@ -69,6 +71,18 @@ struct IdentityLookup {
     std::string name;
     PortIdentity* identity;
 };
+
+void AddPresentPort(const WCHAR* name, const WCHAR*, void* context)
+{
+    static_cast<std::vector<PresentPort>*>(context)->push_back({Narrow(name), PortIdentity()});
+}
+
+void NoteIdentity(const PortDevice& device, void* context)
+{
+    for (PresentPort& port : *static_cast<std::vector<PresentPort>*>(context))
+        if (_stricmp(port.name.c_str(), Narrow(device.name).c_str()) == 0)
+            port.identity = ParsePortIdentity(Narrow(device.hardwareId).c_str(), Narrow(device.instanceId).c_str());
+}
 
 void MatchIdentity(const PortDevice& device, void* context)
 {
@@ -105,6 +119,14 @@ void ListPortDescriptions(void (*add)(const WCHAR* name, const WCHAR* descriptio
         if (PortNameFilter(name) && !Listed(ports, name)) ports.push_back({name, L""});
     std::sort(ports.begin(), ports.end(), ComesBefore);
     for (const ListedPort& port : ports) add(port.name.c_str(), port.description.c_str(), context);
+}
+
+std::vector<PresentPort> ListPresentPorts()
+{
+    std::vector<PresentPort> ports;
+    ListPortDescriptions(AddPresentPort, &ports);
+    PortListSetupDevices(NoteIdentity, &ports);
+    return ports;
 }
 
 bool ReadPortIdentity(const char* portName, PortIdentity* identity)

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "port_identity.h"
 
 constexpr int kBaudRateCount = 23;
@@ -22,6 +24,9 @@ bool PortNameFilter(const WCHAR* name);
 void ListPortDescriptions(void (*add)(const WCHAR* name, const WCHAR* description, void* context), void* context);
 // False when the port is absent or its device has no VID and PID.
 bool ReadPortIdentity(const char* portName, PortIdentity* identity);
+// Every present port with its identity where it has one: what FollowedPort
+// takes, now and (the names) at the loss.
+std::vector<PresentPort> ListPresentPorts();
 
 HANDLE OpenPort(const char* name);
 void ApplyLineSettings(DCB& settings, DWORD speed);

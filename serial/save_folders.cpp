@@ -20,7 +20,8 @@ std::wstring OwnFolder(const KNOWNFOLDERID& id)
 {
     PWSTR path = nullptr;
     std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_CREATE, nullptr, &path))) folder = std::wstring(path) + L"\\Tarquell\\";
+    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_CREATE, nullptr, &path)))
+        folder = std::wstring(path) + L"\\Tarquell\\";
     CoTaskMemFree(path);
     if (!folder.empty()) CreateDirectoryW(folder.c_str(), nullptr);
     return folder;

@@ -370,6 +370,8 @@ TEST(PortList, RefreshAddsAndRemovesNamesAndKeepsTheChoice)
     PortIdentity identity;
     EXPECT_TRUE(ReadPortIdentity("com10", &identity) && identity.serial == "7573532");
     EXPECT_FALSE(ReadPortIdentity("COM1", &identity)) << "a name only the namespace knows has no identity";
+    EXPECT_TRUE(ReadPortIdentity("COM5", &identity) && identity.serial.empty());
+    EXPECT_EQ(FollowedPort(identity, {"COM1"}, ListPresentPorts()), "COM5") << "the CH340, with its identity";
     g_fakePort.setupDevices.clear();
     g_fakePort.devices = L"COM1|COM12|";
     SendMessageW(main, WM_DEVICECHANGE, 0x0007, 0);  // DBT_DEVNODES_CHANGED
