@@ -66,6 +66,13 @@ int ItemMargin(HDC dc)
     return metrics.tmAveCharWidth / 2;
 }
 
+int ItemHeight(HDC dc)
+{
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc, &metrics);
+    return metrics.tmHeight + metrics.tmExternalLeading;
+}
+
 // The descriptions line up after the longest name; the drop-down is wide
 // enough for the longest of them.
 void FillPortList()
@@ -84,6 +91,9 @@ void FillPortList()
         descriptionWidth = std::max(descriptionWidth, TextWidth(dc, g_portDescriptions[i]));
     }
     const int margin = ItemMargin(dc);
+    // Measured again for a font set since the list was made.
+    for (WPARAM part : {static_cast<WPARAM>(-1), WPARAM(0)})
+        SendMessageW(g_portList, CB_SETITEMHEIGHT, part, ItemHeight(dc));
     SelectObject(dc, previousFont);
     ReleaseDC(g_portList, dc);
     g_descriptionLeft = margin + nameWidth;
@@ -91,18 +101,6 @@ void FillPortList()
     GetWindowRect(g_portList, &box);
     const int width = g_descriptionLeft + descriptionWidth + margin + GetSystemMetrics(SM_CXVSCROLL);
     SendMessageW(g_portList, CB_SETDROPPEDWIDTH, std::max<LONG>(width, box.right - box.left), 0);
-}
-
-// Shows the speed, as the list's entry where it has one.
-void ShowSpeed(DWORD speed)
-{
-    g_speed = speed;
-    WCHAR text[kSpeedTextCount];
-    swprintf(text, kSpeedTextCount, L"%lu", static_cast<unsigned long>(speed));
-    const LRESULT entry = SendMessageW(g_speedList, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                       reinterpret_cast<LPARAM>(text));
-    SendMessageW(g_speedList, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
-    if (entry == CB_ERR) SetWindowTextW(g_speedList, text);
 }
 
 std::wstring ListText(HWND list)
@@ -115,6 +113,17 @@ std::wstring ListText(HWND list)
 LRESULT FindExactEntry(HWND list, const WCHAR* value)
 {
     return SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(value));
+}
+
+// Shows the speed, as the list's entry where it has one.
+void ShowSpeed(DWORD speed)
+{
+    g_speed = speed;
+    WCHAR text[kSpeedTextCount];
+    swprintf(text, kSpeedTextCount, L"%lu", static_cast<unsigned long>(speed));
+    const LRESULT entry = FindExactEntry(g_speedList, text);
+    SendMessageW(g_speedList, CB_SETCURSEL, static_cast<WPARAM>(entry), 0);
+    if (entry == CB_ERR) SetWindowTextW(g_speedList, text);
 }
 
 // The platform's prefix lookup starts after the first entry, so on its own it
@@ -224,11 +233,9 @@ bool MeasurePortItem(MEASUREITEMSTRUCT* item)
     HWND list = GetDlgItem(g_mainWindow, IDC_PORT_LIST);
     HDC dc = GetDC(list);
     HGDIOBJ previousFont = SelectObject(dc, ListFont(list));
-    TEXTMETRICW metrics = {};
-    GetTextMetricsW(dc, &metrics);
+    item->itemHeight = static_cast<UINT>(ItemHeight(dc));
     SelectObject(dc, previousFont);
     ReleaseDC(list, dc);
-    item->itemHeight = static_cast<UINT>(metrics.tmHeight + metrics.tmExternalLeading);
     return true;
 }
 
