@@ -67,11 +67,6 @@ std::string Narrow(const WCHAR* text)
     return narrow;
 }
 
-struct IdentityLookup {
-    std::string name;
-    PortIdentity* identity;
-};
-
 void AddPresentPort(const WCHAR* name, const WCHAR*, void* context)
 {
     static_cast<std::vector<PresentPort>*>(context)->push_back({Narrow(name), PortIdentity()});
@@ -82,13 +77,6 @@ void NoteIdentity(const PortDevice& device, void* context)
     for (PresentPort& port : *static_cast<std::vector<PresentPort>*>(context))
         if (_stricmp(port.name.c_str(), Narrow(device.name).c_str()) == 0)
             port.identity = ParsePortIdentity(Narrow(device.hardwareId).c_str(), Narrow(device.instanceId).c_str());
-}
-
-void MatchIdentity(const PortDevice& device, void* context)
-{
-    auto* lookup = static_cast<IdentityLookup*>(context);
-    if (lookup->identity->known || _stricmp(Narrow(device.name).c_str(), lookup->name.c_str()) != 0) return;
-    *lookup->identity = ParsePortIdentity(Narrow(device.hardwareId).c_str(), Narrow(device.instanceId).c_str());
 }
 
 }  // namespace
@@ -132,8 +120,8 @@ std::vector<PresentPort> ListPresentPorts()
 bool ReadPortIdentity(const char* portName, PortIdentity* identity)
 {
     *identity = PortIdentity();
-    IdentityLookup lookup = {portName, identity};
-    PortListSetupDevices(MatchIdentity, &lookup);
+    for (const PresentPort& port : ListPresentPorts())
+        if (_stricmp(port.name.c_str(), portName) == 0) *identity = port.identity;
     return identity->known;
 }
 
