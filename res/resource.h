@@ -32,6 +32,10 @@
 #define IDM_SINGLE          32802
 #define IDM_SCOPE_RESET     32803
 
+// Port controls
+#define IDC_PORT_LIST       1001
+#define IDC_SPEED_LIST      1002
+
 // Scope controls
 #define IDC_TIMEBASE        1101
 #define IDC_VTRACE          1102

@@ -31,6 +31,16 @@ bool PortPurge(HANDLE port, DWORD flags);
 // some Windows drivers still succeed here after an unplug.
 bool PortClearErrors(HANDLE port, DWORD* errors);
 void PortClose(HANDLE port);
+// A present port of the Ports class as SetupAPI knows it: its PortName, its
+// friendly name, its first hardware id and the instance id of the USB device
+// behind it (the parent's, for an interface of a composite device).
+struct PortDevice {
+    const WCHAR* name;
+    const WCHAR* description;
+    const WCHAR* hardwareId;
+    const WCHAR* instanceId;
+};
+void PortListSetupDevices(void (*add)(const PortDevice& device, void* context), void* context);
 // QueryDosDeviceW over all names: 0 with ERROR_INSUFFICIENT_BUFFER when they do not fit.
 DWORD PortListDevices(WCHAR* buffer, DWORD count);
 bool PortWriteFile(HANDLE file, const void* data, DWORD size);

@@ -1,6 +1,37 @@
 #include "port_io.h"
 
+#include <cfgmgr32.h>
+#include <devguid.h>
+#include <setupapi.h>
+
+#include <cwchar>
+
 namespace {
+
+constexpr DWORD kIdLength = 512;
+
+// The PortName value of the device's own key: empty when it has none.
+void ReadPortName(HDEVINFO set, SP_DEVINFO_DATA* device, WCHAR* name, DWORD count)
+{
+    name[0] = L'\0';
+    HKEY key = SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+    if (key == INVALID_HANDLE_VALUE) return;
+    DWORD type = 0, size = (count - 1) * sizeof(WCHAR);
+    if (RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        size = 0;
+    name[size / sizeof(WCHAR)] = L'\0';
+    RegCloseKey(key);
+}
+
+void ReadProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, WCHAR* text, DWORD count)
+{
+    // Room for the two terminating zeros of a multi-string (the hardware ids).
+    text[0] = text[count - 2] = text[count - 1] = L'\0';
+    SetupDiGetDeviceRegistryPropertyW(set, device, property, nullptr, reinterpret_cast<BYTE*>(text),
+                                      (count - 2) * sizeof(WCHAR), nullptr);
+}
+
 
 // How the link waits for bytes on its port: WaitCommEvent where the driver
 // supports it, else an overlapped read that returns at the first byte (Wine's
@@ -162,4 +193,28 @@ uint64_t PortPreciseMicroseconds()
     QueryPerformanceCounter(&now);
     return static_cast<uint64_t>(now.QuadPart / frequency.QuadPart * 1000000 +
                                  now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart);
+}
+
+void PortListSetupDevices(void (*add)(const PortDevice& device, void* context), void* context)
+{
+    HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE) return;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+        WCHAR name[64], description[256], hardwareId[kIdLength], instanceId[kIdLength] = L"";
+        ReadPortName(set, &device, name, 64);
+        if (!name[0]) continue;
+        ReadProperty(set, &device, SPDRP_FRIENDLYNAME, description, 256);
+        if (!description[0]) ReadProperty(set, &device, SPDRP_DEVICEDESC, description, 256);
+        ReadProperty(set, &device, SPDRP_HARDWAREID, hardwareId, kIdLength);
+        // An interface of a composite device (&MI_xx) has its serial number on the device.
+        DEVINST parent = 0;
+        if (!SetupDiGetDeviceInstanceIdW(set, &device, instanceId, kIdLength, nullptr) ||
+            (wcsstr(instanceId, L"&MI_") && (CM_Get_Parent(&parent, device.DevInst, 0) != CR_SUCCESS ||
+                                              CM_Get_Device_IDW(parent, instanceId, kIdLength, 0) != CR_SUCCESS)))
+            instanceId[0] = L'\0';
+        add({name, description, hardwareId, instanceId}, context);
+    }
+    SetupDiDestroyDeviceInfoList(set);
 }

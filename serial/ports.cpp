@@ -1,6 +1,7 @@
 #include "ports.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <climits>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -8,8 +9,9 @@
 #include "port_io.h"
 
 const char* const BaudRateList[kBaudRateCount] = {
-    "1200",   "2400",   "4800",   "9600",   "14400",  "19200",   "28800",   "38400",    "56000",
-    "57600",  "115200", "128000", "256000", "512000", "921600", "1572864", "12582912"};
+    "1200",   "2400",   "4800",   "9600",   "14400",  "19200",   "28800",   "38400",   "56000",    "57600",
+    "115200", "128000", "230400", "250000", "256000", "460800",  "500000",  "512000",  "921600",   "1000000",
+    "1572864", "2000000", "12582912"};
 
 namespace {
 
@@ -25,6 +27,59 @@ bool IsNumberedComPort(const WCHAR* name, size_t length)
     return true;
 }
 
+struct ListedPort {
+    std::wstring name, description;
+};
+
+// Numbered ports by number, then the rest by name.
+bool ComesBefore(const ListedPort& a, const ListedPort& b)
+{
+    const auto number = [](const std::wstring& name) {
+        return IsNumberedComPort(name.c_str(), name.size()) ? wcstoul(name.c_str() + 3, nullptr, 10) : ULONG_MAX;
+    };
+    if (number(a.name) != number(b.name)) return number(a.name) < number(b.name);
+    return _wcsicmp(a.name.c_str(), b.name.c_str()) < 0;
+}
+
+bool Listed(const std::vector<ListedPort>& ports, const WCHAR* name)
+{
+    return std::any_of(ports.begin(), ports.end(),
+                       [&](const ListedPort& port) { return _wcsicmp(port.name.c_str(), name) == 0; });
+}
+
+// The friendly name ends with the port's own name in brackets, which the list shows already.
+void AddSetupPort(const PortDevice& device, void* context)
+{
+    auto& ports = *static_cast<std::vector<ListedPort>*>(context);
+    if (!PortNameFilter(device.name) || Listed(ports, device.name)) return;
+    std::wstring description = device.description;
+    const std::wstring own = std::wstring(L" (") + device.name + L")";
+    const size_t ownAt = description.size() - own.size();
+    if (description.size() >= own.size() && _wcsicmp(description.c_str() + ownAt, own.c_str()) == 0)
+        description.resize(ownAt);
+    ports.push_back({device.name, description});
+}
+
+// Device ids are ASCII.
+std::string Narrow(const WCHAR* text)
+{
+    std::string narrow;
+    for (; *text; ++text) narrow += *text < 0x80 ? static_cast<char>(*text) : '?';
+    return narrow;
+}
+
+void AddPresentPort(const WCHAR* name, const WCHAR*, void* context)
+{
+    static_cast<std::vector<PresentPort>*>(context)->push_back({Narrow(name), PortIdentity()});
+}
+
+void NoteIdentity(const PortDevice& device, void* context)
+{
+    for (PresentPort& port : *static_cast<std::vector<PresentPort>*>(context))
+        if (_stricmp(port.name.c_str(), Narrow(device.name).c_str()) == 0)
+            port.identity = ParsePortIdentity(Narrow(device.hardwareId).c_str(), Narrow(device.instanceId).c_str());
+}
+
 }  // namespace
 
 bool PortNameFilter(const WCHAR* name)
@@ -34,16 +89,41 @@ bool PortNameFilter(const WCHAR* name)
     return IsNumberedComPort(name, length) || length < 6;
 }
 
-// The device list is as long as the system's namespace: grow until it fits.
-void ListPorts(void (*addName)(const WCHAR* name, void* context), void* context)
+// SetupAPI knows the descriptions; the device namespace also knows the
+// ports no driver of the Ports class made. Its list is as long as the
+// system's namespace: grow until it fits.
+void ListPortDescriptions(void (*add)(const WCHAR* name, const WCHAR* description, void* context), void* context)
 {
+    std::vector<ListedPort> ports;
+    PortListSetupDevices(AddSetupPort, &ports);
     std::vector<WCHAR> devices(kFirstDeviceListLength);
     while (PortListDevices(devices.data(), static_cast<DWORD>(devices.size())) == 0) {
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            devices.assign(1, L'\0');
+            break;
+        }
         devices.resize(devices.size() * 2);
     }
     for (const WCHAR* name = devices.data(); *name; name += wcslen(name) + 1)
-        if (PortNameFilter(name)) addName(name, context);
+        if (PortNameFilter(name) && !Listed(ports, name)) ports.push_back({name, L""});
+    std::sort(ports.begin(), ports.end(), ComesBefore);
+    for (const ListedPort& port : ports) add(port.name.c_str(), port.description.c_str(), context);
+}
+
+std::vector<PresentPort> ListPresentPorts()
+{
+    std::vector<PresentPort> ports;
+    ListPortDescriptions(AddPresentPort, &ports);
+    PortListSetupDevices(NoteIdentity, &ports);
+    return ports;
+}
+
+bool ReadPortIdentity(const char* portName, PortIdentity* identity)
+{
+    *identity = PortIdentity();
+    for (const PresentPort& port : ListPresentPorts())
+        if (_stricmp(port.name.c_str(), portName) == 0) *identity = port.identity;
+    return identity->known;
 }
 
 // Through the device namespace COM10 and above open like COM1.
@@ -127,7 +207,10 @@ bool IsLossError(DWORD error)
     }
 }
 
-int ParseSpeed(const char* text)
+DWORD ParseSpeed(const WCHAR* text)
 {
-    return std::atoi(text);
+    DWORD speed = 0;
+    int digits = 0;
+    for (; *text >= L'0' && *text <= L'9' && digits < 9; ++text, ++digits) speed = speed * 10 + (*text - L'0');
+    return !*text && speed >= kMinSpeed && speed <= kMaxSpeed ? speed : 0;
 }

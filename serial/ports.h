@@ -3,7 +3,13 @@
 
 #include <windows.h>
 
-constexpr int kBaudRateCount = 17;
+#include <vector>
+
+#include "port_identity.h"
+
+constexpr int kBaudRateCount = 23;
+constexpr DWORD kMinSpeed = 50;
+constexpr DWORD kMaxSpeed = 12582912;
 // Counts for taking the lists' texts, with room for any port name the
 // system spells and the longest speed.
 constexpr int kPortTextCount = 64;
@@ -13,7 +19,14 @@ constexpr DWORD kInputQueueBytes = 65536;
 extern const char* const BaudRateList[kBaudRateCount];
 
 bool PortNameFilter(const WCHAR* name);
-void ListPorts(void (*addName)(const WCHAR* name, void* context), void* context);
+// The present ports, COM2 before COM10, each with its device's description
+// (empty for names only the device namespace knows: Wine's, virtual pairs).
+void ListPortDescriptions(void (*add)(const WCHAR* name, const WCHAR* description, void* context), void* context);
+// False when the port is absent or its device has no VID and PID.
+bool ReadPortIdentity(const char* portName, PortIdentity* identity);
+// Every present port with its identity where it has one: what FollowedPort
+// takes, now and (the names) at the loss.
+std::vector<PresentPort> ListPresentPorts();
 
 // The modem lines the user chose. Native-USB boards send only while DTR is
 // high; auto-reset boards restart when it rises, so both stay low by default.
@@ -31,4 +44,5 @@ bool ConfigurePort(HANDLE port, DWORD speed, ModemLines lines);
 bool SetModemLines(HANDLE port, ModemLines lines);
 // A read failing so says the device is gone, whatever ClearCommError says.
 bool IsLossError(DWORD error);
-int ParseSpeed(const char* text);
+// 0 unless a whole number from kMinSpeed to kMaxSpeed.
+DWORD ParseSpeed(const WCHAR* text);

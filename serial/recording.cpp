@@ -6,6 +6,7 @@
 
 #include "csv_rows.h"
 #include "port_io.h"
+#include "save_folders.h"
 
 namespace {
 
@@ -16,6 +17,7 @@ constexpr size_t kHandOverBytes = 1u << 20;
 // The link wakes for a hand-over due from 200 ms on, so none is later than 250 ms.
 constexpr DWORD kHandOverDueMs = kRecordingFlushMs - 50;
 constexpr int kNameLength = 64;
+constexpr int kPathLength = MAX_PATH + kNameLength;
 
 // Under g_lock: the window starts and stops, the link adds rows, the writer
 // takes them. The file itself is the writer's once it runs.
@@ -34,7 +36,7 @@ void (*g_failed)(DWORD);
 
 // The window's thread only.
 HANDLE g_writer;
-WCHAR g_fileName[kNameLength];
+WCHAR g_fileName[kPathLength];  // with its folder, unless the working directory
 
 struct Lock {
     Lock() { EnterCriticalSection(&g_lock); }
@@ -51,9 +53,9 @@ HANDLE CreateRecordingFile(DWORD* error)
              now.wMinute, now.wSecond);
     for (int suffix = 1;; ++suffix) {
         if (suffix == 1)
-            swprintf(g_fileName, kNameLength, L"%ls.csv", base);
+            swprintf(g_fileName, kPathLength, L"%ls%ls.csv", RecordingsFolder(), base);
         else
-            swprintf(g_fileName, kNameLength, L"%ls-%d.csv", base, suffix);
+            swprintf(g_fileName, kPathLength, L"%ls%ls-%d.csv", RecordingsFolder(), base, suffix);
         HANDLE file = CreateFileW(g_fileName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
@@ -202,6 +204,9 @@ int FormatRecordingField(WCHAR* text, int size)
         frames = g_framesRecorded;
         startMs = g_startMs;
     }
-    if (PortClockMs() - startMs < kRecordingNameShowMs) return swprintf(text, size, L"%ls", g_fileName);
+    // A long folder gives way to the name at its end.
+    const size_t length = wcslen(g_fileName);
+    const WCHAR* shown = length < static_cast<size_t>(size) ? g_fileName : g_fileName + length - (size - 1);
+    if (PortClockMs() - startMs < kRecordingNameShowMs) return swprintf(text, size, L"%ls", shown);
     return swprintf(text, size, L"REC %llu frames", static_cast<unsigned long long>(frames));
 }

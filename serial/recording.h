@@ -1,4 +1,4 @@
-// Recording every frame received to a CSV file in the working directory. The
+// Recording every frame received to a CSV file in the recordings folder. The
 // link thread formats the rows as it reads the frames; a writer thread of the
 // recording's own hands them to the system at least every 250 ms, so that a
 // disk that stalls never holds the port.

@@ -45,6 +45,11 @@ void RefreshPortList();
 void NotePortChoice();
 void LoadSettings();
 void SaveSettings();
+// The speed Start uses; a bad typed one is replaced by the last good one first.
+DWORD ChosenSpeed();
+void NoteSpeedChoice(WORD notification);
+bool MeasurePortItem(MEASUREITEMSTRUCT* item);
+bool DrawPortItem(const DRAWITEMSTRUCT* item);
 
 // scope_bar.cpp
 void CreateScopeBar(HWND mainWindow);

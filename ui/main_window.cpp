@@ -9,6 +9,7 @@
 #include "ports.h"
 #include "recording.h"
 #include "resource.h"
+#include "save_folders.h"
 
 HINSTANCE g_instance;
 HWND g_mainWindow;
@@ -100,6 +101,7 @@ void ShowIdle(HWND window)
 LRESULT OnCreate(HWND window)
 {
     g_mainWindow = window;
+    ChooseSaveFolders(FolderWritable);
     InitSweep(g_sweep);
     CreateTraceView(window);
     CreateControlBar(window);
@@ -119,9 +121,7 @@ LRESULT OnStart(HWND window)
 {
     char portName[kPortTextCount] = "";
     GetWindowTextA(g_portList, portName, kPortTextCount);
-    char speedText[kSpeedTextCount] = "";
-    GetWindowTextA(g_speedList, speedText, kSpeedTextCount);
-    const DWORD speed = static_cast<DWORD>(ParseSpeed(speedText));
+    const DWORD speed = ChosenSpeed();
     StartFailure failure = {};
     if (!StartAcquisition(portName, speed, g_modemLines, &failure)) {
         ReportStartFailure(window, portName, speed, failure);
@@ -172,6 +172,7 @@ LRESULT OnPortList(WPARAM wParam)
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 {
     if (lParam && reinterpret_cast<HWND>(lParam) == g_portList) return OnPortList(wParam);
+    if (lParam && reinterpret_cast<HWND>(lParam) == g_speedList) return NoteSpeedChoice(HIWORD(wParam)), 0;
     if (OnScopeCommand(wParam)) return 0;
     switch (LOWORD(wParam)) {
     case IDC_START: return OnStart(window);
@@ -252,10 +253,13 @@ LRESULT OnPaint(HWND window)
     return 0;
 }
 
+// Where neither place can be written, the user was told and nothing is tried.
 void SaveSettingsAndRecording()
 {
-    SaveSettings();
-    SaveScopeSettings();
+    if (!*SettingsWarning()) {
+        SaveSettings();
+        SaveScopeSettings();
+    }
     StopRecording();
 }
 
@@ -286,6 +290,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_LINK_CHANGED: return OnLinkChanged(window);
     case WM_RECORDING_FAILED: return OnRecordingFailed(window, static_cast<DWORD>(wParam));
     case WM_DEVICECHANGE: return OnDeviceChange(window, wParam, lParam);
+    case WM_MEASUREITEM: return MeasurePortItem(reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
+    case WM_DRAWITEM: return DrawPortItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
     case WM_PAINT: return OnPaint(window);
     case WM_ENDSESSION: return OnEndSession(wParam);
     case WM_DESTROY: return OnDestroy();

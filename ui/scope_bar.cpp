@@ -2,16 +2,17 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include "acquisition.h"
 #include "app.h"
 #include "resource.h"
+#include "save_folders.h"
 #include "scope_settings.h"
 
 namespace {
 
-constexpr char kSettingsFile[] = "./config.ini";
-constexpr char kSection[] = "Scope";
+constexpr WCHAR kSection[] = L"Scope";
 constexpr int kBarLeft = 516;
 constexpr int kBarGap = 4;
 constexpr int kComboTop = 3;
@@ -154,12 +155,25 @@ HWND CreateList(HWND parent, const WCHAR* const* items, int count, HDC dc, int* 
     return list;
 }
 
+// The keys and values are ASCII; the file's path may not be.
+std::wstring Wide(const char* text)
+{
+    return std::wstring(text, text + std::strlen(text));
+}
+
+void WriteScopeKey(const char* key, const char* value)
+{
+    WritePrivateProfileStringW(kSection, Wide(key).c_str(), Wide(value).c_str(), SettingsFile());
+}
+
 void LoadScopeSettings()
 {
     ScopeSettings& scope = Scope();
     scope = DefaultScope();
     auto read = [](const char* key, char* value) {
-        GetPrivateProfileStringA(kSection, key, "", value, kValueLength, kSettingsFile);
+        WCHAR text[kValueLength];
+        GetPrivateProfileStringW(kSection, Wide(key).c_str(), L"", text, kValueLength, SettingsFile());
+        for (int i = 0; i == 0 || value[i - 1]; ++i) value[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
     };
     char value[kValueLength];
     read("timebase", value);
@@ -235,13 +249,13 @@ void CreateScopeBar(HWND mainWindow)
 void SaveScopeSettings()
 {
     const ScopeSettings& scope = Scope();
-    char existing[kValueLength];
-    if (IsDefaultScope(scope) && GetPrivateProfileSectionA(kSection, existing, kValueLength, kSettingsFile) == 0)
+    WCHAR existing[kValueLength];
+    if (IsDefaultScope(scope) && GetPrivateProfileSectionW(kSection, existing, kValueLength, SettingsFile()) == 0)
         return;
     auto write = [](const char* key, long value) {
         char text[kValueLength];
         std::snprintf(text, sizeof text, "%ld", value);
-        WritePrivateProfileStringA(kSection, key, text, kSettingsFile);
+        WriteScopeKey(key, text);
     };
     write("timebase", scope.framesPerColumn);
     for (int trace = 1; trace <= kTraceCount; ++trace) {
@@ -251,10 +265,9 @@ void SaveScopeSettings()
         std::snprintf(key, sizeof key, "centre%d", trace);
         write(key, scope.centre[trace]);
     }
-    WritePrivateProfileStringA(kSection, "trig_mode", TriggerModeKey(scope.mode), kSettingsFile);
+    WriteScopeKey("trig_mode", TriggerModeKey(scope.mode));
     write("trig_source", scope.source);
-    WritePrivateProfileStringA(kSection, "trig_edge", scope.edge == TriggerEdge::Rise ? "rise" : "fall",
-                               kSettingsFile);
+    WriteScopeKey("trig_edge", scope.edge == TriggerEdge::Rise ? "rise" : "fall");
     write("trig_level", scope.level);
 }
 

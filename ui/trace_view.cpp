@@ -119,7 +119,7 @@ void DrawTraces(HDC dc, const std::vector<RECT>& rects)
 
 // The texts right of the values, which change about once a second.
 struct StatusFields {
-    WCHAR record[kFieldLength];
+    WCHAR record[MAX_PATH];
     WCHAR link[kFieldLength];
     char scope[kFieldLength * 2];
     bool operator==(const StatusFields&) const = default;
@@ -129,7 +129,7 @@ StatusFields g_shownFields;
 StatusFields FormatStatusFields()
 {
     StatusFields fields = {};
-    FormatRecordingField(fields.record, kFieldLength);
+    FormatRecordingField(fields.record, MAX_PATH);
     FormatLinkField(fields.link, kFieldLength);
     FormatScopeField(fields.scope, sizeof fields.scope);
     return fields;

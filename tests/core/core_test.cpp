@@ -12,6 +12,7 @@
 #include "csv_rows.h"
 #include "frame_ring.h"
 #include "link_health.h"
+#include "port_identity.h"
 #include "scope_settings.h"
 #include "sweep_state.h"
 
@@ -397,6 +398,36 @@ TEST(Scope, SettingsTextsReadAndShowWhatIsInForce)
     scope.mode = TriggerMode::Normal, scope.level = 1000;
     FormatScopeLine(scope, TriggerPhase::Waiting, 11520, true, text, sizeof text);
     EXPECT_STREQ(text, "100 frames/col 278 ms/div | y1 x16 c2048 | trig y1 rise 1000 Norm WAIT | FROZEN");
+}
+
+// A board with no serial number of its own comes back under a new name in
+// another socket; it is followed only to the one port that is new since the loss.
+TEST(PortIdentity, ALostBoardIsFollowedOnlyToTheOnePortNewSinceTheLoss)
+{
+    const char* ch340 = "USB\\VID_1A86&PID_7523&REV_0264";
+    const PortIdentity board = ParsePortIdentity(ch340, "USB\\VID_1A86&PID_7523\\5&2F1E3A0&0&2");
+    const PortIdentity moved = ParsePortIdentity(ch340, "USB\\VID_1A86&PID_7523\\5&1C0FFEE&0&4");
+    const PortIdentity ftdi = ParsePortIdentity("FTDIBUS\\COMPORT&VID_0403&PID_6001", "FTDIBUS\\VID_0403+PID_6001+A5X\\0000");
+    const PortIdentity uno = ParsePortIdentity("USB\\VID_2341&PID_0043", "USB\\VID_2341&PID_0043\\7573532");
+    const PortIdentity unoB = ParsePortIdentity("USB\\VID_2341&PID_0043", "USB\\VID_2341&PID_0043\\8573532");
+    EXPECT_TRUE(board.known && board.serial.empty() && board.vendor == 0x1A86 && board.product == 0x7523);
+    EXPECT_EQ(ftdi.serial + "|" + uno.serial, "A5X|7573532");
+    const PortIdentity none = ParsePortIdentity("", "ROOT\\PORTS\\0000");
+    const struct {
+        const char* name;
+        PortIdentity lost;
+        std::vector<std::string> atLoss;
+        std::vector<PresentPort> now;
+        std::string followed;
+    } cases[] = {
+        {"back under a new name", board, {"COM1"}, {{"COM1", ftdi}, {"COM9", moved}}, "COM9"},
+        {"a second candidate", board, {"COM1"}, {{"COM9", moved}, {"COM10", moved}}, ""},
+        {"present before the loss", board, {"com9"}, {{"COM9", moved}}, ""},
+        {"no identity", none, {}, {{"COM9", none}}, ""},
+        {"another board", board, {}, {{"COM9", ftdi}}, ""},
+        {"the serial number decides", uno, {}, {{"COM9", unoB}, {"COM10", uno}}, "COM10"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FollowedPort(c.lost, c.atLoss, c.now), c.followed) << c.name;
 }
 
 }  // namespace

@@ -265,6 +265,12 @@ DWORD PortListDevices(WCHAR* buffer, DWORD count)
     return static_cast<DWORD>(names.size() + 1);
 }
 
+void PortListSetupDevices(void (*add)(const PortDevice& device, void* context), void* context)
+{
+    for (const FakeDevice& d : g_fakePort.setupDevices)
+        add({d.name.c_str(), d.description.c_str(), d.hardwareId.c_str(), d.instanceId.c_str()}, context);
+}
+
 bool PortWriteFile(HANDLE file, const void* data, DWORD size)
 {
     if (g_fakePort.fileWriteError) return Fail(g_fakePort.fileWriteError);

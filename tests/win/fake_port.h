@@ -22,6 +22,11 @@ struct FakeArrival {
     uint8_t byte;
 };
 
+// A port SetupAPI lists.
+struct FakeDevice {
+    std::wstring name, description, hardwareId, instanceId;
+};
+
 struct FakePort {
     // The script.
     bool wineLoose = false;     // accepts any settings, unbounded queue, removal as Wine shows it
@@ -37,6 +42,7 @@ struct FakePort {
     std::vector<FakeArrival> arrivals;
     std::vector<DWORD> lineErrorsAtMs;
     std::wstring devices = L"COM1|COM5|COM12|";  // the device list, '|' ending each name
+    std::vector<FakeDevice> setupDevices;       // what SetupAPI lists beside it
     DWORD fileWriteError = 0;                   // non-zero: writes to files fail with it
     bool holdOpen = false;                      // opens wait until the test lets them go
 

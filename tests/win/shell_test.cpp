@@ -6,7 +6,9 @@
 #include "acquisition.h"
 #include "app.h"
 #include "app_session.h"
+#include "recording.h"
 #include "resource.h"
+#include "save_folders.h"
 #include "win_test_util.h"
 
 namespace {
@@ -158,9 +160,13 @@ std::wstring Setting(const wchar_t* key)
     return value;
 }
 
+// Picks the entry, or types the text where there is none and leaves the box.
 void Select(HWND list, const wchar_t* text)
 {
-    SendMessageW(list, CB_SETCURSEL, SendMessageW(list, CB_FINDSTRINGEXACT, -1, reinterpret_cast<LPARAM>(text)), 0);
+    const LRESULT entry = SendMessageW(list, CB_FINDSTRINGEXACT, -1, reinterpret_cast<LPARAM>(text));
+    SendMessageW(list, CB_SETCURSEL, entry, 0);
+    if (entry == CB_ERR && SetWindowTextW(list, text))
+        SendMessageW(GetParent(list), WM_COMMAND, MAKEWPARAM(0, CBN_KILLFOCUS), reinterpret_cast<LPARAM>(list));
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to)
@@ -177,11 +183,17 @@ bool ReadOnlyEnforced()
     return false;
 }
 
-enum class Kind { File, ReadOnly, Directory };
+// Folders cannot be made unwritable here, so the probe refuses them: the
+// working directory, or every folder.
+enum class Kind { File, ReadOnly, Directory, WorkingDirRefused, AllRefused };
+bool RefuseWorkingDir(const WCHAR* folder, DWORD* error)
+{
+    return *folder ? FolderWritable(folder, error) : (*error = ERROR_ACCESS_DENIED, false);
+}
 
 // Whatever config.ini holds, the program starts with the saved choices as the
-// platform's lookup finds them (the test prefix maps COM1, COM12 and COM5,
-// sorted so) and exits with code 0; it saves the lists' choices where it can,
+// platform's lookup finds them (the test prefix maps COM1, COM5 and COM12,
+// listed by number) and exits with code 0; it saves the lists' choices where it can,
 // leaves the rest of the file as it was, and what it saved comes back.
 TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
 {
@@ -216,18 +228,25 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         // reach first (it starts after index 0).
         {"exact, at index 0", "[General]\nportname=COM1\nportspeed=1200\n", Kind::File, L"COM1", L"1200", nullptr, nullptr, ""},
         {"any case", "[General]\nportname=com5\nportspeed=57600\n", Kind::File, L"COM5", L"57600", nullptr, nullptr, ""},
-        {"prefix, from after index 0", "[General]\nportname=COM\nportspeed=12\n", Kind::File, L"COM12", L"128000", nullptr, nullptr, ""},
+        // The second entry: COM2 where the machine has a serial port of its own.
+        {"prefix, from after index 0", "[General]\nportname=COM\nportspeed=12\n", Kind::File, nullptr, L"9600", nullptr, nullptr, ""},
         {"other sections and keys", others.c_str(), Kind::File, L"COM1", L"9600", L"COM5", L"57600",
          Replace(Replace(others, "COM1", "COM5"), "9600", "57600")},
         {"binary garbage", garbage.c_str(), Kind::File, nullptr, nullptr, nullptr, nullptr, ""},
         {"one megabyte", megabyte.c_str(), Kind::File, nullptr, nullptr, nullptr, L"57600",
          Replace(megabyte, "115200", "57600")},
-        // Too long to match an entry: neither list has a selection to save.
-        {"values over 100 characters", longValues.c_str(), Kind::File, L"", L"", nullptr, nullptr, longValues},
-        // A list without a selection keeps its key.
-        {"saved port and speed absent, a port picked", absent.c_str(), Kind::File, L"", L"", L"COM5", nullptr,
+        // Too long to match an entry: the port list has no selection to save, the speed falls back.
+        {"values over 100 characters", longValues.c_str(), Kind::File, L"", L"9600", nullptr, nullptr,
+         Replace(longValues, "115200" + std::string(150, '7'), "9600")},
+        // A list without a selection keeps its key; a speed in range stands though unlisted.
+        {"saved port and speed absent, a port picked", absent.c_str(), Kind::File, L"", L"300", L"COM5", nullptr,
          Replace(absent, "COM9", "COM5")},
         {"modem lines raised", lines.c_str(), Kind::File, nullptr, nullptr, nullptr, nullptr, lines},
+        {"typed speed in range", standard.c_str(), Kind::File, nullptr, nullptr, nullptr, L"250000",
+         Replace(standard, "115200", "250000")},
+        {"typed 0", standard.c_str(), Kind::File, nullptr, nullptr, nullptr, L"0", standard},
+        {"typed abc", standard.c_str(), Kind::File, nullptr, nullptr, nullptr, L"abc", standard},
+        {"typed 99999999", standard.c_str(), Kind::File, nullptr, nullptr, nullptr, L"99999999", standard},
         {"longest speed text", standard.c_str(), Kind::File, nullptr, nullptr, nullptr, L"12582912",
          Replace(standard, "115200", "12582912")},
         // Unlisted choices take the default; numbers beyond the range are clamped.
@@ -238,7 +257,13 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         {"read-only file", standard.c_str(), Kind::ReadOnly, nullptr, nullptr, nullptr, L"57600",
          Replace(standard, "115200", "57600")},
         {"config.ini a directory", nullptr, Kind::Directory, nullptr, nullptr, nullptr, L"57600", ""},
+        {"working directory unwritable", standard.c_str(), Kind::WorkingDirRefused, nullptr, nullptr, nullptr, L"57600",
+         "[General]\r\nportname=COM1\r\nportspeed=57600\r\n"},
+        {"nothing writable", standard.c_str(), Kind::AllRefused, nullptr, nullptr, nullptr, L"57600", ""},
     };
+    const std::wstring ownFile = _wgetenv(L"LOCALAPPDATA") + std::wstring(L"\\Tarquell\\config.ini");
+    const std::wstring documents = _wgetenv(L"USERPROFILE") + std::wstring(L"\\Documents\\Tarquell\\");
+    DeleteFileW(ownFile.c_str());
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         HWND main = StartApp(row.config);
@@ -252,7 +277,17 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         if (row.kind == Kind::ReadOnly) {
             ASSERT_TRUE(SetFileAttributesW(L"config.ini", FILE_ATTRIBUTE_READONLY));
         }
-        const bool unwritable = row.kind == Kind::Directory || (row.kind == Kind::ReadOnly && ReadOnlyEnforced());
+        WCHAR recording[MAX_PATH] = L"";
+        if (row.kind >= Kind::WorkingDirRefused) {
+            ChooseSaveFolders(row.kind == Kind::AllRefused ? +[](const WCHAR*, DWORD* e) { return *e = 5, false; }
+                                                           : RefuseWorkingDir);
+            LoadSettings();
+            const std::wstring warning = SettingsWarning();
+            EXPECT_EQ(warning.substr(0, 30), row.kind == Kind::AllRefused ? L"settings will not be saved: Ac" : L"");
+            SendMessageW(main, WM_COMMAND, IDM_RECORD, 0);
+            FormatRecordingField(recording, MAX_PATH);
+        }
+        const bool unwritable = row.kind >= Kind::Directory || (row.kind == Kind::ReadOnly && ReadOnlyEnforced());
         if (row.port) Select(g_portList, row.port);
         if (row.speed) Select(g_speedList, row.speed);
         const std::wstring port = WindowText(g_portList), speed = WindowText(g_speedList);
@@ -263,6 +298,12 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         EXPECT_EQ((attributes & FILE_ATTRIBUTE_READONLY) != 0, row.kind == Kind::ReadOnly);
         SetFileAttributesW(L"config.ini", FILE_ATTRIBUTE_NORMAL);
         if (row.kind == Kind::Directory) continue;
+        if (row.kind == Kind::WorkingDirRefused) {
+            EXPECT_EQ(ReadText(ownFile.c_str()), row.after);
+            EXPECT_EQ(std::wstring(recording).find(documents + L"tarquell-"), 0u) << "shown with its folder";
+            EXPECT_EQ(ReadText(recording), "frame,time_ms,y1,y2,y3\r\n");
+            DeleteFileW(ownFile.c_str()), DeleteFileW(recording);
+        }
         const std::string saved = ReadText();
         if (unwritable) {
             EXPECT_EQ(saved, row.config) << "a file that cannot be written changed";
