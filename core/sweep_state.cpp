@@ -228,7 +228,10 @@ void ResetSweep(SweepState& state)
     }
     origin.frames = static_cast<uint16_t>(state.scope.framesPerColumn);
     origin.afterGap = false;
-    if (state.history) state.nextFrame = state.history->total;
+    if (state.history) {
+        MarkHistoryGap(*state.history);
+        state.nextFrame = state.history->total;
+    }
     origin.firstFrame = state.nextFrame - 1;
     state.picture.cursor = 0;
     state.gapPending = false;
@@ -289,6 +292,7 @@ void EndTick(SweepState& state)
 void MarkGap(SweepState& state)
 {
     state.gapPending = true;
+    if (state.history) MarkHistoryGap(*state.history);
     RearmTrigger(state);
 }
 

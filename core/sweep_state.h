@@ -88,8 +88,9 @@ struct History;
 
 struct SweepState {
     SweepPicture picture;
-    // Where a trigger finds the frames before it; null: none are shown.
-    const History* history;
+    // Where a trigger finds the frames before it and gaps are marked; null:
+    // no history is kept.
+    History* history;
     int64_t nextFrame;  // the history's number for the next frame applied
     ScopeSettings scope;
     int16_t raw[kTraceCount + 1];
@@ -113,7 +114,8 @@ void ResetSweep(SweepState& state);
 void BeginTick(SweepState& state);
 void ApplyFrame(SweepState& state, const Frame& frame, uint32_t nowMs);
 void EndTick(SweepState& state);
-// The port came back: the next column starts after a gap, and the trigger re-arms.
+// The port came back: the next column starts after a gap (in the history
+// too), and the trigger re-arms.
 void MarkGap(SweepState& state);
 // Clears the view and starts over, as a timebase or trigger mode change does.
 void RestartSweep(SweepState& state);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "history.h"
 #include "port_io.h"
 #include "ports.h"
 #include "recording.h"
@@ -118,6 +119,7 @@ void ReadAndPlot(DWORD now)
     const int count = TakeFrames(g_receiveArea, g_frames, kMaxFramesPerTick);
     DWORD error = 0;
     if (count) ReportRecordingFailure(RecordFrames(g_frames, count, &error), error);
+    if (g_sweep.history) AppendHistory(*g_sweep.history, g_frames, count, now);
     for (int i = 0; i < count; ++i) ApplyFrame(g_sweep, g_frames[i], now);
     NoteLinkTick(g_health, now, bytes, static_cast<uint32_t>(count), g_receiveArea.skippedBytes - skippedBefore);
 }

@@ -4,12 +4,16 @@
 
 #include <windows.h>
 
+#include "history.h"
 #include "sweep_state.h"
 
 constexpr int kMaxLoadString = 100;
 constexpr UINT_PTR ID_SWEEP_TIMER = 1;
 constexpr UINT_PTR ID_STATUS_TIMER = 2;
 constexpr UINT WM_RECORDING_FAILED = WM_APP + 1;
+// From the thread reading a recording: wParam says which read.
+constexpr UINT WM_READING_PROGRESS = WM_APP + 2;
+constexpr UINT WM_READING_DONE = WM_APP + 3;
 
 // main_window.cpp
 extern HINSTANCE g_instance;
@@ -30,6 +34,7 @@ void InvalidateSweep(const SweepState& state);
 void SetFrozen(bool frozen);
 bool IsFrozen();
 void UpdateStatusRow();
+void CopyViewPicture();
 
 // control_bar.cpp
 extern HWND g_startButton;
@@ -49,7 +54,29 @@ bool OnScopeCommand(WPARAM wParam);
 bool RouteScopeInput(MSG& message);
 void ToggleFreeze();
 void StepGain(int wheelDelta);
+void SetTriggerPosition(int column);
 int FormatScopeField(char* text, int size);
+
+// history_view.cpp
+void AttachHistory();
+void OnFreezeChanged();
+const SweepPicture* PagedPicture();
+void MoveHistoryView(int64_t screenTenths);
+void JumpHistoryView(bool newest);
+void ScrollHistory(int wheelDelta);
+bool RouteHistoryInput(const MSG& message);
+void TrackReadout(HWND view, int x);
+void ClearReadout();
+bool FormatReadout(const SweepPicture& picture, char (*parts)[kReadoutPart]);
+int FormatHistoryField(char* text, int size);
+int FormatReadingField(char* text, int size);
+void DrawHistoryThumb(HDC dc, int top, int bottom, int width);
+void EndReading();
+void LeaveRecording();
+void OpenRecording(HWND window, const WCHAR* path);
+void OpenRecordingArgument(const WCHAR* commandLine);
+void OnReadingProgress(WPARAM readNumber, int percent);
+void OnReadingDone(HWND window, WPARAM readNumber);
 
 // info_dialogs.cpp
 INT_PTR CALLBACK InfoDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -51,6 +51,7 @@ LRESULT OnCreate(HWND window)
 {
     g_mainWindow = window;
     InitSweep(g_sweep);
+    AttachHistory();
     CreateTraceView(window);
     CreateControlBar(window);
     CreateScopeBar(window);
@@ -65,6 +66,7 @@ void ShowInfoDialog(HWND window, int dialogId)
 
 LRESULT OnStart(HWND window)
 {
+    LeaveRecording();
     EnableWindow(g_startButton, FALSE);
     EnableWindow(g_stopButton, TRUE);
     char portName[kPortTextCount] = "";
@@ -87,6 +89,19 @@ LRESULT OnStop(HWND window)
     EnableWindow(g_startButton, TRUE);
     EnableWindow(g_stopButton, FALSE);
     UpdateStatusRow();
+    return 0;
+}
+
+// A run going is stopped first, with the recording, if the user agrees.
+LRESULT OnOpen(HWND window)
+{
+    if (IsPortOpen() || IsPortLost()) {
+        if (MessageBoxW(window, L"Остановить приём?", L"Внимание!!!", MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
+        OnStop(window);
+        StopRecording();
+        ShowRecordingState(window);
+    }
+    OpenRecording(window, nullptr);
     return 0;
 }
 
@@ -116,6 +131,8 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDC_START: return OnStart(window);
     case IDC_STOP: return OnStop(window);
     case IDM_RECORD: return OnRecord(window);
+    case IDM_OPEN: return OnOpen(window);
+    case IDM_COPY: CopyViewPicture(); return 0;
     case IDM_ABOUT: ShowInfoDialog(window, IDD_ABOUT); return 0;
     case IDM_PROTOCOL_HELP: ShowInfoDialog(window, IDD_PROTOCOL_HELP); return 0;
     case IDM_EXIT: DestroyWindow(window); return 0;
@@ -168,6 +185,7 @@ LRESULT OnEndSession(WPARAM ending)
 
 LRESULT OnDestroy()
 {
+    EndReading();
     SaveSettingsAndRecording();
     StopAcquisition();
     PostQuitMessage(0);
@@ -183,6 +201,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_TIMER: return OnTimer(wParam);
     case WM_RECORDING_FAILED: return OnRecordingFailed(window, static_cast<DWORD>(wParam));
+    case WM_READING_PROGRESS: OnReadingProgress(wParam, static_cast<int>(lParam)); return 0;
+    case WM_READING_DONE: OnReadingDone(window, wParam); return 0;
     case WM_DEVICECHANGE: return OnDeviceChange(window, wParam, lParam);
     case WM_PAINT: return OnPaint(window);
     case WM_ENDSESSION: return OnEndSession(wParam);
@@ -231,7 +251,7 @@ int RunMessageLoop(HACCEL accelerators)
 {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0)) {
-        if (RouteScopeInput(message)) continue;
+        if (RouteScopeInput(message) || RouteHistoryInput(message)) continue;
         if (TranslateAcceleratorW(AcceleratorTarget(message), accelerators, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);

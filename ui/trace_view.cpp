@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <vector>
 
+#include <windowsx.h>
+
 #include "acquisition.h"
 #include "app.h"
 #include "recording.h"
@@ -27,7 +29,7 @@ constexpr WCHAR kTraceClassName[] = L"ChildWindow";
 constexpr int kViewX = 30;
 constexpr int kViewY = 32;
 constexpr int kViewWidth = 1024;
-constexpr int kViewHeight = 550;
+constexpr int kViewHeight = 554;
 constexpr int kTileCount = 32;
 constexpr int kTileWidth = 32;
 constexpr int kPenWidth = 2;
@@ -48,6 +50,8 @@ constexpr int kStatusTop = 511;
 constexpr int kStatusBottom = 530;
 constexpr int kScopeLineRow = 531;
 constexpr int kScopeLineBottom = 548;
+constexpr int kThumbBottom = 552;
+constexpr int kPositionMarkerHeight = 6;
 constexpr int kMarkerWidth = 8;
 constexpr int kLinkX = 420;
 constexpr int kRecordRight = 1020;
@@ -56,6 +60,7 @@ constexpr int kFieldLength = 96;
 
 const SweepPicture& ShownPicture()
 {
+    if (const SweepPicture* paged = PagedPicture()) return *paged;
     return g_frozen ? g_frozenPicture : g_sweep.picture;
 }
 
@@ -122,6 +127,8 @@ struct StatusFields {
     WCHAR record[kFieldLength];
     char link[kFieldLength];
     char scope[kFieldLength * 2];
+    bool hasReadout;
+    char readout[kTraceCount + 1][kReadoutPart];
     bool operator==(const StatusFields&) const = default;
 };
 StatusFields g_shownFields;
@@ -130,9 +137,28 @@ StatusFields FormatStatusFields()
 {
     StatusFields fields = {};
     FormatRecordingField(fields.record, kFieldLength);
-    FormatLinkField(fields.link, kFieldLength);
-    FormatScopeField(fields.scope, sizeof fields.scope);
+    if (!FormatLinkField(fields.link, kFieldLength)) FormatReadingField(fields.link, kFieldLength);
+    fields.hasReadout = FormatReadout(ShownPicture(), fields.readout);
+    if (!fields.hasReadout) FormatScopeField(fields.scope, sizeof fields.scope);
     return fields;
+}
+
+// The settings line's texts are UTF-8; the readout's parts go in their
+// traces' colours.
+void DrawScopeLine(HDC dc, const StatusFields& fields)
+{
+    WCHAR text[kFieldLength * 2];
+    int x = kCountX;
+    for (int part = 0; part <= (fields.hasReadout ? kTraceCount : 0); ++part) {
+        const char* utf8 = fields.hasReadout ? fields.readout[part] : fields.scope;
+        const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, kFieldLength * 2) - 1;
+        if (length <= 0) continue;
+        SetTextColor(dc, part ? kTraceColours[part] : kCountColour);
+        TextOutW(dc, x, kScopeLineRow, text, length);
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, text, length, &size);
+        x += size.cx + kFieldGap;
+    }
 }
 
 // The link field gives way to the recording field, so the two never overlap.
@@ -148,7 +174,7 @@ void DrawStatusFields(HDC dc, const StatusFields& fields)
     const RECT clip = {kLinkX, kStatusTop, recordLength ? recordLeft - kFieldGap : kRecordRight, kStatusBottom};
     ExtTextOutA(dc, kLinkX, kStatusRow, ETO_CLIPPED, &clip, fields.link, static_cast<UINT>(strlen(fields.link)),
                 nullptr);
-    TextOutA(dc, kCountX, kScopeLineRow, fields.scope, static_cast<int>(strlen(fields.scope)));
+    DrawScopeLine(dc, fields);
     g_shownFields = fields;
 }
 
@@ -181,20 +207,61 @@ void DrawLevelMarker(HDC dc)
     DeleteObject(pen);
 }
 
+// Where the trigger frame lands, at the top edge.
+void DrawPositionMarker(HDC dc)
+{
+    const ScopeSettings& scope = g_sweep.scope;
+    if (scope.mode == TriggerMode::Off) return;
+    HPEN pen = CreatePen(PS_SOLID, 1, kTraceColours[scope.source]);
+    HGDIOBJ previous = SelectObject(dc, pen);
+    for (int row = 0; row < kPositionMarkerHeight; ++row) {
+        const int half = (kPositionMarkerHeight - row) / 2;
+        MoveToEx(dc, scope.triggerPosition - half, row, nullptr);
+        LineTo(dc, scope.triggerPosition + half + 1, row);
+    }
+    SelectObject(dc, previous);
+    DeleteObject(pen);
+}
+
+void DrawView(HDC dc, const RECT& area, const std::vector<RECT>& rects)
+{
+    TileBackground(dc, area);
+    DrawTraces(dc, rects);
+    if (area.left < kMarkerWidth) DrawLevelMarker(dc);
+    if (area.top < kPositionMarkerHeight) DrawPositionMarker(dc);
+    if (area.bottom > kStatusRow) {
+        DrawCountAndValues(dc);
+        DrawStatusFields(dc, FormatStatusFields());
+    }
+    if (area.bottom > kScopeLineBottom) DrawHistoryThumb(dc, kScopeLineBottom, kThumbBottom, area.right);
+}
+
 // A tick's paint covers only its columns: the rest is left alone.
 void PaintTraceView(HWND window)
 {
     const std::vector<RECT> rects = UpdateRects(window);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    TileBackground(dc, paint.rcPaint);
-    DrawTraces(dc, rects);
-    if (paint.rcPaint.left < kMarkerWidth) DrawLevelMarker(dc);
-    if (paint.rcPaint.bottom > kStatusRow) {
-        DrawCountAndValues(dc);
-        DrawStatusFields(dc, FormatStatusFields());
-    }
+    RECT client;
+    GetClientRect(window, &client);
+    paint.rcPaint.right = paint.rcPaint.right < client.right ? paint.rcPaint.right : client.right;
+    DrawView(dc, paint.rcPaint, rects);
     EndPaint(window, &paint);
+}
+
+LRESULT OnMouseWheel(WPARAM wParam)
+{
+    if (GET_KEYSTATE_WPARAM(wParam) & MK_SHIFT)
+        ScrollHistory(GET_WHEEL_DELTA_WPARAM(wParam));
+    else
+        StepGain(GET_WHEEL_DELTA_WPARAM(wParam));
+    return 0;
+}
+
+LRESULT OnButtonDown(WPARAM wParam, LPARAM lParam)
+{
+    if (wParam & MK_CONTROL) SetTriggerPosition(GET_X_LPARAM(lParam));
+    return 0;
 }
 
 LRESULT OnCreate()
@@ -237,6 +304,7 @@ void SetFrozen(bool frozen)
 {
     if (frozen && !g_frozen) g_frozenPicture = g_sweep.picture;
     g_frozen = frozen;
+    OnFreezeChanged();
     if (g_traceView) InvalidateRect(g_traceView, nullptr, TRUE);
 }
 
@@ -264,11 +332,38 @@ void UpdateStatusRow()
     if (!g_traceView) return;
     const RECT values = {kCountX, kStatusRow, kLinkX, kStatusBottom};
     if (g_sweep.framesThisTick) InvalidateRect(g_traceView, &values, FALSE);
+    const RECT thumb = {0, kScopeLineBottom, kViewWidth, kThumbBottom};
+    if (g_frozen) InvalidateRect(g_traceView, &thumb, FALSE);
     if (FormatStatusFields() == g_shownFields) return;
     const RECT fields = {kLinkX, kStatusRow, kRecordRight, kStatusBottom};
     const RECT scopeLine = {kCountX, kScopeLineRow, kRecordRight, kScopeLineBottom};
     InvalidateRect(g_traceView, &fields, TRUE);
     InvalidateRect(g_traceView, &scopeLine, TRUE);
+    InvalidateRect(g_traceView, &thumb, TRUE);
+}
+
+// The grid with its traces and the status rows, drawn afresh for the clipboard.
+void CopyViewPicture()
+{
+    if (!g_traceView) return;
+    RECT area;
+    GetClientRect(g_traceView, &area);
+    area.bottom = kScopeLineBottom;
+    HDC viewDc = GetDC(g_traceView);
+    HDC dc = CreateCompatibleDC(viewDc);
+    HBITMAP bitmap = CreateCompatibleBitmap(viewDc, area.right, area.bottom);
+    HGDIOBJ previous = SelectObject(dc, bitmap);
+    FillRect(dc, &area, GetSysColorBrush(COLOR_APPWORKSPACE));
+    DrawView(dc, area, {area});
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    ReleaseDC(g_traceView, viewDc);
+    bool handedOver = false;
+    if (OpenClipboard(g_mainWindow)) {
+        handedOver = EmptyClipboard() && SetClipboardData(CF_BITMAP, bitmap);
+        CloseClipboard();
+    }
+    if (!handedOver) DeleteObject(bitmap);
 }
 
 LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -277,7 +372,10 @@ LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_CREATE: return OnCreate();
     case WM_ERASEBKGND: return OnEraseBackground(window, reinterpret_cast<HDC>(wParam));
     case WM_PAINT: PaintTraceView(window); return 0;
-    case WM_MOUSEWHEEL: StepGain(GET_WHEEL_DELTA_WPARAM(wParam)); return 0;
+    case WM_MOUSEWHEEL: return OnMouseWheel(wParam);
+    case WM_LBUTTONDOWN: return OnButtonDown(wParam, lParam);
+    case WM_MOUSEMOVE: TrackReadout(window, GET_X_LPARAM(lParam)); return 0;
+    case WM_MOUSELEAVE: ClearReadout(); return 0;
     case WM_LBUTTONDBLCLK: ToggleFreeze(); return 0;
     case WM_DESTROY: return OnDestroy(window);
     default: return DefWindowProcW(window, message, wParam, lParam);
