@@ -21,7 +21,7 @@ int64_t BatchOf(const History& history, int64_t frame)
     if (high < low) return -1;
     while (low < high) {
         const int64_t middle = low + (high - low + 1) / 2;
-        if (history.batch[middle & kBatchMask].first <= frame)
+        if (history.batchFirst[middle & kBatchMask] <= frame)
             low = middle;
         else
             high = middle - 1;
@@ -57,10 +57,13 @@ void AppendHistory(History& history, const Frame* frames, int count, uint32_t ba
 {
     if (count <= 0) return;
     if (history.total == 0) history.originMs = batchTimeMs;
-    const HistoryBatch* last = history.batchTotal ? &history.batch[(history.batchTotal - 1) & kBatchMask] : nullptr;
-    if (!last || history.gapPending || batchTimeMs - last->timeMs >= kHistoryBatchSpacingMs) {
-        history.batch[history.batchTotal++ & kBatchMask] = {history.total, batchTimeMs - history.originMs,
-                                                             history.gapPending && history.total > 0};
+    const uint32_t timeMs = (batchTimeMs - history.originMs) & ~kHistoryGapBit;
+    const int64_t last = (history.batchTotal - 1) & kBatchMask;
+    if (!history.batchTotal || history.gapPending ||
+        timeMs - (history.batchTime[last] & ~kHistoryGapBit) >= kHistoryBatchSpacingMs) {
+        const int64_t at = history.batchTotal++ & kBatchMask;
+        history.batchFirst[at] = history.total;
+        history.batchTime[at] = timeMs | (history.gapPending && history.total > 0 ? kHistoryGapBit : 0);
         history.gapPending = false;
     }
     for (int i = 0; i < count; ++i)
@@ -88,15 +91,15 @@ Frame HistoryFrame(const History& history, int64_t frame)
 uint32_t HistoryFrameMs(const History& history, int64_t frame)
 {
     const int64_t batch = BatchOf(history, frame);
-    return batch < 0 ? 0 : history.batch[batch & kBatchMask].timeMs;
+    return batch < 0 ? 0 : history.batchTime[batch & kBatchMask] & ~kHistoryGapBit;
 }
 
 int64_t HistoryRunStart(const History& history, int64_t frame, int64_t notBefore)
 {
     for (int64_t b = BatchOf(history, frame); b >= 0 && b >= OldestBatch(history); --b) {
-        const HistoryBatch& batch = history.batch[b & kBatchMask];
-        if (batch.first <= notBefore) break;
-        if (batch.gapBefore) return batch.first;
+        const int64_t first = history.batchFirst[b & kBatchMask];
+        if (first <= notBefore) break;
+        if (history.batchTime[b & kBatchMask] & kHistoryGapBit) return first;
     }
     return notBefore;
 }
@@ -147,9 +150,10 @@ void BuildHistoryScreen(const History& history, int64_t end, int32_t framesPerCo
         picture.cursor = x;
     }
     for (int64_t b = BatchOf(history, start); b >= 0 && b < history.batchTotal; ++b) {
-        const HistoryBatch& batch = history.batch[b & kBatchMask];
-        if (batch.first >= end) break;
-        if (batch.gapBefore && batch.first > start) picture.column[(batch.first - start) / framesPerColumn].afterGap = true;
+        const int64_t first = history.batchFirst[b & kBatchMask];
+        if (first >= end) break;
+        if ((history.batchTime[b & kBatchMask] & kHistoryGapBit) && first > start)
+            picture.column[(first - start) / framesPerColumn].afterGap = true;
     }
 }
 

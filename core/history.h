@@ -14,15 +14,14 @@ constexpr int64_t kHistoryBatches = int64_t{1} << 19;
 // the frame ring even when frames come a millisecond apart.
 constexpr uint32_t kHistoryBatchSpacingMs = 8;
 
-struct HistoryBatch {
-    int64_t first;
-    uint32_t timeMs;
-    uint32_t gapBefore;
-};
+// A batch's time from frame 0, with this bit set when a gap came before it.
+constexpr uint32_t kHistoryGapBit = 0x80000000u;
 
+// Batches as two arrays, 12 bytes each rather than a padded 16.
 struct History {
     int16_t value[kHistoryFrames][kTraceCount];
-    HistoryBatch batch[kHistoryBatches];
+    int64_t batchFirst[kHistoryBatches];
+    uint32_t batchTime[kHistoryBatches];
     int64_t total;       // frames ever kept; the newest is total - 1
     int64_t batchTotal;
     uint32_t originMs;   // the time of frame 0

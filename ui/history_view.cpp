@@ -19,7 +19,7 @@ namespace {
 constexpr int kTenths = 10;
 constexpr COLORREF kTrackColour = RGB(70, 70, 70);
 constexpr COLORREF kThumbColour = RGB(200, 200, 200);
-constexpr DWORD kPieceBytes = 1 << 20;
+constexpr DWORD kPieceBytes = 1 << 18;
 
 // The window thread's, except while a recording is being read: then the
 // reader thread's alone, until it posts WM_READING_DONE.
@@ -271,7 +271,13 @@ void OpenRecording(HWND window, const WCHAR* path)
         dialog.lpstrFile = chosen;
         dialog.nMaxFile = MAX_PATH;
         dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-        if (!GetOpenFileNameW(&dialog)) return;
+        // The dialog's library brings the shell's with it, megabytes of working
+        // set: it is loaded only once the dialog is wanted.
+        using OpenDialog = BOOL(WINAPI*)(OPENFILENAMEW*);
+        HMODULE library = LoadLibraryW(L"comdlg32.dll");
+        const auto open = reinterpret_cast<OpenDialog>(
+            reinterpret_cast<void*>(library ? GetProcAddress(library, "GetOpenFileNameW") : nullptr));
+        if (!open || !open(&dialog)) return;
         path = chosen;
     }
     EndReading();
