@@ -64,28 +64,39 @@ const SweepPicture& ShownPicture()
     return g_frozen ? g_frozenPicture : g_sweep.picture;
 }
 
+// A pen stays selected while the segments of its trace follow one another,
+// and the context's own pen returns once the traces are drawn: a screen of
+// history is thousands of segments.
 struct SegmentPainter {
     HDC dc;
     const HPEN* pens;
     HPEN gapPen;
+    HGDIOBJ selected;
+    HGDIOBJ original;
 };
+
+void UsePen(SegmentPainter* painter, HPEN pen)
+{
+    if (painter->selected == pen) return;
+    HGDIOBJ previous = SelectObject(painter->dc, pen);
+    if (!painter->original) painter->original = previous;
+    painter->selected = pen;
+}
 
 void DrawSegment(void* context, int trace, int x0, int y0, int x1, int y1)
 {
     auto* painter = static_cast<SegmentPainter*>(context);
-    HGDIOBJ previous = SelectObject(painter->dc, painter->pens[trace]);
+    UsePen(painter, painter->pens[trace]);
     MoveToEx(painter->dc, x0, y0, nullptr);
     LineTo(painter->dc, x1, y1);
-    SelectObject(painter->dc, previous);
 }
 
 void DrawGap(void* context, int x)
 {
     auto* painter = static_cast<SegmentPainter*>(context);
-    HGDIOBJ previous = SelectObject(painter->dc, painter->gapPen);
+    UsePen(painter, painter->gapPen);
     MoveToEx(painter->dc, x, 0, nullptr);
     LineTo(painter->dc, x, kGridBottom);
-    SelectObject(painter->dc, previous);
 }
 
 void TileBackground(HDC dc, const RECT& area)
@@ -115,11 +126,12 @@ std::vector<RECT> UpdateRects(HWND window)
 
 void DrawTraces(HDC dc, const std::vector<RECT>& rects)
 {
-    SegmentPainter painter = {dc, g_tracePens, g_gapPen};
+    SegmentPainter painter = {dc, g_tracePens, g_gapPen, nullptr, nullptr};
     const PaintCallbacks callbacks = {DrawSegment, DrawGap};
     for (const RECT& rect : rects)
         if (rect.top < kGridRows)
             PaintTraces(ShownPicture(), g_sweep.scope, rect.left, rect.right, callbacks, &painter);
+    if (painter.original) SelectObject(dc, painter.original);
 }
 
 // The texts right of the values, which change about once a second.
@@ -236,6 +248,24 @@ void DrawView(HDC dc, const RECT& area, const std::vector<RECT>& rects)
     if (area.bottom > kScopeLineBottom) DrawHistoryThumb(dc, kScopeLineBottom, kThumbBottom, area.right);
 }
 
+// A paint of half the view or more (a new sweep, a screen of history) is
+// thousands of segments: they are drawn off screen, where the platform draws
+// them itself rather than one request at a time, and shown at once.
+void DrawViewOffScreen(HDC dc, const RECT& area, const std::vector<RECT>& rects)
+{
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    SetViewportOrgEx(memory, -area.left, -area.top, nullptr);
+    FillRect(memory, &area, GetSysColorBrush(COLOR_APPWORKSPACE));
+    DrawView(memory, area, rects);
+    BitBlt(dc, area.left, area.top, width, height, memory, area.left, area.top, SRCCOPY);
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+}
+
 // A tick's paint covers only its columns: the rest is left alone.
 void PaintTraceView(HWND window)
 {
@@ -245,7 +275,10 @@ void PaintTraceView(HWND window)
     RECT client;
     GetClientRect(window, &client);
     paint.rcPaint.right = paint.rcPaint.right < client.right ? paint.rcPaint.right : client.right;
-    DrawView(dc, paint.rcPaint, rects);
+    if (paint.rcPaint.right - paint.rcPaint.left > kViewWidth / 2 && paint.rcPaint.bottom > paint.rcPaint.top)
+        DrawViewOffScreen(dc, paint.rcPaint, rects);
+    else
+        DrawView(dc, paint.rcPaint, rects);
     EndPaint(window, &paint);
 }
 
