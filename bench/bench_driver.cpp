@@ -732,6 +732,76 @@ int Startup(const wchar_t* exe, const wchar_t* dir, int runs)
     return 0;
 }
 
+// Opens FILE from the command line (DIR's config.ini sets timebase 1000):
+// the time to the file's name in the title and the longest round trip to the
+// window meanwhile; then page moves forward (PgDn) to the new picture on
+// screen; then the working set with the history full.
+int History(const wchar_t* exe, const wchar_t* dir, const wchar_t* file, const wchar_t* name)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::wstring commandLine = L"\"" + std::wstring(exe) + L"\" \"" + file + L"\"";
+    if (!CreateProcessW(exe, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, dir, &startup, &process)) return 1;
+    HWND main = nullptr;
+    const long long launched = Qpc();
+    while (!main && QpcMs(Qpc() - launched) < 20000) {
+        for (HWND w = FindWindowExW(nullptr, nullptr, kMainClass, nullptr); w && !main;
+             w = FindWindowExW(nullptr, w, kMainClass, nullptr)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner == process.dwProcessId && IsWindowVisible(w)) main = w;
+        }
+        Sleep(1);
+    }
+    const long long shown = Qpc();
+    double longest = 0;
+    bool opened = false;
+    while (main && !opened && QpcMs(Qpc() - shown) < 60000) {
+        wchar_t title[256] = L"";
+        DWORD_PTR result = 0;
+        const long long before = Qpc();
+        SendMessageTimeoutW(main, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(title), SMTO_ABORTIFHUNG, 5000, &result);
+        longest = std::max(longest, QpcMs(Qpc() - before));
+        opened = std::wcsstr(title, name) != nullptr;
+        Sleep(5);
+    }
+    Emit("open_ms", opened ? QpcMs(Qpc() - shown) : -1);
+    Emit("open_longest_round_trip_ms", longest);
+    std::vector<double> pages;
+    if (opened) {
+        Sleep(500);
+        ScreenArea grid(TraceView(main), 0, 0, kSweepColumns - 2, kGridRows);
+        for (int page = 0; page < 3; ++page) {
+            grid.Read();
+            std::vector<COLORREF> before;
+            for (int y = 0; y < kGridRows; ++y)
+                for (int x = 0; x < grid.Width(); ++x) before.push_back(grid.At(x, y));
+            const long long pressed = Qpc();
+            PostMessageW(main, WM_KEYDOWN, VK_NEXT, 0);
+            for (bool changed = false; !changed && QpcMs(Qpc() - pressed) < 2000;) {
+                grid.Read();
+                for (int y = 0, i = 0; y < kGridRows && !changed; ++y)
+                    for (int x = 0; x < grid.Width() && !changed; ++x, ++i) changed = grid.At(x, y) != before[i];
+                if (changed) pages.push_back(QpcMs(Qpc() - pressed));
+            }
+            Sleep(300);
+        }
+    }
+    Emit("page_median_ms", Percentile(pages, 0.5));
+    Emit("page_max_ms", Percentile(pages, 1.0));
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory);
+    Emit("working_set_kb", memory.WorkingSetSize / 1024.0);
+    Emit("peak_working_set_kb", memory.PeakWorkingSetSize / 1024.0);
+    if (main) PostMessageW(main, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return opened && !pages.empty() ? 0 : 1;
+}
+
 int Close(HWND main)
 {
     DWORD processId = 0;
@@ -779,7 +849,7 @@ int Record(HWND main)
 int Usage()
 {
     std::fprintf(stderr,
-                 "usage: bench_driver startup EXE DIR RUNS | press Start|Stop | record |\n"
+                 "usage: bench_driver startup EXE DIR RUNS | history EXE DIR FILE NAME | press Start|Stop | record |\n"
                  "       sweep SECONDS INTERVAL_MS | cpu SECONDS PID... |\n"
                  "       latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS | ping SECONDS PID | stats | close\n");
     return 2;
@@ -799,6 +869,7 @@ int wmain(int argc, wchar_t** argv)
         return result;
     };
     if (command == L"startup" && argc == 5) return Startup(argv[2], argv[3], _wtoi(argv[4]));
+    if (command == L"history" && argc == 6) return History(argv[2], argv[3], argv[4], argv[5]);
     HWND main = WaitForMain(10000);
     if (!main) {
         std::fprintf(stderr, "no Tarquell window\n");

@@ -6,9 +6,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "history.h"
+#include "recording_reader.h"
 #include "sweep_state.h"
 
 namespace {
@@ -111,6 +115,50 @@ ScopeSettings TriggeredScope(int32_t framesPerColumn)
 
 void BM_ScopeTick(benchmark::State& state) { RunTicks(state, TriggeredScope(static_cast<int32_t>(state.range(1)))); }
 BENCHMARK(BM_ScopeTick)->Args({115, 1})->Args({115, 100});
+
+// A page move at timebase 1000 in a full history: a screen of 1,024,000
+// frames built into 1,024 columns; the figure is per frame.
+void BM_HistoryScreen(benchmark::State& state)
+{
+    auto history = std::make_unique<History>();
+    auto picture = std::make_unique<SweepPicture>();
+    const std::vector<uint8_t> stream = DeviceStream(1000);
+    std::vector<Frame> frames(1000);
+    for (int i = 0; i < 1000; ++i) frames[i] = DecodeFrame(stream.data() + i * kFrameSize);
+    ClearHistory(*history);
+    for (int64_t at = 0; at <= kHistoryFrames; at += 1000) AppendHistory(*history, frames.data(), 1000, at / 115 * 10);
+    const int64_t screen = int64_t{kSweepWidth} * 1000;
+    int64_t end = history->total;
+    for (auto _ : state) {
+        end = end - screen < OldestHistoryFrame(*history) + screen ? history->total : end - screen;
+        BuildHistoryScreen(*history, end, 1000, *picture);
+        benchmark::DoNotOptimize(picture->cursor);
+    }
+    state.SetItemsProcessed(state.iterations() * screen);
+}
+BENCHMARK(BM_HistoryScreen);
+
+// Rows of a recording read back as the reader thread does, in pieces of
+// 256 KiB; the figure is per row.
+void BM_ReadRecording(benchmark::State& state)
+{
+    constexpr int kRows = 200000;
+    auto history = std::make_unique<History>();
+    auto reader = std::make_unique<RecordingReader>();
+    std::string text = "frame,time_ms,y1,y2,y3\r\n";
+    for (int i = 0; i < kRows; ++i)
+        text += std::to_string(i) + "," + std::to_string(i / 115 * 10) + "," + std::to_string(i * 7 % 60000 - 30000) +
+                ",-1234," + std::to_string(i % 2000 < 1000 ? 12000 : -12000) + "\r\n";
+    for (auto _ : state) {
+        StartReadingRecording(*reader, *history);
+        for (size_t at = 0; at < text.size(); at += 1 << 18)
+            ReadRecordingPiece(*reader, *history, text.data() + at, std::min<size_t>(1 << 18, text.size() - at));
+        FinishReadingRecording(*reader, *history);
+    }
+    if (history->total != kRows) state.SkipWithError("rows were not all read");
+    state.SetItemsProcessed(state.iterations() * kRows);
+}
+BENCHMARK(BM_ReadRecording);
 
 }  // namespace
 

@@ -13,6 +13,7 @@ add_library(tarquell_app STATIC
     ui/trace_view.cpp
     ui/info_dialogs.cpp
     ui/scope_bar.cpp
+    ui/history_view.cpp
     serial/ports.cpp
     serial/acquisition.cpp
     serial/link.cpp

@@ -40,7 +40,8 @@ const char* PhaseWord(TriggerMode mode, TriggerPhase phase)
 
 bool IsDefaultScope(const ScopeSettings& scope)
 {
-    if (scope.framesPerColumn != 1 || scope.mode != TriggerMode::Off) return false;
+    if (scope.framesPerColumn != 1 || scope.mode != TriggerMode::Off || scope.triggerPosition != kDefaultTriggerPosition)
+        return false;
     for (int trace = 1; trace <= kTraceCount; ++trace)
         if (scope.gain[trace] != 1 || scope.centre[trace] != 0) return false;
     return true;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "history.h"
+
 const int32_t kTimebases[kTimebaseCount] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000};
 
 namespace {
@@ -24,9 +26,10 @@ void NoteChanged(SweepState& state, int32_t x)
     if (x > state.changedRight) state.changedRight = x;
 }
 
-void StartColumn(SweepState& state, int32_t x, const Frame& frame)
+void StartColumn(SweepState& state, int32_t x, const Frame& frame, int64_t index)
 {
     Column& column = state.picture.column[x];
+    column.firstFrame = index;
     for (int trace = 1; trace <= kTraceCount; ++trace) {
         const int16_t v = frame.value[trace];
         column.trace[trace] = {v, v, v, v};
@@ -38,9 +41,59 @@ void StartColumn(SweepState& state, int32_t x, const Frame& frame)
     NoteChanged(state, x);
 }
 
+int64_t CurrentFrame(const SweepState& state)
+{
+    return state.nextFrame - 1;
+}
+
+void AddToColumn(Column& column, const Frame& frame)
+{
+    for (int trace = 1; trace <= kTraceCount; ++trace) {
+        ColumnCell& cell = column.trace[trace];
+        const int16_t v = frame.value[trace];
+        if (v < cell.min) cell.min = v;
+        if (v > cell.max) cell.max = v;
+        cell.last = v;
+    }
+    ++column.frames;
+}
+
 void StartSweepWith(SweepState& state, const Frame& frame)
 {
-    StartColumn(state, 0, frame);
+    StartColumn(state, 0, frame, CurrentFrame(state));
+    state.changedAll = true;
+}
+
+// The first frame that may show left of the trigger frame `index`: as far
+// back as the trigger position reaches, within what the history holds since
+// its last gap.
+int64_t FirstFrameBefore(const SweepState& state, int64_t index)
+{
+    const History* history = state.history;
+    int64_t from = index - int64_t{state.scope.framesPerColumn} * state.scope.triggerPosition;
+    if (!history || state.gapPending || index > history->total) return index;
+    const int64_t oldest = OldestHistoryFrame(*history);
+    if (from < oldest) from = oldest;
+    return HistoryRunStart(*history, index, from);
+}
+
+// The trigger frame lands in the column of the trigger position, after the
+// frames that came before it.
+void StartTriggeredSweep(SweepState& state, const Frame& frame)
+{
+    const int64_t index = CurrentFrame(state);
+    const int32_t perColumn = state.scope.framesPerColumn;
+    const int32_t position = state.scope.triggerPosition;
+    for (int x = 0; x <= position; ++x) state.picture.column[x].frames = 0;
+    for (int64_t at = FirstFrameBefore(state, index); at < index; ++at) {
+        const int32_t x = position - static_cast<int32_t>((index - at + perColumn - 1) / perColumn);
+        Column& column = state.picture.column[x];
+        if (column.frames == 0)
+            StartColumn(state, x, HistoryFrame(*state.history, at), at);
+        else
+            AddToColumn(column, HistoryFrame(*state.history, at));
+    }
+    StartColumn(state, position, frame, index);
     state.changedAll = true;
 }
 
@@ -73,23 +126,16 @@ bool Accumulate(SweepState& state, const Frame& frame)
     SweepPicture& picture = state.picture;
     Column& column = picture.column[picture.cursor];
     if (column.frames == 0) {
-        StartColumn(state, picture.cursor, frame);
+        StartColumn(state, picture.cursor, frame, CurrentFrame(state));
         return true;
     }
     if (column.frames < state.scope.framesPerColumn) {
-        for (int trace = 1; trace <= kTraceCount; ++trace) {
-            ColumnCell& cell = column.trace[trace];
-            const int16_t v = frame.value[trace];
-            if (v < cell.min) cell.min = v;
-            if (v > cell.max) cell.max = v;
-            cell.last = v;
-        }
-        ++column.frames;
+        AddToColumn(column, frame);
         NoteChanged(state, picture.cursor);
         return true;
     }
     if (picture.cursor + 1 >= kSweepWidth - 1) return false;
-    StartColumn(state, picture.cursor + 1, frame);
+    StartColumn(state, picture.cursor + 1, frame, CurrentFrame(state));
     return true;
 }
 
@@ -150,6 +196,7 @@ ScopeSettings DefaultScope()
     scope.framesPerColumn = 1;
     for (int trace = 1; trace <= kTraceCount; ++trace) scope.gain[trace] = 1;
     scope.source = 1;
+    scope.triggerPosition = kDefaultTriggerPosition;
     return scope;
 }
 
@@ -181,6 +228,11 @@ void ResetSweep(SweepState& state)
     }
     origin.frames = static_cast<uint16_t>(state.scope.framesPerColumn);
     origin.afterGap = false;
+    if (state.history) {
+        MarkHistoryGap(*state.history);
+        state.nextFrame = state.history->total;
+    }
+    origin.firstFrame = state.nextFrame - 1;
     state.picture.cursor = 0;
     state.gapPending = false;
     state.changedAll = true;
@@ -199,6 +251,7 @@ void ApplyFrame(SweepState& state, const Frame& frame, uint32_t nowMs)
 {
     for (int trace = 1; trace <= kTraceCount; ++trace) state.raw[trace] = frame.value[trace];
     ++state.framesThisTick;
+    ++state.nextFrame;
     switch (state.phase) {
     case TriggerPhase::FreeRun:
         if (!Accumulate(state, frame)) StartSweepWith(state, frame);
@@ -210,16 +263,16 @@ void ApplyFrame(SweepState& state, const Frame& frame, uint32_t nowMs)
         }
         if (TriggerFires(state, frame)) {
             state.phase = TriggerPhase::Sweeping;
-            StartSweepWith(state, frame);
+            StartTriggeredSweep(state, frame);
         } else if (state.scope.mode == TriggerMode::Auto && nowMs - state.waitStartMs >= kAutoTriggerMs) {
             state.phase = TriggerPhase::AutoSweeping;
-            StartSweepWith(state, frame);
+            StartTriggeredSweep(state, frame);
         }
         break;
     case TriggerPhase::AutoSweeping:
         if (TriggerFires(state, frame)) {
             state.phase = TriggerPhase::Sweeping;
-            StartSweepWith(state, frame);
+            StartTriggeredSweep(state, frame);
             break;
         }
         [[fallthrough]];
@@ -239,6 +292,7 @@ void EndTick(SweepState& state)
 void MarkGap(SweepState& state)
 {
     state.gapPending = true;
+    if (state.history) MarkHistoryGap(*state.history);
     RearmTrigger(state);
 }
 

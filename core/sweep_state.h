@@ -55,7 +55,12 @@ struct ScopeSettings {
     int32_t source;
     TriggerEdge edge;
     int32_t level;
+    // The column the trigger frame lands in; the columns left of it show the
+    // frames before it, taken from the history.
+    int32_t triggerPosition;
 };
+
+constexpr int32_t kDefaultTriggerPosition = 128;
 
 ScopeSettings DefaultScope();
 int ScaleRow(int32_t value, int32_t gain, int32_t centre);
@@ -71,6 +76,7 @@ struct Column {
     ColumnCell trace[kTraceCount + 1];
     uint16_t frames;
     bool afterGap;
+    int64_t firstFrame;  // its number in the history
 };
 // Columns 0..cursor belong to the sweep on screen.
 struct SweepPicture {
@@ -78,8 +84,14 @@ struct SweepPicture {
     int32_t cursor;
 };
 
+struct History;
+
 struct SweepState {
     SweepPicture picture;
+    // Where a trigger finds the frames before it and gaps are marked; null:
+    // no history is kept.
+    History* history;
+    int64_t nextFrame;  // the history's number for the next frame applied
     ScopeSettings scope;
     int16_t raw[kTraceCount + 1];
     int32_t tickCount;
@@ -96,12 +108,14 @@ struct SweepState {
 };
 
 void InitSweep(SweepState& state);
-// At Start: a fresh sweep joined to the last point, trigger re-armed.
+// At Start: a fresh sweep joined to the last point, trigger re-armed, frames
+// numbered on from the history's newest.
 void ResetSweep(SweepState& state);
 void BeginTick(SweepState& state);
 void ApplyFrame(SweepState& state, const Frame& frame, uint32_t nowMs);
 void EndTick(SweepState& state);
-// The port came back: the next column starts after a gap, and the trigger re-arms.
+// The port came back: the next column starts after a gap (in the history
+// too), and the trigger re-arms.
 void MarkGap(SweepState& state);
 // Clears the view and starts over, as a timebase or trigger mode change does.
 void RestartSweep(SweepState& state);

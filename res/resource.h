@@ -28,6 +28,8 @@
 #define IDM_RECORD          32790
 #define IDM_DTR             32791
 #define IDM_RTS             32792
+#define IDM_OPEN            32793
+#define IDM_COPY            32794
 #define IDM_FREEZE          32801
 #define IDM_SINGLE          32802
 #define IDM_SCOPE_RESET     32803

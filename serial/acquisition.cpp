@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <string>
 
+#include "history.h"
 #include "link.h"
 #include "port_io.h"
 #include "recording.h"
@@ -19,6 +20,26 @@ AcquisitionEvents g_events;
 ModemLines g_lines;
 uint32_t g_droppedFromView;
 RingFrame g_taken[kMaxFramesPerTick];
+Frame g_batch[kMaxFramesPerTick];
+
+// Frames that left the driver together go to the history as one batch, and
+// before the sweep, whose trigger looks back into it.
+void ApplyBatch(const RingFrame* taken, int count)
+{
+    for (int i = 0; i < count; ++i) g_batch[i] = taken[i].frame;
+    if (g_sweep.history) AppendHistory(*g_sweep.history, g_batch, count, taken[0].timeMs);
+    for (int i = 0; i < count; ++i) ApplyFrame(g_sweep, taken[i].frame, taken[i].timeMs);
+}
+
+// A gap (a lost port, frames the view had to drop) starts a batch of its own.
+void ApplyTaken(const RingFrame* taken, int count)
+{
+    for (int first = 0, next = 1; first < count; first = next++) {
+        if (taken[first].afterGap) MarkGap(g_sweep);
+        while (next < count && !taken[next].afterGap && taken[next].timeMs == taken[first].timeMs) ++next;
+        ApplyBatch(taken + first, next - first);
+    }
+}
 
 template <typename Change>
 void Request(Change change)
@@ -127,12 +148,12 @@ bool TakeAcquiredFrames()
     if (!g_run) return false;
     g_run->framesPosted.store(false);
     BeginTick(g_sweep);
-    int count = 0;
-    while ((count = TakeRingFrames(g_run->ring, g_taken, kMaxFramesPerTick, &g_droppedFromView)) > 0) {
-        for (int i = 0; i < count; ++i) {
-            if (g_taken[i].afterGap) MarkGap(g_sweep);
-            ApplyFrame(g_sweep, g_taken[i].frame, g_taken[i].timeMs);
-        }
+    for (;;) {
+        const uint32_t droppedBefore = g_droppedFromView;
+        const int count = TakeRingFrames(g_run->ring, g_taken, kMaxFramesPerTick, &g_droppedFromView);
+        if (count <= 0) break;
+        if (g_droppedFromView != droppedBefore) g_taken[0].afterGap = true;
+        ApplyTaken(g_taken, count);
     }
     EndTick(g_sweep);
     return g_sweep.framesThisTick > 0;

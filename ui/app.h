@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "history.h"
 #include "ports.h"
 #include "sweep_state.h"
 
@@ -13,6 +14,9 @@ constexpr UINT_PTR ID_STATUS_TIMER = 2;
 constexpr UINT WM_RECORDING_FAILED = WM_APP + 1;
 constexpr UINT WM_FRAMES_READY = WM_APP + 2;
 constexpr UINT WM_LINK_CHANGED = WM_APP + 3;
+// From the thread reading a recording: wParam says which read.
+constexpr UINT WM_READING_PROGRESS = WM_APP + 4;
+constexpr UINT WM_READING_DONE = WM_APP + 5;
 
 // main_window.cpp
 extern HINSTANCE g_instance;
@@ -33,6 +37,7 @@ void InvalidateSweep(const SweepState& state);
 void SetFrozen(bool frozen);
 bool IsFrozen();
 void UpdateStatusRow();
+void CopyViewPicture();
 
 // control_bar.cpp
 extern HWND g_startButton;
@@ -58,7 +63,29 @@ bool OnScopeCommand(WPARAM wParam);
 bool RouteScopeInput(MSG& message);
 void ToggleFreeze();
 void StepGain(int wheelDelta);
+void SetTriggerPosition(int column);
 int FormatScopeField(char* text, int size);
+
+// history_view.cpp
+void AttachHistory();
+void OnFreezeChanged();
+const SweepPicture* PagedPicture();
+void MoveHistoryView(int64_t screenTenths);
+void JumpHistoryView(bool newest);
+void ScrollHistory(int wheelDelta);
+bool RouteHistoryInput(const MSG& message);
+void TrackReadout(HWND view, int x);
+void ClearReadout();
+bool FormatReadout(const SweepPicture& picture, char (*parts)[kReadoutPart]);
+int FormatHistoryField(char* text, int size);
+int FormatReadingField(WCHAR* text, int size);
+void DrawHistoryThumb(HDC dc, int top, int bottom, int width);
+void EndReading();
+void LeaveRecording();
+void OpenRecording(HWND window, const WCHAR* path);
+void OpenRecordingArgument(const WCHAR* commandLine);
+void OnReadingProgress(WPARAM readNumber, int percent);
+void OnReadingDone(HWND window, WPARAM readNumber);
 
 // info_dialogs.cpp
 INT_PTR CALLBACK InfoDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

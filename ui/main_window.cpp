@@ -103,6 +103,7 @@ LRESULT OnCreate(HWND window)
     g_mainWindow = window;
     ChooseSaveFolders(FolderWritable);
     InitSweep(g_sweep);
+    AttachHistory();
     CreateTraceView(window);
     CreateControlBar(window);
     CreateScopeBar(window);
@@ -119,6 +120,7 @@ void ShowInfoDialog(HWND window, int dialogId)
 // Nothing was started when the port failed, so nothing needs stopping.
 LRESULT OnStart(HWND window)
 {
+    LeaveRecording();
     char portName[kPortTextCount] = "";
     GetWindowTextA(g_portList, portName, kPortTextCount);
     const DWORD speed = ChosenSpeed();
@@ -138,6 +140,19 @@ LRESULT OnStop(HWND window)
 {
     StopAcquisition();
     ShowIdle(window);
+    return 0;
+}
+
+// A run going is stopped first, with the recording, if the user agrees.
+LRESULT OnOpen(HWND window)
+{
+    if (IsPortOpen() || IsPortLost()) {
+        if (MessageBoxW(window, L"Остановить приём?", L"Внимание!!!", MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
+        OnStop(window);
+        StopRecording();
+        ShowRecordingState(window);
+    }
+    OpenRecording(window, nullptr);
     return 0;
 }
 
@@ -180,6 +195,8 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDM_RECORD: return OnRecord(window);
     case IDM_DTR:
     case IDM_RTS: return OnModemLine(window, LOWORD(wParam));
+    case IDM_OPEN: return OnOpen(window);
+    case IDM_COPY: CopyViewPicture(); return 0;
     case IDM_ABOUT: ShowInfoDialog(window, IDD_ABOUT); return 0;
     case IDM_PROTOCOL_HELP: ShowInfoDialog(window, IDD_PROTOCOL_HELP); return 0;
     case IDM_EXIT: DestroyWindow(window); return 0;
@@ -272,6 +289,7 @@ LRESULT OnEndSession(WPARAM ending)
 
 LRESULT OnDestroy()
 {
+    EndReading();
     SaveSettingsAndRecording();
     StopAcquisition();
     PostQuitMessage(0);
@@ -289,6 +307,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_FRAMES_READY: return OnFramesReady();
     case WM_LINK_CHANGED: return OnLinkChanged(window);
     case WM_RECORDING_FAILED: return OnRecordingFailed(window, static_cast<DWORD>(wParam));
+    case WM_READING_PROGRESS: OnReadingProgress(wParam, static_cast<int>(lParam)); return 0;
+    case WM_READING_DONE: OnReadingDone(window, wParam); return 0;
     case WM_DEVICECHANGE: return OnDeviceChange(window, wParam, lParam);
     case WM_MEASUREITEM: return MeasurePortItem(reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
     case WM_DRAWITEM: return DrawPortItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
@@ -339,7 +359,7 @@ int RunMessageLoop(HACCEL accelerators)
 {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0)) {
-        if (RouteScopeInput(message)) continue;
+        if (RouteScopeInput(message) || RouteHistoryInput(message)) continue;
         if (TranslateAcceleratorW(AcceleratorTarget(message), accelerators, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);

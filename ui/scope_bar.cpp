@@ -196,6 +196,8 @@ void LoadScopeSettings()
     scope.edge = std::strcmp(value, "fall") == 0 ? TriggerEdge::Fall : TriggerEdge::Rise;
     read("trig_level", value);
     scope.level = ParseClamped(value, INT16_MIN, INT16_MAX, 0);
+    read("trig_position", value);
+    scope.triggerPosition = ParseClamped(value, 0, kSweepWidth - 1, kDefaultTriggerPosition);
     RestartSweep(g_sweep);
 }
 
@@ -269,6 +271,7 @@ void SaveScopeSettings()
     write("trig_source", scope.source);
     WriteScopeKey("trig_edge", scope.edge == TriggerEdge::Rise ? "rise" : "fall");
     write("trig_level", scope.level);
+    write("trig_position", scope.triggerPosition);
 }
 
 void ToggleFreeze()
@@ -310,6 +313,14 @@ void StepGain(int wheelDelta)
     pending %= WHEEL_DELTA;
     const int index = IndexOf(kGains, kGainCount, Scope().gain[ShownTrace()]) + steps;
     SetGain(kGains[index < 0 ? 0 : (index >= kGainCount ? kGainCount - 1 : index)]);
+}
+
+// Ctrl+click: the trigger frame lands in this column from the next sweep on.
+void SetTriggerPosition(int column)
+{
+    Scope().triggerPosition = column < 0 ? 0 : (column >= kSweepWidth ? kSweepWidth - 1 : column);
+    RestartSweep(g_sweep);
+    Redraw();
 }
 
 bool OnScopeCommand(WPARAM wParam)
@@ -376,7 +387,11 @@ bool RouteScopeInput(MSG& message)
     return false;
 }
 
+// The position in the history, in front of the settings in force.
 int FormatScopeField(char* text, int size)
 {
-    return FormatScopeLine(Scope(), g_sweep.phase, LinkFramesPerSecond(), IsFrozen(), text, size);
+    int length = FormatHistoryField(text, size);
+    if (length && length + 3 < size) length += std::snprintf(text + length, size - length, " | ");
+    return length + FormatScopeLine(Scope(), g_sweep.phase, LinkFramesPerSecond(), IsFrozen(), text + length,
+                                    size - length);
 }

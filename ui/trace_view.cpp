@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <vector>
 
+#include <windowsx.h>
+
 #include "acquisition.h"
 #include "app.h"
 #include "recording.h"
@@ -27,7 +29,7 @@ constexpr WCHAR kTraceClassName[] = L"ChildWindow";
 constexpr int kViewX = 30;
 constexpr int kViewY = 32;
 constexpr int kViewWidth = 1024;
-constexpr int kViewHeight = 550;
+constexpr int kViewHeight = 554;
 constexpr int kTileCount = 32;
 constexpr int kTileWidth = 32;
 constexpr int kPenWidth = 2;
@@ -48,6 +50,8 @@ constexpr int kStatusTop = 511;
 constexpr int kStatusBottom = 530;
 constexpr int kScopeLineRow = 531;
 constexpr int kScopeLineBottom = 548;
+constexpr int kThumbBottom = 552;
+constexpr int kPositionMarkerHeight = 6;
 constexpr int kMarkerWidth = 8;
 constexpr int kLinkX = 420;
 constexpr int kRecordRight = 1020;
@@ -56,31 +60,43 @@ constexpr int kFieldLength = 96;
 
 const SweepPicture& ShownPicture()
 {
+    if (const SweepPicture* paged = PagedPicture()) return *paged;
     return g_frozen ? g_frozenPicture : g_sweep.picture;
 }
 
+// A pen stays selected while the segments of its trace follow one another,
+// and the context's own pen returns once the traces are drawn: a screen of
+// history is thousands of segments.
 struct SegmentPainter {
     HDC dc;
     const HPEN* pens;
     HPEN gapPen;
+    HGDIOBJ selected;
+    HGDIOBJ original;
 };
+
+void UsePen(SegmentPainter* painter, HPEN pen)
+{
+    if (painter->selected == pen) return;
+    HGDIOBJ previous = SelectObject(painter->dc, pen);
+    if (!painter->original) painter->original = previous;
+    painter->selected = pen;
+}
 
 void DrawSegment(void* context, int trace, int x0, int y0, int x1, int y1)
 {
     auto* painter = static_cast<SegmentPainter*>(context);
-    HGDIOBJ previous = SelectObject(painter->dc, painter->pens[trace]);
+    UsePen(painter, painter->pens[trace]);
     MoveToEx(painter->dc, x0, y0, nullptr);
     LineTo(painter->dc, x1, y1);
-    SelectObject(painter->dc, previous);
 }
 
 void DrawGap(void* context, int x)
 {
     auto* painter = static_cast<SegmentPainter*>(context);
-    HGDIOBJ previous = SelectObject(painter->dc, painter->gapPen);
+    UsePen(painter, painter->gapPen);
     MoveToEx(painter->dc, x, 0, nullptr);
     LineTo(painter->dc, x, kGridBottom);
-    SelectObject(painter->dc, previous);
 }
 
 void TileBackground(HDC dc, const RECT& area)
@@ -110,11 +126,12 @@ std::vector<RECT> UpdateRects(HWND window)
 
 void DrawTraces(HDC dc, const std::vector<RECT>& rects)
 {
-    SegmentPainter painter = {dc, g_tracePens, g_gapPen};
+    SegmentPainter painter = {dc, g_tracePens, g_gapPen, nullptr, nullptr};
     const PaintCallbacks callbacks = {DrawSegment, DrawGap};
     for (const RECT& rect : rects)
         if (rect.top < kGridRows)
             PaintTraces(ShownPicture(), g_sweep.scope, rect.left, rect.right, callbacks, &painter);
+    if (painter.original) SelectObject(dc, painter.original);
 }
 
 // The texts right of the values, which change about once a second.
@@ -122,6 +139,8 @@ struct StatusFields {
     WCHAR record[MAX_PATH];
     WCHAR link[kFieldLength];
     char scope[kFieldLength * 2];
+    bool hasReadout;
+    char readout[kTraceCount + 1][kReadoutPart];
     bool operator==(const StatusFields&) const = default;
 };
 StatusFields g_shownFields;
@@ -130,9 +149,28 @@ StatusFields FormatStatusFields()
 {
     StatusFields fields = {};
     FormatRecordingField(fields.record, MAX_PATH);
-    FormatLinkField(fields.link, kFieldLength);
-    FormatScopeField(fields.scope, sizeof fields.scope);
+    if (!FormatLinkField(fields.link, kFieldLength)) FormatReadingField(fields.link, kFieldLength);
+    fields.hasReadout = FormatReadout(ShownPicture(), fields.readout);
+    if (!fields.hasReadout) FormatScopeField(fields.scope, sizeof fields.scope);
     return fields;
+}
+
+// The settings line's texts are UTF-8; the readout's parts go in their
+// traces' colours.
+void DrawScopeLine(HDC dc, const StatusFields& fields)
+{
+    WCHAR text[kFieldLength * 2];
+    int x = kCountX;
+    for (int part = 0; part <= (fields.hasReadout ? kTraceCount : 0); ++part) {
+        const char* utf8 = fields.hasReadout ? fields.readout[part] : fields.scope;
+        const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, kFieldLength * 2) - 1;
+        if (length <= 0) continue;
+        SetTextColor(dc, part ? kTraceColours[part] : kCountColour);
+        TextOutW(dc, x, kScopeLineRow, text, length);
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, text, length, &size);
+        x += size.cx + kFieldGap;
+    }
 }
 
 // The link field gives way to the recording field, so the two never overlap.
@@ -148,7 +186,7 @@ void DrawStatusFields(HDC dc, const StatusFields& fields)
     const RECT clip = {kLinkX, kStatusTop, recordLength ? recordLeft - kFieldGap : kRecordRight, kStatusBottom};
     ExtTextOutW(dc, kLinkX, kStatusRow, ETO_CLIPPED, &clip, fields.link, static_cast<UINT>(wcslen(fields.link)),
                 nullptr);
-    TextOutA(dc, kCountX, kScopeLineRow, fields.scope, static_cast<int>(strlen(fields.scope)));
+    DrawScopeLine(dc, fields);
     g_shownFields = fields;
 }
 
@@ -181,20 +219,82 @@ void DrawLevelMarker(HDC dc)
     DeleteObject(pen);
 }
 
+// Where the trigger frame lands, at the top edge.
+void DrawPositionMarker(HDC dc)
+{
+    const ScopeSettings& scope = g_sweep.scope;
+    if (scope.mode == TriggerMode::Off) return;
+    HPEN pen = CreatePen(PS_SOLID, 1, kTraceColours[scope.source]);
+    HGDIOBJ previous = SelectObject(dc, pen);
+    for (int row = 0; row < kPositionMarkerHeight; ++row) {
+        const int half = (kPositionMarkerHeight - row) / 2;
+        MoveToEx(dc, scope.triggerPosition - half, row, nullptr);
+        LineTo(dc, scope.triggerPosition + half + 1, row);
+    }
+    SelectObject(dc, previous);
+    DeleteObject(pen);
+}
+
+void DrawView(HDC dc, const RECT& area, const std::vector<RECT>& rects)
+{
+    TileBackground(dc, area);
+    DrawTraces(dc, rects);
+    if (area.left < kMarkerWidth) DrawLevelMarker(dc);
+    if (area.top < kPositionMarkerHeight) DrawPositionMarker(dc);
+    if (area.bottom > kStatusRow) {
+        DrawCountAndValues(dc);
+        DrawStatusFields(dc, FormatStatusFields());
+    }
+    if (area.bottom > kScopeLineBottom) DrawHistoryThumb(dc, kScopeLineBottom, kThumbBottom, area.right);
+}
+
+// A paint of half the view or more (a new sweep, a screen of history) is
+// thousands of segments: they are drawn off screen, where the platform draws
+// them itself rather than one request at a time, and shown at once.
+void DrawViewOffScreen(HDC dc, const RECT& area, const std::vector<RECT>& rects)
+{
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    SetViewportOrgEx(memory, -area.left, -area.top, nullptr);
+    FillRect(memory, &area, GetSysColorBrush(COLOR_APPWORKSPACE));
+    DrawView(memory, area, rects);
+    BitBlt(dc, area.left, area.top, width, height, memory, area.left, area.top, SRCCOPY);
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+}
+
 // A tick's paint covers only its columns: the rest is left alone.
 void PaintTraceView(HWND window)
 {
     const std::vector<RECT> rects = UpdateRects(window);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    TileBackground(dc, paint.rcPaint);
-    DrawTraces(dc, rects);
-    if (paint.rcPaint.left < kMarkerWidth) DrawLevelMarker(dc);
-    if (paint.rcPaint.bottom > kStatusRow) {
-        DrawCountAndValues(dc);
-        DrawStatusFields(dc, FormatStatusFields());
-    }
+    RECT client;
+    GetClientRect(window, &client);
+    paint.rcPaint.right = paint.rcPaint.right < client.right ? paint.rcPaint.right : client.right;
+    if (paint.rcPaint.right - paint.rcPaint.left > kViewWidth / 2 && paint.rcPaint.bottom > paint.rcPaint.top)
+        DrawViewOffScreen(dc, paint.rcPaint, rects);
+    else
+        DrawView(dc, paint.rcPaint, rects);
     EndPaint(window, &paint);
+}
+
+LRESULT OnMouseWheel(WPARAM wParam)
+{
+    if (GET_KEYSTATE_WPARAM(wParam) & MK_SHIFT)
+        ScrollHistory(GET_WHEEL_DELTA_WPARAM(wParam));
+    else
+        StepGain(GET_WHEEL_DELTA_WPARAM(wParam));
+    return 0;
+}
+
+LRESULT OnButtonDown(WPARAM wParam, LPARAM lParam)
+{
+    if (wParam & MK_CONTROL) SetTriggerPosition(GET_X_LPARAM(lParam));
+    return 0;
 }
 
 LRESULT OnCreate()
@@ -237,6 +337,7 @@ void SetFrozen(bool frozen)
 {
     if (frozen && !g_frozen) g_frozenPicture = g_sweep.picture;
     g_frozen = frozen;
+    OnFreezeChanged();
     if (g_traceView) InvalidateRect(g_traceView, nullptr, TRUE);
 }
 
@@ -266,11 +367,38 @@ void UpdateStatusRow()
     const RECT values = {kCountX, kStatusRow, kLinkX, kStatusBottom};
     if (g_sweep.tickCount != shownTicks) InvalidateRect(g_traceView, &values, FALSE);
     shownTicks = g_sweep.tickCount;
+    const RECT thumb = {0, kScopeLineBottom, kViewWidth, kThumbBottom};
+    if (g_frozen) InvalidateRect(g_traceView, &thumb, FALSE);
     if (FormatStatusFields() == g_shownFields) return;
     const RECT fields = {kLinkX, kStatusRow, kRecordRight, kStatusBottom};
     const RECT scopeLine = {kCountX, kScopeLineRow, kRecordRight, kScopeLineBottom};
     InvalidateRect(g_traceView, &fields, TRUE);
     InvalidateRect(g_traceView, &scopeLine, TRUE);
+    InvalidateRect(g_traceView, &thumb, TRUE);
+}
+
+// The grid with its traces and the status rows, drawn afresh for the clipboard.
+void CopyViewPicture()
+{
+    if (!g_traceView) return;
+    RECT area;
+    GetClientRect(g_traceView, &area);
+    area.bottom = kScopeLineBottom;
+    HDC viewDc = GetDC(g_traceView);
+    HDC dc = CreateCompatibleDC(viewDc);
+    HBITMAP bitmap = CreateCompatibleBitmap(viewDc, area.right, area.bottom);
+    HGDIOBJ previous = SelectObject(dc, bitmap);
+    FillRect(dc, &area, GetSysColorBrush(COLOR_APPWORKSPACE));
+    DrawView(dc, area, {area});
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    ReleaseDC(g_traceView, viewDc);
+    bool handedOver = false;
+    if (OpenClipboard(g_mainWindow)) {
+        handedOver = EmptyClipboard() && SetClipboardData(CF_BITMAP, bitmap);
+        CloseClipboard();
+    }
+    if (!handedOver) DeleteObject(bitmap);
 }
 
 LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -279,7 +407,10 @@ LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_CREATE: return OnCreate();
     case WM_ERASEBKGND: return OnEraseBackground(window, reinterpret_cast<HDC>(wParam));
     case WM_PAINT: PaintTraceView(window); return 0;
-    case WM_MOUSEWHEEL: StepGain(GET_WHEEL_DELTA_WPARAM(wParam)); return 0;
+    case WM_MOUSEWHEEL: return OnMouseWheel(wParam);
+    case WM_LBUTTONDOWN: return OnButtonDown(wParam, lParam);
+    case WM_MOUSEMOVE: TrackReadout(window, GET_X_LPARAM(lParam)); return 0;
+    case WM_MOUSELEAVE: ClearReadout(); return 0;
     case WM_LBUTTONDBLCLK: ToggleFreeze(); return 0;
     case WM_DESTROY: return OnDestroy(window);
     default: return DefWindowProcW(window, message, wParam, lParam);

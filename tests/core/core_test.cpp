@@ -11,8 +11,10 @@
 #include "../frame_bytes.h"
 #include "csv_rows.h"
 #include "frame_ring.h"
+#include "history.h"
 #include "link_health.h"
 #include "port_identity.h"
+#include "recording_reader.h"
 #include "scope_settings.h"
 #include "sweep_state.h"
 
@@ -341,7 +343,8 @@ TEST(Scope, TriggerFiresOnTheEdgeBeyondTheHysteresisOnly)
             if (state.phase == TriggerPhase::Sweeping) firedAt = static_cast<int>(i);
         }
         EXPECT_EQ(firedAt, c.firesAt) << c.name;
-        EXPECT_EQ(state.picture.column[0].trace[1].first, firedAt < 0 ? 0 : c.values[firedAt]) << "starts the sweep";
+        EXPECT_EQ(state.picture.column[kDefaultTriggerPosition].trace[1].first, firedAt < 0 ? 0 : c.values[firedAt])
+            << "starts the sweep at the trigger position";
     }
 }
 
@@ -357,7 +360,7 @@ void Triangle(SweepState& state, int frames)
 
 TEST(Scope, TriggerModesHoldRearmAndRunFree)
 {
-    SweepState& state = Started(0, [](ScopeSettings& s) { s.mode = TriggerMode::Normal; });
+    SweepState& state = Started(0, [](ScopeSettings& s) { s.mode = TriggerMode::Normal, s.triggerPosition = 0; });
     EXPECT_EQ(state.phase, TriggerPhase::Waiting);
     Triangle(state, 1200);
     EXPECT_EQ(state.phase, TriggerPhase::Waiting) << "a full sweep, then re-armed";
@@ -428,6 +431,164 @@ TEST(PortIdentity, ALostBoardIsFollowedOnlyToTheOnePortNewSinceTheLoss)
         {"the serial number decides", uno, {}, {{"COM9", unoB}, {"COM10", uno}}, "COM10"},
     };
     for (const auto& c : cases) EXPECT_EQ(FollowedPort(c.lost, c.atLoss, c.now), c.followed) << c.name;
+}
+
+// ---------------------------------------------------------- the history
+
+History g_history;
+
+// Frames whose y1 counts them (mod 30000), in batches of `batch` 10 ms apart.
+void Feed(History& history, int64_t frames, int batch = 1000)
+{
+    static Frame block[1000];
+    for (int64_t done = 0; done < frames; done += batch) {
+        const int count = static_cast<int>(std::min<int64_t>(batch, frames - done));
+        for (int i = 0; i < count; ++i) block[i] = F(static_cast<int16_t>((history.total + i) % 30000));
+        AppendHistory(history, block, count, static_cast<uint32_t>(history.total / batch * 10));
+    }
+}
+
+TEST(History, RingKeepsTheNewestFramesWithTheirBatchTimesAndGaps)
+{
+    ClearHistory(g_history);
+    Feed(g_history, 5000);
+    MarkHistoryGap(g_history);
+    Feed(g_history, kHistoryFrames);
+    EXPECT_EQ(OldestHistoryFrame(g_history), 5000);
+    for (int64_t frame : {int64_t{5000}, int64_t{123456}, kHistoryFrames + 4999}) {
+        EXPECT_EQ(HistoryFrame(g_history, frame).value[1], frame % 30000) << frame;
+        EXPECT_EQ(HistoryFrameMs(g_history, frame), frame / 1000 * 10) << frame;
+    }
+    EXPECT_EQ(HistoryRunStart(g_history, 9000, 0), 5000) << "the gap's mark";
+    EXPECT_EQ(HistoryRunStart(g_history, 9000, 7000), 7000);
+    SweepPicture& picture = *new SweepPicture;
+    BuildHistoryScreen(g_history, 5000 + 2048, 2, picture);
+    EXPECT_TRUE(!picture.column[0].afterGap && !picture.column[1].afterGap) << "at the screen's first frame";
+    MarkHistoryGap(g_history);
+    Feed(g_history, 10);
+    BuildHistoryScreen(g_history, g_history.total, 1, picture);
+    EXPECT_TRUE(picture.column[1014].afterGap && !picture.column[1013].afterGap);
+    char text[64];
+    FormatHistoryPosition(g_history, g_history.total - 123456, g_history.total - 1, text, sizeof text);
+    EXPECT_STREQ(text, "history \xE2\x88\x92""1.2 s (frame 4,075,857)");
+    delete &picture;
+}
+
+// 3,000,000 frames; from the newest, `screens` screens back (negative) or on.
+TEST(History, ScreenPositionAtEachTimebase)
+{
+    ClearHistory(g_history);
+    Feed(g_history, 3000000);
+    const struct {
+        int32_t perColumn;
+        int64_t screens, end, start;
+    } rows[] = {
+        {1, -1, 2998976, 2997952}, {2, -1, 2997952, 2995904}, {5, -1, 2994880, 2989760},
+        {10, -2, 2979520, 2969280}, {20, -1, 2979520, 2959040}, {50, -1, 2948800, 2897600},
+        {100, -1, 2897600, 2795200}, {200, -1, 2795200, 2590400}, {500, -1, 2488000, 1976000},
+        {1000, -1, 1976000, 952000}, {1000, -5, 1024000, 0}, {1000, 1, 3000000, 1976000},
+    };
+    SweepPicture& picture = *new SweepPicture;
+    for (const auto& row : rows) {
+        const int64_t end = MoveHistoryEnd(g_history, g_history.total, row.screens * kSweepWidth * row.perColumn,
+                                           row.perColumn);
+        EXPECT_EQ(end, row.end) << row.perColumn;
+        BuildHistoryScreen(g_history, end, row.perColumn, picture);
+        const Column& column = picture.column[3];
+        EXPECT_EQ(picture.column[0].firstFrame, row.start) << row.perColumn;
+        EXPECT_EQ(picture.cursor, kSweepWidth - 1);
+        EXPECT_EQ(column.trace[1].last, (row.start + 4 * row.perColumn - 1) % 30000) << row.perColumn;
+        EXPECT_EQ(column.frames, row.perColumn);
+    }
+    delete &picture;
+}
+
+// A rising ramp from -5000, fed in batches of 50, fires at its 6000th frame.
+TEST(Sweep, TriggerShowsTheFramesBeforeItLeftOfItsPosition)
+{
+    const struct {
+        int32_t perColumn, position;
+        int gapBefore;  // frames before the trigger; 0: none
+        int firstColumn;
+        int16_t firstValue;
+    } rows[] = {
+        {1, 128, 0, 0, 1000 - 128}, {1, 0, 0, 0, 1000}, {1, 1023, 0, 0, 1000 - 1023},
+        {100, 128, 0, 68, -5000}, {10, 300, 0, 0, 1000 - 3000}, {3, 10, 0, 0, 1000 - 30},
+        {1, 128, 100, 28, 900}, {1, 128, 50, 78, 950}, {2, 128, 50, 103, 950},
+    };
+    for (const auto& row : rows) {
+        static int32_t perColumn, position;
+        perColumn = row.perColumn, position = row.position;
+        SweepState& state = Started(0, [](ScopeSettings& s) {
+            s.mode = TriggerMode::Normal, s.level = 1000, s.framesPerColumn = perColumn, s.triggerPosition = position;
+        });
+        ClearHistory(g_history);
+        state.history = &g_history;
+        ResetSweep(state);
+        Frame batch[50];
+        for (int16_t v = -5000; v < 1050; v = static_cast<int16_t>(v + 50)) {
+            for (int i = 0; i < 50; ++i) batch[i] = F(static_cast<int16_t>(v + i));
+            if (row.gapBefore && v == 1000 - row.gapBefore) MarkHistoryGap(g_history);
+            AppendHistory(g_history, batch, 50, 0);
+            for (const Frame& frame : batch) ApplyFrame(state, frame, 0);
+        }
+        SCOPED_TRACE(testing::Message() << row.perColumn << " frames/col at " << row.position);
+        const Column* columns = state.picture.column;
+        EXPECT_EQ(columns[row.position].trace[1].first, 1000) << "the trigger frame";
+        EXPECT_EQ(columns[row.position].firstFrame, 6000);
+        EXPECT_EQ(columns[row.firstColumn].trace[1].first, row.firstValue);
+        EXPECT_TRUE(row.firstColumn == 0 || columns[row.firstColumn - 1].frames == 0);
+        EXPECT_EQ(columns[row.position - 1 + !row.position].trace[1].last, row.position ? 999 : 1000);
+    }
+}
+
+// ---------------------------------------------------------- a recording
+
+TEST(RecordingReader, ReadsRowsAndNamesTheFirstBadLine)
+{
+    const std::string header = "frame,time_ms,y1,y2,y3\r\n", long1k(1030, '7');
+    const struct {
+        const char* name;
+        std::string text;
+        int rows;
+        RecordingProblem problem;
+        int64_t line;
+        std::string bad;
+    } rows[] = {
+        {"CRLF", header + "0,0,1,-2,3\r\n1,16,32767,-32768,0\r\n", 2, RecordingProblem::None, 3, ""},
+        {"LF, no line break at the end", "frame,time_ms,y1,y2,y3\n0,0,1,-2,3\n1,16,32767,-32768,0", 2,
+         RecordingProblem::None, 3, ""},
+        {"missing header", "0,0,1,-2,3\r\n", 0, RecordingProblem::NoHeader, 1, "0,0,1,-2,3"},
+        {"empty file", "", 0, RecordingProblem::NoHeader, 0, ""},
+        {"out of int16", header + "0,0,1,-2,3\r\n1,0,32768,0,0\r\n2,0,0,0,0\r\n", 1, RecordingProblem::BadLine, 3,
+         "1,0,32768,0,0"},
+        {"below int16", header + "0,0,-32769,0,0\r\n", 0, RecordingProblem::BadLine, 2, "0,0,-32769,0,0"},
+        {"a field short", header + "0,0,1,-2,3\n1,0,5,6\n", 1, RecordingProblem::BadLine, 3, "1,0,5,6"},
+        {"a field more", header + "0,0,1,2,3,4\n", 0, RecordingProblem::BadLine, 2, "0,0,1,2,3,4"},
+        {"letters", header + "0,0,1,2,3\n1,0,5,6,x7\n", 1, RecordingProblem::BadLine, 3, "1,0,5,6,x7"},
+        {"blank line", header + "0,0,1,2,3\n\n1,0,5,6,7\n", 1, RecordingProblem::BadLine, 3, ""},
+        {"over 1 KiB", header + "0,0,1,2,3\r\n" + long1k + "\r\n", 1, RecordingProblem::BadLine, 3, long1k.substr(0, 80)},
+    };
+    static RecordingReader reader;
+    for (const auto& row : rows)
+        for (size_t piece : {row.text.size() + 1, size_t{7}}) {
+            SCOPED_TRACE(testing::Message() << row.name << " in pieces of " << piece);
+            StartReadingRecording(reader, g_history);
+            bool ok = true;
+            for (size_t at = 0; ok && at < row.text.size(); at += piece)
+                ok = ReadRecordingPiece(reader, g_history, row.text.data() + at, std::min(piece, row.text.size() - at));
+            EXPECT_EQ(FinishReadingRecording(reader, g_history), row.problem == RecordingProblem::None);
+            EXPECT_EQ(g_history.total, row.rows);
+            EXPECT_EQ(reader.problem, row.problem);
+            EXPECT_EQ(reader.lineNumber, row.line);
+            EXPECT_EQ(reader.badLine, row.bad);
+        }
+    StartReadingRecording(reader, g_history);
+    const std::string good = header + "0,0,1,-2,3\r\n1,16,32767,-32768,0\r\n";
+    ReadRecordingPiece(reader, g_history, good.data(), good.size());
+    FinishReadingRecording(reader, g_history);
+    EXPECT_EQ(HistoryFrame(g_history, 1).value[2], -32768);
+    EXPECT_EQ(HistoryFrameMs(g_history, 1), 16u);
 }
 
 }  // namespace

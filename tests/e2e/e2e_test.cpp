@@ -132,13 +132,13 @@ protected:
         EXPECT_TRUE(Device("stop"));
     }
 
-    // Starts the program on this config.ini and finds its windows.
-    bool Launch(const std::string& config)
+    // Starts the program on this config.ini, with these arguments, and finds its windows.
+    bool Launch(const std::string& config, const std::wstring& arguments = L"")
     {
         WriteText((dir_ + L"\\config.ini").c_str(), config);
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
-        std::wstring line = L"\"" + g_program + L"\"";
+        std::wstring line = L"\"" + g_program + L"\"" + arguments;
         if (!CreateProcessW(g_program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(),
                             &startup, &process_))
             return false;
@@ -315,6 +315,10 @@ TEST_P(Trigger, SweepStandsStillOnlyWhenTriggered)
                                                   "centre3=32767\r\ntrig_mode=") + (triggered ? "normal\r\n" : "off\r\n"))));
     ASSERT_TRUE(Device("start com5 --rate 1440 --sine-period " + std::to_string(kPeriod)));
     ASSERT_TRUE(StartOpens());
+    // The first sweep after Start may have had fewer frames before its edge
+    // than the columns left of the trigger position.
+    AwaitColumns(300);
+    PumpMessages(800);
     const Capture first = AwaitColumns(300);
     PumpMessages(1000);
     const Capture second = AwaitColumns(300);
@@ -330,14 +334,37 @@ TEST_P(Trigger, SweepStandsStillOnlyWhenTriggered)
         return;
     }
     EXPECT_EQ(moved, 0) << "of " << compared << " columns";
-    // Rising through 0 at the sweep's start puts the crest a quarter period
+    // Rising through 0 at the trigger position puts the crest a quarter period
     // in and the trough three quarters in.
-    const auto crest = Span(second, kPeriod / 4, kColours[0]), trough = Span(second, 3 * kPeriod / 4, kColours[0]);
+    constexpr int kAt = 128;  // the trigger position
+    const auto crest = Span(second, kAt + kPeriod / 4, kColours[0]), trough = Span(second, kAt + 3 * kPeriod / 4, kColours[0]);
     EXPECT_TRUE(crest.first >= 0 && crest.second < PlotRow(22000)) << crest.first << ".." << crest.second;
     EXPECT_GT(trough.first, PlotRow(-22000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Scope, Trigger, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "Normal" : "Off"); });
+
+// ------------------------------------------------------ a recording opened
+
+// A recording named on the command line opens frozen at its first screen,
+// frames 0..599 at one set of values and the rest at another, each frame in its column.
+TEST_F(E2e, RecordingNamedOnTheCommandLineShowsItsRowsInTheirColumns)
+{
+    std::string text = "frame,time_ms,y1,y2,y3\r\n";
+    for (int frame = 0; frame < 3000; ++frame) {
+        const Values& v = frame < 600 ? kSpread : kOther;
+        text += std::to_string(frame) + "," + std::to_string(frame / 16 * 11) + "," + std::to_string(v[0]) + "," +
+                std::to_string(v[1]) + "," + std::to_string(v[2]) + "\r\n";
+    }
+    const std::wstring name = L"tarquell-20260101-000000.csv";
+    WriteText((dir_ + L"\\" + name).c_str(), text);
+    ASSERT_TRUE(Launch(Config("COM5"), L" \"" + dir_ + L"\\" + name + L"\""));
+    EXPECT_TRUE(PumpUntil([&] { return WindowText(main_).find(name) != std::wstring::npos; }, 5000)) << "the title";
+    const Capture view = AwaitColumns(1000);
+    EXPECT_EQ(Measure(view, kSpread, 0, 598).complete, 599);
+    EXPECT_EQ(Measure(view, kOther, 601, 1020).complete, 420);
+    ExpectClosesCleanly();
+}
 
 }  // namespace

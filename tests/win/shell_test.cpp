@@ -201,7 +201,7 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
     const std::string lines = standard + "dtr=1\r\nrts=1\r\n";
     const std::string absent = "[General]\r\nportname=COM9\r\nportspeed=300\r\n";
     const std::string scope = "[Scope]\r\ntimebase=7\r\ngain1=3\r\ngain2=16\r\ncentre1=99999\r\ncentre3=-2048\r\n"
-                              "trig_mode=foo\r\ntrig_source=4\r\ntrig_edge=fall\r\ntrig_level=12x\r\n";
+                              "trig_mode=foo\r\ntrig_source=4\r\ntrig_edge=fall\r\ntrig_level=12x\r\ntrig_position=2000\r\n";
     const std::string longValues = Replace(Replace(standard, "COM5", "COM5" + std::string(150, '7')), "115200",
                                            "115200" + std::string(150, '7'));
     const std::string others = "[Other]\r\nkeep=this\r\n[General]\r\nportname=COM1\r\nportspeed=9600\r\nextra=1\r\n";
@@ -252,7 +252,7 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         // Unlisted choices take the default; numbers beyond the range are clamped.
         {"scope settings out of range", scope.c_str(), Kind::File, nullptr, nullptr, nullptr, nullptr,
          "[Scope]\r\ntimebase=1\r\ngain1=1\r\ngain2=16\r\ncentre1=32767\r\ncentre3=-2048\r\ntrig_mode=off\r\n"
-         "trig_source=1\r\ntrig_edge=fall\r\ntrig_level=0\r\ncentre2=0\r\ngain3=1\r\n"
+         "trig_source=1\r\ntrig_edge=fall\r\ntrig_level=0\r\ntrig_position=1023\r\ncentre2=0\r\ngain3=1\r\n"
          "[General]\r\nportname=COM1\r\nportspeed=9600\r\n"},
         {"read-only file", standard.c_str(), Kind::ReadOnly, nullptr, nullptr, nullptr, L"57600",
          Replace(standard, "115200", "57600")},

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <string>
+#include <vector>
 
 #include "acquisition.h"
 #include "app.h"
@@ -183,6 +185,53 @@ TEST_F(TraceView, ScopeControlsGainFreezeAndTrigger)
     SendMessageW(main_, WM_COMMAND, IDC_SINGLE, 0);
     EXPECT_TRUE(g_sweep.scope.source == 2 && g_sweep.scope.edge == TriggerEdge::Fall);
     EXPECT_EQ(g_sweep.phase, TriggerPhase::Waiting);
+}
+
+// 1024 frames at 8000 and then 1024 at -8000, 16 a tick, a tick a
+// millisecond a frame: frozen, PgUp shows the first screen, and the values
+// under the mouse read there; the copy is the picture on screen.
+TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
+{
+    ClearHistory(*g_sweep.history);
+    ResetSweep(g_sweep);
+    Frame frames[16];
+    for (int frame = 0; frame < 2048; frame += 16) {
+        for (Frame& f : frames) f = {{0, static_cast<int16_t>(frame < 1024 ? 8000 : -8000), 0, 0}};
+        AppendHistory(*g_sweep.history, frames, 16, static_cast<uint32_t>(frame));
+        for (const Frame& f : frames) ApplyFrame(g_sweep, f, 0);
+    }
+    SendMessageW(main_, WM_COMMAND, IDM_FREEZE, 0);
+    const auto press = [](WPARAM key) { return RouteHistoryInput(MSG{g_portList, WM_KEYDOWN, key, 0, 0, {}}); };
+    EXPECT_TRUE(press(VK_PRIOR));
+    Repaint();
+    EXPECT_TRUE(TraceAt(CaptureView(), 500, 8000, 1) && !TraceAt(CaptureView(), 500, -8000, 1)) << "the first screen";
+    char parts[4][kReadoutPart];
+    SendMessageW(g_traceView, WM_MOUSEMOVE, 0, MAKELPARAM(500, 100));
+    ASSERT_TRUE(FormatReadout(*PagedPicture(), parts));
+    EXPECT_EQ(std::string(parts[0]) + "|" + parts[1], "frame 500  0.496 s|y1 8000");
+    SendMessageW(g_traceView, WM_MOUSELEAVE, 0, 0);
+    EXPECT_FALSE(FormatReadout(*PagedPicture(), parts));
+    EXPECT_TRUE(press(VK_END));
+    Repaint();
+    const Capture view = CaptureView();
+    EXPECT_TRUE(TraceAt(view, 500, -8000, 1)) << "the newest screen";
+
+    SendMessageW(main_, WM_COMMAND, IDM_COPY, 0);
+    ASSERT_TRUE(OpenClipboard(main_));
+    HBITMAP copy = static_cast<HBITMAP>(GetClipboardData(CF_BITMAP));
+    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), view.width, -548, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+    std::vector<DWORD> pixels(view.width * 548);
+    HDC dc = GetDC(nullptr);
+    EXPECT_EQ(GetDIBits(dc, copy, 0, 548, pixels.data(), &info, DIB_RGB_COLORS), 548);
+    ReleaseDC(nullptr, dc);
+    CloseClipboard();
+    int differing = 0;
+    for (int y = 0; y < 548; ++y)
+        for (int x = 0; x < view.width; ++x)
+            differing += RGB(GetBValue(pixels[y * view.width + x]), GetGValue(pixels[y * view.width + x]),
+                             GetRValue(pixels[y * view.width + x])) != view.At(x, y);
+    EXPECT_EQ(differing, 0) << "the grid, the traces and the status rows as shown";
+    SendMessageW(main_, WM_COMMAND, IDM_FREEZE, 0);
 }
 
 // No paint, and no view, leaves a GDI object behind.
