@@ -112,7 +112,7 @@ bool StartAcquisition(const char* portName, DWORD speed, ModemLines lines, Start
     EndRun();
     g_lines = lines;
     LinkRun* run = new LinkRun();
-    run->portName = portName;
+    run->startPortName = portName;
     run->speed = speed;
     run->events = g_events;
     run->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -178,11 +178,9 @@ void NotePortRemoved(const WCHAR* name)
     Request([name](LinkRequests& requests) { requests.removed = name; });
 }
 
-void NotePortArrived(const WCHAR* name)
+std::string AcquiredPortName()
 {
-    if (!g_run) return;
-    const std::string& ours = g_run->portName;
-    if (_wcsicmp(name, std::wstring(ours.begin(), ours.end()).c_str()) == 0) RetryLostPortNow();
+    return Report().portName;
 }
 
 uint32_t LinkFramesPerSecond()
@@ -198,7 +196,7 @@ int FormatLinkField(WCHAR* text, int size)
     const LinkReport report = Report();
     const DWORD now = PortClockMs();
     const unsigned long away = static_cast<unsigned long>((now - report.lostAtMs) / 1000);
-    const char* port = g_run->portName.c_str();
+    const char* port = report.portName.c_str();
     switch (report.state) {
     case LinkState::Stopped:
     case LinkState::Failed:

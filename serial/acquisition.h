@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "link_health.h"
 #include "ports.h"
 #include "sweep_state.h"
@@ -49,9 +51,10 @@ bool IsAcquiring();
 void SetAcquisitionModemLines(ModemLines lines);
 // A device came or went: a lost port is tried again at once.
 void RetryLostPortNow();
-// Windows named a port that went or came.
+// Windows named a port that went.
 void NotePortRemoved(const WCHAR* name);
-void NotePortArrived(const WCHAR* name);
+// The port the run reads, which a board followed to a new name changes.
+std::string AcquiredPortName();
 bool IsPortOpen();
 bool IsPortLost();
 uint32_t LinkFramesPerSecond();

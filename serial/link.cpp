@@ -13,6 +13,11 @@ namespace {
 struct Link {
     LinkRun* run;
     HANDLE port = INVALID_HANDLE_VALUE;
+    // The board on the port, noted at Start, and the names present when it
+    // was lost: a board with no serial number of its own comes back under a
+    // new name in another socket.
+    PortIdentity identity;
+    std::vector<std::string> presentAtLoss;
     ModemLines lines;
     LinkReport report;
     ReceiveArea area;
@@ -48,7 +53,7 @@ void ClosePort(Link& link)
 bool OpenConfigured(Link& link, bool* busy, bool* settingsRefused)
 {
     *settingsRefused = false;
-    link.port = OpenPort(link.run->portName.c_str());
+    link.port = OpenPort(link.report.portName.c_str());
     if (link.port == INVALID_HANDLE_VALUE) {
         *busy = GetLastError() == ERROR_ACCESS_DENIED;
         return false;
@@ -73,6 +78,9 @@ bool OpenConfigured(Link& link, bool* busy, bool* settingsRefused)
 void LosePort(Link& link, DWORD now)
 {
     ClosePort(link);
+    link.presentAtLoss = {link.report.portName};
+    if (link.identity.known)
+        for (const PresentPort& port : ListPresentPorts()) link.presentAtLoss.push_back(port.name);
     link.report.state = LinkState::Lost;
     link.report.lostAtMs = now;
     // A device just gone is not back within the same millisecond.
@@ -152,20 +160,26 @@ void TryToReconnect(Link& link)
         return;
     }
     link.nextRetryMs = now + kRetryPeriodMs;
+    const std::string lostName = link.report.portName;
+    const std::string moved =
+        link.identity.known ? FollowedPort(link.identity, link.presentAtLoss, ListPresentPorts()) : std::string();
+    if (!moved.empty()) link.report.portName = moved;
     bool busy = false, refused = false;
     if (!OpenConfigured(link, &busy, &refused)) {
+        link.report.portName = lostName;
         link.report.state = busy ? LinkState::Busy : LinkState::Lost;
         return;
     }
     link.report.state = LinkState::Running;
-    ShowNote(link, L"reconnected", now);
+    ShowNote(link, moved.empty() ? L"reconnected" : L"moved to " + std::wstring(moved.begin(), moved.end()), now);
+    if (!moved.empty() && link.run->events.linkChanged) link.run->events.linkChanged();
     ResetLinkHealth(link.report.health, now);
     link.gapPending = true;
 }
 
 bool IsOurPort(const Link& link, const std::wstring& name)
 {
-    const std::string& ours = link.run->portName;
+    const std::string& ours = link.report.portName;
     return _wcsicmp(name.c_str(), std::wstring(ours.begin(), ours.end()).c_str()) == 0;
 }
 
@@ -188,7 +202,7 @@ bool TakeRequests(Link& link)
         // Many adapters and Wine's ptys have no modem lines, and the device
         // may not need them: no reason to stop.
         if (link.port != INVALID_HANDLE_VALUE && !SetModemLines(link.port, link.lines))
-            ShowNote(link, L"DTR/RTS not supported by " + std::wstring(run.portName.begin(), run.portName.end()), now);
+            ShowNote(link, L"DTR/RTS not supported by " + std::wstring(link.report.portName.begin(), link.report.portName.end()), now);
     }
     return true;
 }
@@ -203,10 +217,12 @@ DWORD WINAPI LinkMain(void* param)
     EnterCriticalSection(&run.lock);
     link->lines = run.requests.lines;
     LeaveCriticalSection(&run.lock);
+    link->report.portName = run.startPortName;
     bool busy = false;
     run.openFailed = !OpenConfigured(*link, &busy, &run.startFailure.settingsRefused);
     run.startFailure.error = run.openFailed ? GetLastError() : 0;
     link->report.state = run.openFailed ? LinkState::Failed : LinkState::Running;
+    if (!run.openFailed) ReadPortIdentity(run.startPortName.c_str(), &link->identity);
     ResetLinkHealth(link->report.health, PortClockMs());
     Publish(*link);
     SetEvent(run.opened);

@@ -26,6 +26,7 @@ struct LinkRequests {
 // What the link tells the window for the status row; under `LinkRun::lock`.
 struct LinkReport {
     LinkState state;
+    std::string portName;  // a board followed to a new name changes it
     DWORD lostAtMs;
     LinkHealth health;
     std::wstring note;
@@ -34,7 +35,7 @@ struct LinkReport {
 
 struct LinkRun {
     // Set before the thread starts, read-only after.
-    std::string portName;
+    std::string startPortName;
     DWORD speed;
     AcquisitionEvents events;
     HANDLE wake;    // auto-reset: the link looks at its requests

@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <string>
 
+#include "port_io.h"
+
 namespace {
 
 constexpr WCHAR kWorkingSettings[] = L"./config.ini";
@@ -14,6 +16,7 @@ constexpr int kMessageLength = 256;
 std::wstring g_settingsFile = kWorkingSettings;
 std::wstring g_recordingsFolder;
 std::wstring g_warning;
+DWORD g_chosenAtMs;
 
 // The user's known folder with Tarquell\ added, created; empty when the system has none.
 std::wstring OwnFolder(const KNOWNFOLDERID& id)
@@ -58,6 +61,7 @@ void ChooseSaveFolders(bool (*writable)(const WCHAR* folder, DWORD* error))
     g_settingsFile = kWorkingSettings;
     g_recordingsFolder.clear();
     g_warning.clear();
+    g_chosenAtMs = PortClockMs();
     DWORD error = 0;
     if (writable(L"", &error)) return;
     const std::wstring own = OwnFolder(FOLDERID_LocalAppData);
@@ -82,4 +86,9 @@ const WCHAR* RecordingsFolder()
 const WCHAR* SettingsWarning()
 {
     return g_warning.c_str();
+}
+
+const WCHAR* SettingsWarningNote()
+{
+    return PortClockMs() - g_chosenAtMs < kSettingsWarningShowMs ? g_warning.c_str() : L"";
 }

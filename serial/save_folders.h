@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+constexpr DWORD kSettingsWarningShowMs = 5000;
+
 // Creates and removes a probe file in `folder` (empty: the working
 // directory); false, with the system's error, when it cannot.
 bool FolderWritable(const WCHAR* folder, DWORD* error);
@@ -17,3 +19,5 @@ const WCHAR* RecordingsFolder();
 // "settings will not be saved: <the system's message>" when neither place
 // can be written, else empty.
 const WCHAR* SettingsWarning();
+// The warning for the link field, in its first seconds.
+const WCHAR* SettingsWarningNote();

@@ -10,6 +10,7 @@
 
 constexpr int kMaxLoadString = 100;
 constexpr UINT_PTR ID_STATUS_TIMER = 2;
+constexpr UINT_PTR ID_WARNING_TIMER = 3;
 // Posted by the acquisition's threads.
 constexpr UINT WM_RECORDING_FAILED = WM_APP + 1;
 constexpr UINT WM_FRAMES_READY = WM_APP + 2;
@@ -48,6 +49,7 @@ extern ModemLines g_modemLines;
 void CreateControlBar(HWND mainWindow);
 void RefreshPortList();
 void NotePortChoice();
+void FollowPortChoice(const WCHAR* name);
 void LoadSettings();
 void SaveSettings();
 // The speed Start uses; a bad typed one is replaced by the last good one first.

@@ -200,6 +200,12 @@ void RefreshPortList()
     SendMessageW(g_portList, CB_SETCURSEL, static_cast<WPARAM>(FindExactEntry(g_portList, g_chosenPort.c_str())), 0);
 }
 
+void FollowPortChoice(const WCHAR* name)
+{
+    g_chosenPort = name;
+    RefreshPortList();
+}
+
 void NotePortChoice()
 {
     if (SendMessageW(g_portList, CB_GETCURSEL, 0, 0) != CB_ERR) g_chosenPort = ListText(g_portList);

@@ -108,6 +108,7 @@ LRESULT OnCreate(HWND window)
     CreateControlBar(window);
     CreateScopeBar(window);
     ShowModemLines(window);
+    if (*SettingsWarning()) SetTimer(window, ID_WARNING_TIMER, kSettingsWarningShowMs, nullptr);
     SetAcquisitionEvents({PostFramesReady, PostLinkChanged, PostRecordingFailure});
     return 0;
 }
@@ -204,9 +205,10 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     }
 }
 
-LRESULT OnTimer(WPARAM timer)
+LRESULT OnTimer(HWND window, WPARAM timer)
 {
-    if (timer == ID_STATUS_TIMER) UpdateStatusRow();
+    if (timer == ID_WARNING_TIMER) KillTimer(window, timer);
+    UpdateStatusRow();
     return 0;
 }
 
@@ -217,7 +219,8 @@ LRESULT OnFramesReady()
     return 0;
 }
 
-// An open that outlasted Start's wait and then failed.
+// An open that outlasted Start's wait and then failed, or a board followed
+// to a new name, which becomes the choice.
 LRESULT OnLinkChanged(HWND window)
 {
     StartFailure failure = {};
@@ -226,6 +229,11 @@ LRESULT OnLinkChanged(HWND window)
     if (TakeLateStartFailure(&failure)) {
         ShowIdle(window);
         ReportStartFailure(window, portName, 0, failure);
+    }
+    const std::string acquired = AcquiredPortName();
+    if (IsAcquiring() && acquired != portName) {
+        FollowPortChoice(std::wstring(acquired.begin(), acquired.end()).c_str());
+        SaveSettings();
     }
     UpdateStatusRow();
     return 0;
@@ -247,15 +255,14 @@ const WCHAR* BroadcastPortName(LPARAM lParam)
 }
 
 // A removal naming the open port is a loss at once, before any read fails;
-// an arrival naming the lost one is worth a try at once.
+// any other change is worth a try at once: the lost board may be back, under
+// its own name or another.
 LRESULT OnDeviceChange(HWND window, WPARAM wParam, LPARAM lParam)
 {
     RefreshPortList();
     const WCHAR* port = BroadcastPortName(lParam);
     if (port && wParam == DBT_DEVICEREMOVECOMPLETE)
         NotePortRemoved(port);
-    else if (port && wParam == DBT_DEVICEARRIVAL)
-        NotePortArrived(port);
     else
         RetryLostPortNow();
     UpdateStatusRow();
@@ -303,7 +310,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     switch (message) {
     case WM_CREATE: return OnCreate(window);
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
-    case WM_TIMER: return OnTimer(wParam);
+    case WM_TIMER: return OnTimer(window, wParam);
     case WM_FRAMES_READY: return OnFramesReady();
     case WM_LINK_CHANGED: return OnLinkChanged(window);
     case WM_RECORDING_FAILED: return OnRecordingFailed(window, static_cast<DWORD>(wParam));

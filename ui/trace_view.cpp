@@ -9,6 +9,7 @@
 #include "app.h"
 #include "recording.h"
 #include "resource.h"
+#include "save_folders.h"
 #include "sweep_state.h"
 
 HWND g_traceView;
@@ -149,7 +150,8 @@ StatusFields FormatStatusFields()
 {
     StatusFields fields = {};
     FormatRecordingField(fields.record, MAX_PATH);
-    if (!FormatLinkField(fields.link, kFieldLength)) FormatReadingField(fields.link, kFieldLength);
+    if (!FormatLinkField(fields.link, kFieldLength) && !FormatReadingField(fields.link, kFieldLength))
+        swprintf(fields.link, kFieldLength, L"%ls", SettingsWarningNote());
     fields.hasReadout = FormatReadout(ShownPicture(), fields.readout);
     if (!fields.hasReadout) FormatScopeField(fields.scope, sizeof fields.scope);
     return fields;

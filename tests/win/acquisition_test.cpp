@@ -249,7 +249,7 @@ TEST_F(Acquisition, LineErrorsAreAcknowledgedAndATickTakesAllTheDriverHolds)
 // message box.
 TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
 {
-    enum class Return { Back, Busy, Refuses, Stopped, Closed };
+    enum class Return { Back, Moved, Busy, Refuses, Stopped, Closed };
     enum class Sign { ReadAndClear, Read, Message };
     const struct {
         const char* name;
@@ -272,6 +272,7 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         {"held by another program", ERROR_ACCESS_DENIED, false, Return::Busy},
         {"refuses the settings", ERROR_ACCESS_DENIED, false, Return::Refuses},
         {"an open that takes seconds", ERROR_ACCESS_DENIED, false, Return::Back, Sign::Read, true},
+        {"a board with no serial number, back in another socket", ERROR_ACCESS_DENIED, false, Return::Moved},
         {"Stop while lost", ERROR_ACCESS_DENIED, false, Return::Stopped},
         {"window closed while lost", ERROR_ACCESS_DENIED, false, Return::Closed},
     };
@@ -280,6 +281,8 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         Launch();
         g_fakePort.windowsClock = true;
         g_fakePort.wineLoose = c.wine;
+        const wchar_t* ch340 = L"USB\\VID_1A86&PID_7523&REV_0264";
+        g_fakePort.setupDevices = {{L"COM5", L"USB-SERIAL CH340", ch340, L"USB\\VID_1A86&PID_7523\\5&2F1E3A0&0&2"}};
         ASSERT_TRUE(StartAndSettle());
         ArriveRamp(100, 100, 1);
         TickFor(100);
@@ -334,12 +337,22 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         g_fakePort.refusesSettings = c.onReturn == Return::Refuses;
         g_fakePort.appliedState = {}, g_fakePort.requestedQueue = 0, g_fakePort.timeouts = {};
         g_fakePort.holdOpen = false;
+        if (c.onReturn == Return::Moved) {
+            g_fakePort.setupDevices = {{L"COM9", L"USB-SERIAL CH340", ch340, L"USB\\VID_1A86&PID_7523\\5&1C0FFEE&0&4"}};
+            g_fakePort.devices = L"COM1|COM9|COM12|";
+        }
         if (c.sign == Sign::Message) {
             PortMessage(DBT_DEVICEARRIVAL, L"COM5");
             Settle();
             EXPECT_TRUE(IsPortOpen()) << "at once";
         }
         TickFor(600);
+        if (c.onReturn == Return::Moved) {
+            EXPECT_EQ(g_fakePort.openedPath, "\\\\.\\COM9");
+            EXPECT_EQ(LinkField() + L"|" + WindowText(g_portList), L"moved to COM9|COM9");
+            EXPECT_NE(ReadText().find("portname=COM9"), std::string::npos) << "saved at once";
+            continue;
+        }
         if (c.onReturn != Return::Back) {
             EXPECT_FALSE(IsPortOpen());
             EXPECT_EQ(LinkField(), L"COM5 busy, 2 s");

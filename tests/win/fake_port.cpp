@@ -109,7 +109,10 @@ HANDLE PortOpen(const char* path)
     ++g_fakePort.openAttempts;
     DeliverArrivals(g_fakePort);
     // Wine opens a pty whose device end is closed; nothing else works on it.
-    if (g_fakePort.openError || (g_fakePort.removedError && !g_fakePort.wineLoose)) {
+    const std::wstring listed = L"|" + g_fakePort.devices;
+    const std::string name = std::string(path).substr(4);
+    const bool absent = listed.find(L"|" + std::wstring(name.begin(), name.end()) + L"|") == std::wstring::npos;
+    if (g_fakePort.openError || absent || (g_fakePort.removedError && !g_fakePort.wineLoose)) {
         SetLastError(g_fakePort.openError ? g_fakePort.openError : ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
@@ -267,6 +270,7 @@ DWORD PortListDevices(WCHAR* buffer, DWORD count)
 
 void PortListSetupDevices(void (*add)(const PortDevice& device, void* context), void* context)
 {
+    Guard guard(g_mutex);
     for (const FakeDevice& d : g_fakePort.setupDevices)
         add({d.name.c_str(), d.description.c_str(), d.hardwareId.c_str(), d.instanceId.c_str()}, context);
 }
