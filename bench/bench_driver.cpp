@@ -16,6 +16,8 @@
 //                            screen (MARKS: the device's stdout)
 //   ping SECONDS PID         round trips of WM_NULL through the message loop,
 //                            and how long the Linux process PID waited for a core
+//   hold SECONDS             suspends the main window's thread for SECONDS, as
+//                            a title-bar press or a stalled paint would hold it
 //   stats                    working set, GUI objects and handles
 //   close                    closes the window and waits for the process
 #include <windows.h>
@@ -595,6 +597,37 @@ int Ping(HWND main, double seconds, const std::string& pid)
     return unanswered == 0 && !trips.empty() ? 0 : 1;
 }
 
+// -------------------------------------------------------------------- hold
+
+// SuspendThread from another process: nothing the program does on that
+// thread runs, while its other threads go on. A WM_NULL sent meanwhile shows
+// that the hold took.
+int Hold(HWND main, double seconds)
+{
+    const DWORD threadId = GetWindowThreadProcessId(main, nullptr);
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, threadId);
+    if (!thread) {
+        std::fprintf(stderr, "cannot open the window's thread: %lu\n", GetLastError());
+        return 1;
+    }
+    const long long start = Qpc();
+    if (SuspendThread(thread) == static_cast<DWORD>(-1)) {
+        std::fprintf(stderr, "SuspendThread failed: %lu\n", GetLastError());
+        CloseHandle(thread);
+        return 1;
+    }
+    Sleep(static_cast<DWORD>(seconds * 500));
+    DWORD_PTR result = 0;
+    const bool answered = SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, 100, &result) != 0;
+    const double elapsed = QpcMs(Qpc() - start);
+    if (elapsed < seconds * 1000) Sleep(static_cast<DWORD>(seconds * 1000 - elapsed));
+    ResumeThread(thread);
+    Emit("held_ms", QpcMs(Qpc() - start));
+    Emit("answered_while_held", answered ? 1 : 0);
+    CloseHandle(thread);
+    return answered ? 1 : 0;
+}
+
 // ------------------------------------------------------------------- stats
 
 
@@ -851,7 +884,8 @@ int Usage()
     std::fprintf(stderr,
                  "usage: bench_driver startup EXE DIR RUNS | history EXE DIR FILE NAME | press Start|Stop | record |\n"
                  "       sweep SECONDS INTERVAL_MS | cpu SECONDS PID... |\n"
-                 "       latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS | ping SECONDS PID | stats | close\n");
+                 "       latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS | ping SECONDS PID | hold SECONDS |\n"
+                 "       stats | close\n");
     return 2;
 }
 
@@ -886,6 +920,7 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"latency" && argc == 8)
         return Latency(main, argv[2], argv[3], _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6]), _wtoi(argv[7]));
     if (command == L"ping" && argc == 4) return Ping(main, _wtof(argv[2]), narrow(argv[3]));
+    if (command == L"hold" && argc == 3) return Hold(main, _wtof(argv[2]));
     if (command == L"stats" && argc == 2) return Stats(main);
     if (command == L"close" && argc == 2) return Close(main);
     return Usage();

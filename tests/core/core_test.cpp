@@ -105,20 +105,25 @@ TEST(LinkHealth, ShowsRateSilenceAndAWrongSpeed)
     const struct {
         uint32_t bytes, frames, skipped, lastTickMs;
         const char* text;
+        int seconds = 1;  // of the same traffic
     } cases[] = {
         {1440 * 8, 1440, 0, 1000, "1440 fr/s  skipped 0  overrun 0  framing 0"},
         {0, 0, 0, 1000, "no data  skipped 0  overrun 0  framing 0"},
         // A wrong speed still finds an accidental marker pair now and then.
         {9000, 3, 8976, 1000, "no frames: check the speed  skipped 8976"},
         {800, 100, 0, 500, "0 fr/s  skipped 0  overrun 0  framing 0"},  // the second is not over
+        {808, 100, 8, 1000, "100 fr/s  skipped 24  overrun 0  framing 0", 3},  // a rate per second, a count since Start
     };
     for (const auto& c : cases) {
         LinkHealth health;
         ResetLinkHealth(health, 5000);
-        NoteLinkTick(health, 5000 + c.lastTickMs / 2, c.bytes, c.frames, c.skipped);
-        NoteLinkTick(health, 5000 + c.lastTickMs, 0, 0, 0);
+        const uint32_t end = 5000 + c.lastTickMs * c.seconds;
+        for (uint32_t at = 5000; at < end; at += c.lastTickMs) {
+            NoteLinkTick(health, at + c.lastTickMs / 2, c.bytes, c.frames, c.skipped);
+            NoteLinkTick(health, at + c.lastTickMs, 0, 0, 0);
+        }
         char text[96];
-        FormatLinkHealth(health, 5000 + c.lastTickMs, text, sizeof text);
+        FormatLinkHealth(health, end, text, sizeof text);
         EXPECT_STREQ(text, c.text);
     }
 }
@@ -306,12 +311,15 @@ TEST(Scope, ColumnBarsKeepEveryFramesExtremes)
         RestartSweep(state);
         Tick(state, 100 + spikeAt, 0, false);
         Tick(state, 1, 30000);
+        EXPECT_EQ(std::tuple(state.changedLeft, state.changedRight), std::tuple(1, 1)) << "a column grows in a later tick";
         Tick(state, 199 - spikeAt, 0, false);
         EXPECT_EQ(state.picture.cursor, 2);
         const Drawing drawing = Paint(state);
-        EXPECT_NE(std::find(drawing.segments.begin(), drawing.segments.end(), Segment{1, 1, Row(30000), 1, 257}),
-                  drawing.segments.end())
-            << spikeAt;
+        // The bar, and the joins from a column's last frame to the next one's first.
+        for (const Segment& s : {Segment{1, 1, Row(30000), 1, 257}, Segment{1, 0, Row(0), 1, Row(spikeAt ? 0 : 30000)},
+                                 Segment{1, 1, Row(spikeAt == 99 ? 30000 : 0), 2, Row(0)}})
+            EXPECT_NE(std::find(drawing.segments.begin(), drawing.segments.end(), s), drawing.segments.end())
+                << spikeAt << ": " << s.x0 << "," << s.y0 << " " << s.x1 << "," << s.y1;
     }
 }
 

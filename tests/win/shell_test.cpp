@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,14 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
 {
     const std::string standard = "[General]\r\nportname=COM5\r\nportspeed=115200\r\n";
     const std::string lines = standard + "dtr=1\r\nrts=1\r\n";
+    // Every key as the program writes it, so that a round trip leaves the file as it was.
+    std::deque<std::string> scopes;
+    const auto scopeIn = [&](const char* mode, const char* edge = "rise", const char* timebase = "1") -> const std::string& {
+        return scopes.emplace_back(standard + "[Scope]\r\ntimebase=" + timebase +
+                                      "\r\ngain1=1\r\ncentre1=0\r\ngain2=1\r\ncentre2=0\r\ngain3=1\r\ncentre3=0\r\n"
+                                      "trig_mode=" + mode + "\r\ntrig_source=1\r\ntrig_edge=" + edge +
+                                      "\r\ntrig_level=0\r\ntrig_position=128\r\n");
+    };
     const std::string absent = "[General]\r\nportname=COM9\r\nportspeed=300\r\n";
     const std::string scope = "[Scope]\r\ntimebase=7\r\ngain1=3\r\ngain2=16\r\ncentre1=99999\r\ncentre3=-2048\r\n"
                               "trig_mode=foo\r\ntrig_source=4\r\ntrig_edge=fall\r\ntrig_level=12x\r\ntrig_position=2000\r\n";
@@ -219,6 +228,7 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         const wchar_t *shownPort, *shownSpeed;  // at start (null: not checked)
         const wchar_t *port, *speed;            // picked before closing (null: keep)
         std::string after;  // the file after exit; empty: only the two keys are checked
+        UINT command = 0;   // before closing
     } rows[] = {
         {"missing", nullptr, Kind::File, L"COM1", L"9600", nullptr, L"115200",
          "[General]\r\nportname=COM1\r\nportspeed=115200\r\n"},
@@ -247,6 +257,12 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         {"typed 0", standard.c_str(), Kind::File, nullptr, nullptr, nullptr, L"0", standard},
         {"typed abc", standard.c_str(), Kind::File, nullptr, nullptr, nullptr, L"abc", standard},
         {"typed 99999999", standard.c_str(), Kind::File, nullptr, nullptr, nullptr, L"99999999", standard},
+        {"trigger auto", scopeIn("auto").c_str(), Kind::File, nullptr, nullptr, nullptr, nullptr, scopeIn("auto")},
+        {"trigger normal", scopeIn("normal").c_str(), Kind::File, nullptr, nullptr, nullptr, nullptr, scopeIn("normal")},
+        {"trigger single", scopeIn("single", "fall").c_str(), Kind::File, nullptr, nullptr, nullptr, nullptr,
+         scopeIn("single", "fall")},
+        {"scope reset to the defaults", scopeIn("normal", "fall", "200").c_str(), Kind::File, nullptr, nullptr, nullptr,
+         nullptr, scopeIn("off"), IDM_SCOPE_RESET},
         {"longest speed text", standard.c_str(), Kind::File, nullptr, nullptr, nullptr, L"12582912",
          Replace(standard, "115200", "12582912")},
         // Unlisted choices take the default; numbers beyond the range are clamped.
@@ -288,6 +304,7 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
             FormatRecordingField(recording, MAX_PATH);
         }
         const bool unwritable = row.kind >= Kind::Directory || (row.kind == Kind::ReadOnly && ReadOnlyEnforced());
+        if (row.command) SendMessageW(main, WM_COMMAND, row.command, 0);
         if (row.port) Select(g_portList, row.port);
         if (row.speed) Select(g_speedList, row.speed);
         const std::wstring port = WindowText(g_portList), speed = WindowText(g_speedList);
