@@ -40,6 +40,16 @@ void ShowNote(Link& link, const std::wstring& note, DWORD now)
     link.report.noteShowMs = kNoteShowMs;
 }
 
+// The window hears of a loss, a busy port and a return at once; it reads the
+// rest of the report when it paints the status row.
+void SetState(Link& link, LinkState state)
+{
+    if (state == link.report.state) return;
+    link.report.state = state;
+    Publish(link);
+    if (link.run->events.linkChanged) link.run->events.linkChanged();
+}
+
 void ClosePort(Link& link)
 {
     if (link.port == INVALID_HANDLE_VALUE) return;
@@ -81,8 +91,8 @@ void LosePort(Link& link, DWORD now)
     link.presentAtLoss = {link.report.portName};
     if (link.identity.known)
         for (const PresentPort& port : ListPresentPorts()) link.presentAtLoss.push_back(port.name);
-    link.report.state = LinkState::Lost;
     link.report.lostAtMs = now;
+    SetState(link, LinkState::Lost);
     // A device just gone is not back within the same millisecond.
     link.nextRetryMs = now + 1;
     HandOverRecording();
@@ -167,13 +177,12 @@ void TryToReconnect(Link& link)
     bool busy = false, refused = false;
     if (!OpenConfigured(link, &busy, &refused)) {
         link.report.portName = lostName;
-        link.report.state = busy ? LinkState::Busy : LinkState::Lost;
+        SetState(link, busy ? LinkState::Busy : LinkState::Lost);
         return;
     }
-    link.report.state = LinkState::Running;
     ShowNote(link, moved.empty() ? L"reconnected" : L"moved to " + std::wstring(moved.begin(), moved.end()), now);
-    if (!moved.empty() && link.run->events.linkChanged) link.run->events.linkChanged();
     ResetLinkHealth(link.report.health, now);
+    SetState(link, LinkState::Running);
     link.gapPending = true;
 }
 
