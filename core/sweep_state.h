@@ -12,7 +12,7 @@ constexpr uint8_t kFrameMarker2 = 0x55;
 constexpr int kTraceCount = 3;
 constexpr int kSweepWidth = 1024;
 constexpr int kGridRows = 512;
-// The most a tick takes from the driver: about 50 ms at the fastest speed.
+// The most one pass of the link takes from the driver: about 50 ms at the fastest speed.
 constexpr int kReceiveCapacity = 65536;
 constexpr int kMaxFramesPerTick = kReceiveCapacity / kFrameSize + 1;
 
