@@ -13,11 +13,12 @@ add_library(tarquell_app STATIC
     ui/trace_view.cpp
     ui/info_dialogs.cpp
     ui/scope_bar.cpp
+    ui/layout.cpp
     serial/ports.cpp
     serial/acquisition.cpp
     serial/recording.cpp)
 target_include_directories(tarquell_app PUBLIC ui serial res)
-target_link_libraries(tarquell_app PUBLIC tarquell_core gdi32 user32 kernel32)
+target_link_libraries(tarquell_app PUBLIC tarquell_core comctl32 gdi32 user32 kernel32)
 
 add_executable(tarquell WIN32 ui/main.cpp serial/port_win32.cpp ${TARQUELL_RESOURCES})
 target_link_libraries(tarquell PRIVATE tarquell_app)

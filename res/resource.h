@@ -22,6 +22,8 @@
 // Commands
 #define IDC_START           1
 #define IDC_STOP            2
+#define IDC_PORT_LIST       3
+#define IDC_SPEED_LIST      4
 #define IDM_ABOUT           104
 #define IDM_EXIT            105
 #define IDM_PROTOCOL_HELP   32772
@@ -40,6 +42,15 @@
 #define IDC_TRIG_LEVEL      1107
 #define IDC_SINGLE          1108
 #define IDC_FREEZE          1109
+
+// Labels, placed by the layout
+#define IDC_PORT_LABEL      1120
+#define IDC_SPEED_LABEL     1121
+#define IDC_TIME_LABEL      1122
+#define IDC_GAIN_LABEL      1123
+#define IDC_CENTRE_LABEL    1124
+#define IDC_TRIG_LABEL      1125
+#define IDC_LEVEL_LABEL     1126
 
 // Controls without an id of their own
 #define IDC_STATIC          (-1)

@@ -11,8 +11,6 @@ WCHAR g_className[kMaxLoadString];
 
 namespace {
 
-constexpr int kMainWidth = 1100;
-constexpr int kMainHeight = 670;
 constexpr UINT kSweepPeriodMs = 1;
 constexpr UINT kStatusPeriodMs = 500;
 constexpr int kErrorTextLength = 512;
@@ -54,6 +52,7 @@ LRESULT OnCreate(HWND window)
     CreateTraceView(window);
     CreateControlBar(window);
     CreateScopeBar(window);
+    InitLayout(window);
     SetAcquisitionEvents({InvalidateSweep, UpdateStatusRow, PostRecordingFailure});
     return 0;
 }
@@ -170,6 +169,7 @@ LRESULT OnDestroy()
 {
     SaveSettingsAndRecording();
     StopAcquisition();
+    ReleaseLayout();
     PostQuitMessage(0);
     return 0;
 }
@@ -184,6 +184,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_TIMER: return OnTimer(wParam);
     case WM_RECORDING_FAILED: return OnRecordingFailed(window, static_cast<DWORD>(wParam));
     case WM_DEVICECHANGE: return OnDeviceChange(window, wParam, lParam);
+    case WM_DPICHANGED: return OnDpiChanged(window, wParam, lParam);
     case WM_PAINT: return OnPaint(window);
     case WM_ENDSESSION: return OnEndSession(wParam);
     case WM_DESTROY: return OnDestroy();
@@ -199,7 +200,8 @@ ATOM RegisterMainClass(HINSTANCE instance)
     windowClass.lpfnWndProc = MainWndProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
-    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_SMALL));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP_SMALL), IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_ACTIVECAPTION + 1);
     windowClass.lpszMenuName = MAKEINTRESOURCEW(IDR_MAIN_MENU);
@@ -211,7 +213,7 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand)
 {
     g_instance = instance;
     HWND window = CreateWindowExW(0, g_className, g_title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                  kMainWidth, kMainHeight, nullptr, nullptr, instance, nullptr);
+                                  CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
     if (!window) return false;
     ShowWindow(window, showCommand);
     UpdateWindow(window);

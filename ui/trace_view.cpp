@@ -18,40 +18,30 @@ HBITMAP g_background;
 BITMAP g_tile;
 HDC g_tileDc;
 HGDIOBJ g_tileDcBitmap;
+// The plot at one pixel a column, copied onto the view at its scale.
+HBITMAP g_plotBitmap;
+HDC g_plotDc;
+HGDIOBJ g_plotDcBitmap;
 HPEN g_tracePens[kTraceCount + 1];
 HPEN g_gapPen;
 bool g_frozen;
 SweepPicture g_frozenPicture;
 
 constexpr WCHAR kTraceClassName[] = L"ChildWindow";
-constexpr int kViewX = 30;
-constexpr int kViewY = 32;
-constexpr int kViewWidth = 1024;
-constexpr int kViewHeight = 550;
 constexpr int kTileCount = 32;
 constexpr int kTileWidth = 32;
 constexpr int kPenWidth = 2;
-constexpr int kStatusRow = 512;
 constexpr int kStatusBufferLength = 50;
 
 constexpr COLORREF kTraceColours[kTraceCount + 1] = {
     0, RGB(255, 255, 0), RGB(0, 70, 255), RGB(255, 0, 70)};
 constexpr COLORREF kCountColour = RGB(150, 150, 150);
 constexpr COLORREF kTextBackground = RGB(0, 0, 0);
-constexpr int kValueX[kTraceCount + 1] = {0, 120, 200, 280};
 constexpr const WCHAR* kValueFormats[kTraceCount + 1] = {L"", L"y1: %06d", L"y2: %06d", L"y3: %06d"};
-constexpr int kCountX = 10;
 
 constexpr COLORREF kGapColour = RGB(150, 150, 150);
 constexpr int kGridBottom = 513;
-constexpr int kStatusTop = 511;
-constexpr int kStatusBottom = 530;
-constexpr int kScopeLineRow = 531;
-constexpr int kScopeLineBottom = 548;
 constexpr int kMarkerWidth = 8;
-constexpr int kLinkX = 420;
-constexpr int kRecordRight = 1020;
-constexpr int kFieldGap = 16;
 constexpr int kFieldLength = 96;
 
 const SweepPicture& ShownPicture()
@@ -138,32 +128,39 @@ StatusFields FormatStatusFields()
 // The link field gives way to the recording field, so the two never overlap.
 void DrawStatusFields(HDC dc, const StatusFields& fields)
 {
+    const ViewLayout& at = g_viewLayout;
     SetBkColor(dc, kTextBackground);
     SetTextColor(dc, kCountColour);
     const int recordLength = static_cast<int>(wcslen(fields.record));
     SIZE recordSize = {};
     GetTextExtentPoint32W(dc, fields.record, recordLength, &recordSize);
-    const int recordLeft = kRecordRight - recordSize.cx;
-    if (recordLength) TextOutW(dc, recordLeft, kStatusRow, fields.record, recordLength);
-    const RECT clip = {kLinkX, kStatusTop, recordLength ? recordLeft - kFieldGap : kRecordRight, kStatusBottom};
-    ExtTextOutA(dc, kLinkX, kStatusRow, ETO_CLIPPED, &clip, fields.link, static_cast<UINT>(strlen(fields.link)),
+    const int recordLeft = at.recordRight - recordSize.cx;
+    if (recordLength) TextOutW(dc, recordLeft, at.linkTop, fields.record, recordLength);
+    const RECT clip = {at.linkX, at.linkTop, recordLength ? recordLeft - at.rowHeight : at.recordRight,
+                       at.linkTop + at.rowHeight};
+    ExtTextOutA(dc, at.linkX, at.linkTop, ETO_CLIPPED, &clip, fields.link, static_cast<UINT>(strlen(fields.link)),
                 nullptr);
-    TextOutA(dc, kCountX, kScopeLineRow, fields.scope, static_cast<int>(strlen(fields.scope)));
+    RECT scopeLine = {at.countX, at.scopeTop, at.recordRight, at.scopeBottom};
+    DrawTextA(dc, fields.scope, -1, &scopeLine, DT_WORDBREAK | DT_NOPREFIX);
     g_shownFields = fields;
 }
 
-// Fixed widths, drawn opaque: each new text covers the last.
+// Each field drawn opaque to the next one's left edge: a new text covers the last.
 void DrawCountAndValues(HDC dc)
 {
+    const ViewLayout& at = g_viewLayout;
     WCHAR text[kStatusBufferLength];
     SetBkColor(dc, kTextBackground);
     SetTextColor(dc, kCountColour);
     int length = swprintf(text, kStatusBufferLength, L"Count:%07ld", static_cast<long>(g_sweep.tickCount));
-    TextOutW(dc, kCountX, kStatusRow, text, length);
+    RECT field = {at.countX, at.statusTop, at.valueX[1], at.statusTop + at.rowHeight};
+    ExtTextOutW(dc, at.countX, at.statusTop, ETO_OPAQUE, &field, text, length, nullptr);
     for (int trace = 1; trace <= kTraceCount; ++trace) {
         SetTextColor(dc, kTraceColours[trace]);
         length = swprintf(text, kStatusBufferLength, kValueFormats[trace], static_cast<int>(g_sweep.raw[trace]));
-        TextOutW(dc, kValueX[trace], kStatusRow, text, length);
+        field.left = at.valueX[trace];
+        field.right = trace < kTraceCount ? at.valueX[trace + 1] : at.valuesRight;
+        ExtTextOutW(dc, field.left, at.statusTop, ETO_OPAQUE, &field, text, length, nullptr);
     }
 }
 
@@ -181,18 +178,38 @@ void DrawLevelMarker(HDC dc)
     DeleteObject(pen);
 }
 
-// A tick's paint covers only its columns: the rest is left alone.
+// The plot's columns and rows under a rectangle of the view.
+RECT PlotArea(const RECT& view, int scale)
+{
+    return {view.left / scale, view.top / scale, std::min<LONG>((view.right + scale - 1) / scale, kSweepWidth),
+            std::min<LONG>((view.bottom + scale - 1) / scale, kGridRows)};
+}
+
+// A tick's paint covers only its columns: the rest is left alone. The plot
+// is drawn a pixel a column and copied whole-pixel onto the view, so that it
+// stays crisp at any scale; the status rows are drawn at the screen's own.
 void PaintTraceView(HWND window)
 {
-    const std::vector<RECT> rects = UpdateRects(window);
+    const int scale = g_viewLayout.scale;
+    std::vector<RECT> rects = UpdateRects(window);
+    for (RECT& rect : rects) rect = PlotArea(rect, scale);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    TileBackground(dc, paint.rcPaint);
-    DrawTraces(dc, rects);
-    if (paint.rcPaint.left < kMarkerWidth) DrawLevelMarker(dc);
-    if (paint.rcPaint.bottom > kStatusRow) {
+    const RECT area = PlotArea(paint.rcPaint, scale);
+    if (area.left < area.right && area.top < area.bottom) {
+        TileBackground(g_plotDc, area);
+        DrawTraces(g_plotDc, rects);
+        if (area.left < kMarkerWidth) DrawLevelMarker(g_plotDc);
+        SetStretchBltMode(dc, COLORONCOLOR);
+        StretchBlt(dc, area.left * scale, area.top * scale, (area.right - area.left) * scale,
+                   (area.bottom - area.top) * scale, g_plotDc, area.left, area.top, area.right - area.left,
+                   area.bottom - area.top, SRCCOPY);
+    }
+    if (paint.rcPaint.bottom > g_viewLayout.statusTop) {
+        HGDIOBJ previousFont = SelectObject(dc, g_statusFont);
         DrawCountAndValues(dc);
         DrawStatusFields(dc, FormatStatusFields());
+        SelectObject(dc, previousFont);
     }
     EndPaint(window, &paint);
 }
@@ -207,6 +224,11 @@ LRESULT OnCreate()
     for (int trace = 1; trace <= kTraceCount; ++trace)
         g_tracePens[trace] = CreatePen(PS_SOLID, kPenWidth, kTraceColours[trace]);
     g_gapPen = CreatePen(PS_SOLID, 1, kGapColour);
+    HDC screen = GetDC(nullptr);
+    g_plotBitmap = CreateCompatibleBitmap(screen, kSweepWidth, kGridRows);
+    ReleaseDC(nullptr, screen);
+    g_plotDc = CreateCompatibleDC(nullptr);
+    g_plotDcBitmap = SelectObject(g_plotDc, g_plotBitmap);
     return 0;
 }
 
@@ -223,6 +245,9 @@ LRESULT OnDestroy(HWND window)
     g_traceView = nullptr;
     for (int trace = 1; trace <= kTraceCount; ++trace) DeleteObject(g_tracePens[trace]);
     DeleteObject(g_gapPen);
+    SelectObject(g_plotDc, g_plotDcBitmap);
+    DeleteDC(g_plotDc);
+    DeleteObject(g_plotBitmap);
     SelectObject(g_tileDc, g_tileDcBitmap);
     DeleteDC(g_tileDc);
     DeleteObject(g_background);
@@ -253,7 +278,9 @@ void InvalidateSweep(const SweepState& state)
         return;
     }
     if (state.changedRight < state.changedLeft) return;
-    const RECT columns = {state.changedLeft - kPenWidth, 0, state.changedRight + kPenWidth + 1, kGridRows};
+    const int scale = g_viewLayout.scale;
+    const RECT columns = {(state.changedLeft - kPenWidth) * scale, 0, (state.changedRight + kPenWidth + 1) * scale,
+                          kGridRows * scale};
     InvalidateRect(g_traceView, &columns, FALSE);
 }
 
@@ -262,11 +289,12 @@ void InvalidateSweep(const SweepState& state)
 void UpdateStatusRow()
 {
     if (!g_traceView) return;
-    const RECT values = {kCountX, kStatusRow, kLinkX, kStatusBottom};
+    const ViewLayout& at = g_viewLayout;
+    const RECT values = {at.countX, at.statusTop, at.valuesRight, at.statusTop + at.rowHeight};
     if (g_sweep.framesThisTick) InvalidateRect(g_traceView, &values, FALSE);
     if (FormatStatusFields() == g_shownFields) return;
-    const RECT fields = {kLinkX, kStatusRow, kRecordRight, kStatusBottom};
-    const RECT scopeLine = {kCountX, kScopeLineRow, kRecordRight, kScopeLineBottom};
+    const RECT fields = {at.linkX, at.linkTop, at.recordRight, at.linkTop + at.rowHeight};
+    const RECT scopeLine = {at.countX, at.scopeTop, at.recordRight, at.scopeBottom};
     InvalidateRect(g_traceView, &fields, TRUE);
     InvalidateRect(g_traceView, &scopeLine, TRUE);
 }
@@ -299,7 +327,7 @@ ATOM RegisterTraceClass(const WCHAR* className, WNDPROC procedure)
 void CreateTraceView(HWND mainWindow)
 {
     RegisterTraceClass(kTraceClassName, TraceWndProc);
-    g_traceView = CreateWindowExW(0, kTraceClassName, L"Дочернее окно", WS_CHILD | WS_BORDER, kViewX, kViewY,
-                                  kViewWidth, kViewHeight, mainWindow, nullptr, g_instance, nullptr);
+    g_traceView = CreateWindowExW(0, kTraceClassName, L"Дочернее окно", WS_CHILD | WS_BORDER, 0, 0, 0, 0,
+                                  mainWindow, nullptr, g_instance, nullptr);
     ShowWindow(g_traceView, SW_SHOW);
 }
