@@ -1,5 +1,5 @@
 # Shared by the scripts: where things live and how Wine is run.
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=${root:-$(cd "$(dirname "$0")/.." && pwd)}
 build="$root/build"
 export WINEPREFIX="${TARQUELL_WINEPREFIX:-$build/wineprefix}"
 export WINEDEBUG=-all

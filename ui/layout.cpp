@@ -4,6 +4,7 @@
 // monitor's work area. The plot keeps whole device pixels per column: one
 // below 192 DPI, 2 x 2 from there when the doubled window fits.
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <cwchar>
 
@@ -142,23 +143,46 @@ int WindowHeight(HWND window)
     return rect.bottom - rect.top;
 }
 
-// Lays the controls out along a row from x, moving them only if `place`;
-// returns the row's right edge. A label sits close to what it names.
-template <size_t count>
-int PlaceRow(HWND mainWindow, HDC dc, const int (&ids)[count], int x, int top, int height, bool place)
+bool StartsGroup(HWND control)
 {
+    return IsLabel(GetDlgCtrlID(control)) || IsClass(control, L"Button");
+}
+
+// Lays the controls out from (left, top) in rows `height` high, a label close
+// to what it names; a label or a button whose group would pass `right` starts
+// a new row. Moves them only if `place`; returns the widest row's right edge.
+template <size_t count>
+int Flow(HWND mainWindow, HDC dc, const int (&ids)[count], int left, int top, int right, int height, bool place,
+         int* rows)
+{
+    HWND controls[count];
+    int widths[count];
+    for (size_t i = 0; i < count; ++i)
+        widths[i] = ControlWidth(dc, controls[i] = GetDlgItem(mainWindow, ids[i]));
+    int x = left, widest = left;
+    *rows = 1;
     for (size_t i = 0; i < count; ++i) {
-        HWND control = GetDlgItem(mainWindow, ids[i]);
-        if (i > 0) x += Scaled(IsLabel(ids[i - 1]) ? 3 : IsLabel(ids[i]) ? 10 : 4);
-        const int width = ControlWidth(dc, control);
-        const bool list = IsClass(control, L"ComboBox");
-        const int shown = IsLabel(ids[i]) ? TextHeight(dc) : list ? WindowHeight(control) : height;
+        if (i > 0) {
+            int group = widths[i];
+            for (size_t j = i + 1; j < count && !StartsGroup(controls[j]); ++j) group += Scaled(4) + widths[j];
+            const int gap = Scaled(IsLabel(ids[i - 1]) ? 3 : IsLabel(ids[i]) ? 10 : 4);
+            if (StartsGroup(controls[i]) && x + gap + group > right) {
+                x = left;
+                top += height + Scaled(4);
+                ++*rows;
+            } else {
+                x += gap;
+            }
+        }
+        const bool list = IsClass(controls[i], L"ComboBox");
+        const int shown = IsLabel(ids[i]) ? TextHeight(dc) : list ? WindowHeight(controls[i]) : height;
         if (place)
-            SetWindowPos(control, nullptr, x, top + (height - shown) / 2, width,
+            SetWindowPos(controls[i], nullptr, x, top + (height - shown) / 2, widths[i],
                          shown + (list ? Scaled(kListHeight) : 0), SWP_NOZORDER | SWP_NOACTIVATE);
-        x += width;
+        x += widths[i];
+        widest = std::max(widest, x);
     }
-    return x;
+    return widest;
 }
 
 // The longest texts the status rows hold, from the formatters themselves.
@@ -214,12 +238,14 @@ ViewLayout ViewFor(int scale)
     return view;
 }
 
-SIZE WindowSize(HWND mainWindow, int clientWidth, int clientHeight)
+// The size of a window (the main one has a menu) around a client of this size.
+SIZE WindowSize(HWND window, int clientWidth, int clientHeight)
 {
     RECT rect = {0, 0, clientWidth, clientHeight};
-    const DWORD style = GetWindowLongW(mainWindow, GWL_STYLE), exStyle = GetWindowLongW(mainWindow, GWL_EXSTYLE);
-    if (!g_adjustForDpi || !g_adjustForDpi(&rect, style, TRUE, exStyle, g_dpi))
-        AdjustWindowRectEx(&rect, style, TRUE, exStyle);
+    const DWORD style = GetWindowLongW(window, GWL_STYLE), exStyle = GetWindowLongW(window, GWL_EXSTYLE);
+    const BOOL menu = GetMenu(window) != nullptr && !(style & WS_CHILD);
+    if (!g_adjustForDpi || !g_adjustForDpi(&rect, style, menu, exStyle, g_dpi))
+        AdjustWindowRectEx(&rect, style, menu, exStyle);
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
@@ -248,18 +274,21 @@ void LayOut(HWND mainWindow, const RECT* suggested)
     int rowHeight = TextHeight(dc) + Scaled(8);
     for (int id : {IDC_PORT_LIST, IDC_SPEED_LIST, IDC_TIMEBASE})
         rowHeight = std::max(rowHeight, WindowHeight(GetDlgItem(mainWindow, id)));
-    const int margin = Scaled(10), top = Scaled(4), rowGap = Scaled(4), viewLeft = Scaled(30);
-    const int portRight = PlaceRow(mainWindow, dc, kPortBar, margin, 0, 0, false);
-    const int scopeWidth = PlaceRow(mainWindow, dc, kScopeBar, 0, 0, 0, false);
-    const int oneRowWidth = portRight + Scaled(10) + scopeWidth + margin;
-    const bool oneRow = oneRowWidth <= work.right - work.left - frame.cx;
-    const int barWidth = oneRow ? oneRowWidth : std::max(portRight, margin + scopeWidth) + margin;
-    const int viewTop = top + (oneRow ? rowHeight : 2 * rowHeight + rowGap) + Scaled(6);
+    const int margin = Scaled(10), top = Scaled(4), viewLeft = Scaled(30);
+    // The scope bar goes beside the port bar when the work area is wide
+    // enough for both, else under it, in as many rows as it takes.
+    const int right = work.right - work.left - frame.cx - margin;
+    int portRows = 1, scopeRows = 1;
+    const int portRight = Flow(mainWindow, dc, kPortBar, margin, top, right, rowHeight, false, &portRows);
+    const int scopeWidth = Flow(mainWindow, dc, kScopeBar, 0, 0, INT_MAX, rowHeight, false, &scopeRows);
+    const bool beside = portRows == 1 && portRight + Scaled(10) + scopeWidth <= right;
+    const int scopeLeft = beside ? portRight + Scaled(10) : margin;
+    const int scopeTop = beside ? top : top + portRows * (rowHeight + Scaled(4));
+    const int scopeRight = Flow(mainWindow, dc, kScopeBar, scopeLeft, scopeTop, right, rowHeight, false, &scopeRows);
+    const int barWidth = std::max(portRight, scopeRight) + margin;
+    const int viewTop = scopeTop + scopeRows * (rowHeight + Scaled(4)) + Scaled(2);
 
-    RECT viewWindow = {}, viewClient = {};
-    GetWindowRect(g_traceView, &viewWindow);
-    GetClientRect(g_traceView, &viewClient);
-    const int border = viewWindow.right - viewWindow.left - viewClient.right;
+    const int border = WindowSize(g_traceView, 0, 0).cx;
     ViewLayout view = {};
     int clientWidth = 0, clientHeight = 0;
     SIZE size = {};
@@ -271,9 +300,8 @@ void LayOut(HWND mainWindow, const RECT* suggested)
         if (size.cx <= work.right - work.left && size.cy <= work.bottom - work.top) break;
     }
 
-    PlaceRow(mainWindow, dc, kPortBar, margin, top, rowHeight, true);
-    PlaceRow(mainWindow, dc, kScopeBar, oneRow ? portRight + Scaled(10) : margin,
-             oneRow ? top : top + rowHeight + rowGap, rowHeight, true);
+    Flow(mainWindow, dc, kPortBar, margin, top, right, rowHeight, true, &portRows);
+    Flow(mainWindow, dc, kScopeBar, scopeLeft, scopeTop, right, rowHeight, true, &scopeRows);
     SelectObject(dc, previous);
     DeleteDC(dc);
     g_viewLayout = view;

@@ -103,6 +103,20 @@ TEST_F(MainWindow, RealInputReachesWhatItShould)
     }
 }
 
+// A scaling change lays the window out again at the suggested place; on this
+// 1280 x 1024 screen a doubled plot would not fit, so 192 DPI stays single.
+TEST_F(MainWindow, DpiChangeLaysTheWindowOutAgain)
+{
+    for (const auto& [dpi, scale] : {std::pair(144u, 1), std::pair(192u, 1), std::pair(96u, 1)}) {
+        SCOPED_TRACE(dpi);
+        RECT suggested = {0, 10, 700, 500}, window;
+        SendMessageW(main_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        GetWindowRect(main_, &window);
+        EXPECT_TRUE(window.left == 0 && window.top == 10);
+        ExpectLaidOut(main_, g_traceView, dpi, scale);
+    }
+}
+
 TEST_F(MainWindow, LogoffSavesTheSettingsUnlessCancelled)
 {
     SendMessageW(main_, WM_ENDSESSION, FALSE, 0);
