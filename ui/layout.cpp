@@ -36,7 +36,9 @@ constexpr int kTextLength = 200;
 constexpr WCHAR kWidestPort[] = L"COM256";
 constexpr WCHAR kWidestNumber[] = L"-32768";
 constexpr WCHAR kWidestCount[] = L"Count:00000000";
-constexpr WCHAR kWidestValue[] = L"y3: -32768";
+// A value is a sign and five digits or six digits, whichever is wider.
+constexpr WCHAR kNegativeValue[] = L"y3: -00000";
+constexpr WCHAR kPositiveValue[] = L"y3: 000000";
 constexpr WCHAR kWidestRecord[] = L"tarquell-20261207-153012-99.csv";
 
 // Left to right: the port and the run, then the scope controls, which take a
@@ -74,7 +76,7 @@ void CreateFonts()
     if (!g_parametersForDpi || !g_parametersForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, g_dpi))
         SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
     g_messageFont = CreateFontIndirectW(&metrics.lfMessageFont);
-    metrics.lfMessageFont.lfWeight = FW_BOLD;
+    // Not bold: Wine makes up a bold face wider than it measures.
     g_statusFont = CreateFontIndirectW(&metrics.lfMessageFont);
 }
 
@@ -217,7 +219,7 @@ ViewLayout ViewFor(int scale)
     int x = pad + TextWidth(dc, kWidestCount);
     for (int trace = 1; trace <= kTraceCount; ++trace) {
         view.valueX[trace] = x + gap;
-        x = view.valueX[trace] + TextWidth(dc, kWidestValue);
+        x = view.valueX[trace] + std::max(TextWidth(dc, kNegativeValue), TextWidth(dc, kPositiveValue));
     }
     view.valuesRight = x;
     view.recordRight = view.plotWidth - pad;

@@ -127,6 +127,17 @@ TEST_F(TraceView, FramesDrawTheTracesAndTheStatusLineHoweverTheyArrive)
     for (int y = status.top; y < status.bottom; ++y)
         for (int x = 0; x < status.right; ++x) mismatches += views[1].At(x, y) != reference.At(x, y);
     EXPECT_EQ(mismatches, 0);
+
+    // A narrower value (a minus for a digit) leaves nothing of the wider one.
+    TickWith(16384, 16384, 16384);
+    Repaint();
+    TickWith(-1, -1, -1);
+    const Capture ticked = CaptureView();
+    Repaint();
+    const Capture repainted = CaptureView();
+    for (int y = status.top; y < status.bottom; ++y)
+        for (int x = 0; x < ticked.width; ++x) mismatches += ticked.At(x, y) != repainted.At(x, y);
+    EXPECT_EQ(mismatches, 0) << "stale pixels after a tick";
 }
 
 // A view uncovered by another window shows its traces again, and the mark
