@@ -13,12 +13,6 @@ namespace {
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kTrace[4] = {RGB(150, 150, 150), RGB(255, 255, 0), RGB(0, 70, 255), RGB(255, 0, 70)};
 
-COLORREF GridColour(int x, int y)
-{
-    if (y == 256) return RGB(255, 255, 255);
-    return x % 32 == 31 || (y % 32 == 31 && y != 255) ? RGB(195, 195, 195) : kBlack;
-}
-
 int CountGridMismatches(const Capture& capture, int fromColumn, int toColumn)
 {
     int mismatches = 0;

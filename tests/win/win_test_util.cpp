@@ -107,21 +107,17 @@ HWND FindTopLevel(const wchar_t* className, DWORD processId)
     return search.found;
 }
 
-namespace {
-
-bool Inside(const RECT& inner, const RECT& outer)
-{
-    RECT both;
-    return IntersectRect(&both, &inner, &outer) && EqualRect(&both, &inner);
-}
-
 COLORREF GridColour(int x, int y)
 {
     if (y == 256) return RGB(255, 255, 255);
     return x % 32 == 31 || (y % 32 == 31 && y != 255) ? RGB(195, 195, 195) : RGB(0, 0, 0);
 }
 
-}  // namespace
+static bool Inside(const RECT& inner, const RECT& outer)
+{
+    RECT both;
+    return IntersectRect(&both, &inner, &outer) && EqualRect(&both, &inner);
+}
 
 void ExpectLaidOut(HWND main, HWND view, UINT dpi, int scale)
 {
@@ -135,38 +131,30 @@ void ExpectLaidOut(HWND main, HWND view, UINT dpi, int scale)
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof metrics;
     SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
-    HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
     HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ previous = SelectObject(dc, font);
+    HGDIOBJ previous = SelectObject(dc, CreateFontIndirectW(&metrics.lfMessageFont));
     const auto width = [dc](const std::wstring& text) {
         SIZE size = {};
         GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
         return static_cast<int>(size.cx);
     };
-    std::vector<std::pair<std::wstring, RECT>> placed;
+    std::vector<std::pair<std::string, RECT>> placed;
     for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        const std::wstring kind = ClassName(child), name = kind + std::to_wstring(GetDlgCtrlID(child)) + WindowText(child);
+        const std::wstring kind = ClassName(child);
+        const std::string name = std::string(kind.begin(), kind.end()) + " " + std::to_string(GetDlgCtrlID(child));
         GetWindowRect(child, &box);
         MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&box), 2);
-        EXPECT_TRUE(Inside(box, client)) << std::string(name.begin(), name.end()) << " " << box.left << "," << box.top << "," << box.right << "," << box.bottom << " in " << client.right << "x" << client.bottom;
-        for (const auto& [otherName, otherBox] : placed)
-            EXPECT_FALSE(IntersectRect(&other, &box, &otherBox))
-                << std::string(name.begin(), name.end()) << " on " << std::string(otherName.begin(), otherName.end());
+        EXPECT_TRUE(Inside(box, client)) << name << " leaves the client";
+        for (const auto& [otherName, otherBox] : placed) EXPECT_FALSE(IntersectRect(&other, &box, &otherBox)) << name << " on " << otherName;
         placed.push_back({name, box});
         int text = width(kind == L"Edit" ? L"-32768" : WindowText(child)), chrome = 0;
-        if (kind == L"ComboBox") {
-            chrome = GetSystemMetricsForDpi(SM_CXVSCROLL, dpi);
-            wchar_t entry[256];
-            for (int i = 0; SendMessageW(child, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry)) > 0; ++i)
-                text = std::max(text, width(entry));
-        }
-        if (child != view) {
-            EXPECT_LE(text + chrome, box.right - box.left) << std::string(name.begin(), name.end());
-        }
+        wchar_t entry[256];
+        for (int i = 0; kind == L"ComboBox" && SendMessageW(child, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry)) > 0; ++i)
+            text = std::max(text, width(entry)), chrome = GetSystemMetricsForDpi(SM_CXVSCROLL, dpi);
+        EXPECT_TRUE(child == view || text + chrome <= box.right - box.left) << name << " cuts its text";
     }
-    SelectObject(dc, previous);
+    DeleteObject(SelectObject(dc, previous));
     DeleteDC(dc);
-    DeleteObject(font);
     int wrong = -1;
     Capture plot;
     PumpUntil([&] {

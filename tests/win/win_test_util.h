@@ -44,6 +44,9 @@ std::wstring ClassName(HWND window);
 // any), or null.
 HWND FindTopLevel(const wchar_t* className, DWORD processId);
 
+// The grid tile's colour at plot pixel (x, y).
+COLORREF GridColour(int x, int y);
+
 // The layout at `dpi`: every control inside the window's client, clear of the
 // others and of the view, its text (a list's every entry, an edit's widest
 // number) within it in the message font at `dpi`; the view's plot exactly
