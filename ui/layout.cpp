@@ -135,7 +135,7 @@ int ControlWidth(HDC dc, HWND control)
     if (IsClass(control, L"Edit")) return TextWidth(dc, kWidestNumber) + 2 * Metric(SM_CXEDGE) + Scaled(8);
     GetWindowTextW(control, text, kTextLength);
     if (IsLabel(id)) return TextWidth(dc, text) + Scaled(2);
-    return std::max(TextWidth(dc, text) + Scaled(16), id == IDC_START || id == IDC_STOP ? Scaled(80) : 0);
+    return std::max(TextWidth(dc, text) + Scaled(16), id == IDC_START || id == IDC_STOP ? Scaled(50) : 0);
 }
 
 int WindowHeight(HWND window)
@@ -167,7 +167,7 @@ int Flow(HWND mainWindow, HDC dc, const int (&ids)[count], int left, int top, in
         if (i > 0) {
             int group = widths[i];
             for (size_t j = i + 1; j < count && !StartsGroup(controls[j]); ++j) group += Scaled(4) + widths[j];
-            const int gap = Scaled(IsLabel(ids[i - 1]) ? 3 : IsLabel(ids[i]) ? 10 : 4);
+            const int gap = Scaled(IsLabel(ids[i - 1]) ? 3 : IsLabel(ids[i]) ? 8 : 4);
             if (StartsGroup(controls[i]) && x + gap + group > right) {
                 x = left;
                 top += height + Scaled(4);
@@ -283,8 +283,8 @@ void LayOut(HWND mainWindow, const RECT* suggested)
     int portRows = 1, scopeRows = 1;
     const int portRight = Flow(mainWindow, dc, kPortBar, margin, top, right, rowHeight, false, &portRows);
     const int scopeWidth = Flow(mainWindow, dc, kScopeBar, 0, 0, INT_MAX, rowHeight, false, &scopeRows);
-    const bool beside = portRows == 1 && portRight + Scaled(10) + scopeWidth <= right;
-    const int scopeLeft = beside ? portRight + Scaled(10) : margin;
+    const bool beside = portRows == 1 && portRight + Scaled(8) + scopeWidth <= right;
+    const int scopeLeft = beside ? portRight + Scaled(8) : margin;
     const int scopeTop = beside ? top : top + portRows * (rowHeight + Scaled(4));
     const int scopeRight = Flow(mainWindow, dc, kScopeBar, scopeLeft, scopeTop, right, rowHeight, false, &scopeRows);
     const int barWidth = std::max(portRight, scopeRight) + margin;
