@@ -270,6 +270,12 @@ public:
     {
         HDC screen = GetDC(nullptr);
         HDC dc = CreateCompatibleDC(screen);
+        // The status font: the message font at 96 DPI.
+        NONCLIENTMETRICSW metrics = {};
+        metrics.cbSize = sizeof metrics;
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+        HGDIOBJ previousFont = SelectObject(dc, font);
         SIZE size = {};
         GetTextExtentPoint32W(dc, L"Count:", 6, &size);
         digitsX_ = kCountX + size.cx;
@@ -280,6 +286,8 @@ public:
             width_[d] = size.cx;
             glyph_[d] = Draw(screen, dc, digit, size.cx);
         }
+        SelectObject(dc, previousFont);
+        DeleteObject(font);
         DeleteDC(dc);
         ReleaseDC(nullptr, screen);
     }

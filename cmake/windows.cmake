@@ -14,13 +14,14 @@ add_library(tarquell_app STATIC
     ui/info_dialogs.cpp
     ui/scope_bar.cpp
     ui/history_view.cpp
+    ui/layout.cpp
     serial/ports.cpp
     serial/acquisition.cpp
     serial/link.cpp
     serial/recording.cpp
     serial/save_folders.cpp)
 target_include_directories(tarquell_app PUBLIC ui serial res)
-target_link_libraries(tarquell_app PUBLIC tarquell_core gdi32 user32 kernel32 setupapi cfgmgr32 shell32 ole32 uuid)
+target_link_libraries(tarquell_app PUBLIC tarquell_core comctl32 gdi32 user32 kernel32 setupapi cfgmgr32 shell32 ole32 uuid)
 
 add_executable(tarquell WIN32 ui/main.cpp serial/port_win32.cpp ${TARQUELL_RESOURCES})
 target_link_libraries(tarquell PRIVATE tarquell_app)
@@ -50,8 +51,16 @@ add_executable(tarquell_e2e_tests tests/e2e/e2e_test.cpp tests/win/win_test_util
 target_include_directories(tarquell_e2e_tests PRIVATE res tests/win)
 target_link_libraries(tarquell_e2e_tests PRIVATE GTest::gtest_main gdi32 user32)
 add_test(NAME e2e COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e
-    $<TARGET_FILE:tarquell> $<TARGET_FILE:tarquell_e2e_tests>)
+    $<TARGET_FILE:tarquell> $<TARGET_FILE:tarquell_e2e_tests> --gtest_filter=-Layout.*)
 set_tests_properties(e2e PROPERTIES TIMEOUT 900)
+# The layout at three scalings, each DPI on a prefix and a screen of its own.
+foreach(scaling 96:1280x1024 144:1280x800 192:2560x1600)
+    string(REPLACE ":" ";" scaling ${scaling})
+    list(GET scaling 0 dpi)
+    list(GET scaling 1 screen)
+    add_test(NAME e2e-dpi${dpi} COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e --dpi ${dpi} ${screen}
+        $<TARGET_FILE:tarquell> $<TARGET_FILE:tarquell_e2e_tests> --gtest_filter=Layout.*)
+endforeach()
 
 add_executable(tarquell-click tools/click.cpp)
 target_include_directories(tarquell-click PRIVATE res)

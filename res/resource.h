@@ -49,5 +49,14 @@
 #define IDC_SINGLE          1108
 #define IDC_FREEZE          1109
 
+// Labels, placed by the layout
+#define IDC_PORT_LABEL      1120
+#define IDC_SPEED_LABEL     1121
+#define IDC_TIME_LABEL      1122
+#define IDC_GAIN_LABEL      1123
+#define IDC_CENTRE_LABEL    1124
+#define IDC_TRIG_LABEL      1125
+#define IDC_LEVEL_LABEL     1126
+
 // Controls without an id of their own
 #define IDC_STATIC          (-1)

@@ -88,6 +88,28 @@ void OpenRecording(HWND window, const WCHAR* path);
 void OpenRecordingArgument(const WCHAR* commandLine);
 void OnReadingProgress(WPARAM readNumber, int percent);
 void OnReadingDone(HWND window, WPARAM readNumber);
+// layout.cpp: what the window shows follows its DPI. The view's client in
+// device pixels: the plot at `scale` device pixels a column and a row, then
+// the status rows, each `rowHeight` high in the status font.
+struct ViewLayout {
+    int scale = 1;
+    int plotWidth = kSweepWidth, plotHeight = kGridRows;
+    int statusTop = kGridRows, rowHeight = 0;
+    int countX = 0, valueX[kTraceCount + 1] = {}, valuesRight = 0;
+    int linkX = 0, linkTop = 0, recordRight = 0;
+    int scopeTop = 0, scopeBottom = 0;
+    int thumbTop = 0, thumbBottom = 0;  // where the view stands in the history, while frozen
+    int width = 0, height = 0;
+};
+extern ViewLayout g_viewLayout;
+extern HFONT g_statusFont;
+// Fonts for the window's DPI, sent to every control, then LayOut.
+void InitLayout(HWND mainWindow);
+// Places the bars, the view and the window; `suggested` (WM_DPICHANGED's
+// rectangle) picks the place and the monitor, else the window's own.
+void LayOut(HWND mainWindow, const RECT* suggested);
+LRESULT OnDpiChanged(HWND mainWindow, WPARAM wParam, LPARAM lParam);
+void ReleaseLayout();
 
 // info_dialogs.cpp
 INT_PTR CALLBACK InfoDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -168,24 +168,22 @@ void SaveModemLine(const WCHAR* key, bool on)
 void CreateControlBar(HWND mainWindow)
 {
     const DWORD visibleChild = WS_CHILD | WS_VISIBLE;
-    CreateChild(mainWindow, L"static", L"Com Port", visibleChild, 10, 8, 70, 15, 0, nullptr);
-    CreateChild(mainWindow, L"static", L"Speed", visibleChild, 165, 8, 50, 15, 0, nullptr);
-    g_startButton = CreateChild(mainWindow, L"button", L"Start", visibleChild, 323, 5, 80, 20, IDC_START,
-                                g_instance);
-    g_stopButton = CreateChild(mainWindow, L"button", L"Stop", visibleChild, 430, 5, 80, 20, IDC_STOP,
-                               g_instance);
+    CreateChild(mainWindow, L"static", L"Com Port", visibleChild, 0, 0, 0, 0, IDC_PORT_LABEL, nullptr);
+    CreateChild(mainWindow, L"static", L"Speed", visibleChild, 0, 0, 0, 0, IDC_SPEED_LABEL, nullptr);
+    g_startButton = CreateChild(mainWindow, L"button", L"Start", visibleChild, 0, 0, 0, 0, IDC_START, g_instance);
+    g_stopButton = CreateChild(mainWindow, L"button", L"Stop", visibleChild, 0, 0, 0, 0, IDC_STOP, g_instance);
     EnableWindow(g_stopButton, FALSE);
 
     // Entries are bare names, sorted by number as they are listed; the
     // descriptions are only drawn beside them.
     g_portList = CreateChild(mainWindow, L"combobox", L"ListCom01",
-                             visibleChild | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS, 83, 3,
-                             75, 150, IDC_PORT_LIST, g_instance);
+                             visibleChild | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS, 0, 0,
+                             0, 0, IDC_PORT_LIST, g_instance);
     FillPortList();
     SendMessageW(g_portList, CB_SETCURSEL, 0, 0);
 
-    g_speedList = CreateChild(mainWindow, L"combobox", L"ListCom02", visibleChild | WS_VSCROLL | CBS_DROPDOWN, 218,
-                              3, 90, 150, IDC_SPEED_LIST, g_instance);
+    g_speedList = CreateChild(mainWindow, L"combobox", L"ListCom02", visibleChild | WS_VSCROLL | CBS_DROPDOWN, 0, 0,
+                              0, 0, IDC_SPEED_LIST, g_instance);
     for (const char* speed : BaudRateList)
         SendMessageA(g_speedList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(speed));
     SendMessageW(g_speedList, CB_SETCURSEL, 0, 0);

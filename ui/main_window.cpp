@@ -18,8 +18,6 @@ WCHAR g_className[kMaxLoadString];
 
 namespace {
 
-constexpr int kMainWidth = 1100;
-constexpr int kMainHeight = 670;
 // The status row repaints at most 20 times a second, however fast frames come.
 constexpr UINT kStatusPeriodMs = 50;
 constexpr int kErrorTextLength = 512;
@@ -109,6 +107,7 @@ LRESULT OnCreate(HWND window)
     CreateScopeBar(window);
     ShowModemLines(window);
     if (*SettingsWarning()) SetTimer(window, ID_WARNING_TIMER, kSettingsWarningShowMs, nullptr);
+    InitLayout(window);
     SetAcquisitionEvents({PostFramesReady, PostLinkChanged, PostRecordingFailure});
     return 0;
 }
@@ -299,6 +298,7 @@ LRESULT OnDestroy()
     EndReading();
     SaveSettingsAndRecording();
     StopAcquisition();
+    ReleaseLayout();
     PostQuitMessage(0);
     return 0;
 }
@@ -319,6 +319,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_DEVICECHANGE: return OnDeviceChange(window, wParam, lParam);
     case WM_MEASUREITEM: return MeasurePortItem(reinterpret_cast<MEASUREITEMSTRUCT*>(lParam));
     case WM_DRAWITEM: return DrawPortItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    case WM_DPICHANGED: return OnDpiChanged(window, wParam, lParam);
     case WM_PAINT: return OnPaint(window);
     case WM_ENDSESSION: return OnEndSession(wParam);
     case WM_DESTROY: return OnDestroy();
@@ -334,7 +335,8 @@ ATOM RegisterMainClass(HINSTANCE instance)
     windowClass.lpfnWndProc = MainWndProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP));
-    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_APP_SMALL));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP_SMALL), IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_ACTIVECAPTION + 1);
     windowClass.lpszMenuName = MAKEINTRESOURCEW(IDR_MAIN_MENU);
@@ -346,7 +348,7 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand)
 {
     g_instance = instance;
     HWND window = CreateWindowExW(0, g_className, g_title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                  kMainWidth, kMainHeight, nullptr, nullptr, instance, nullptr);
+                                  CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
     if (!window) return false;
     ShowWindow(window, showCommand);
     UpdateWindow(window);

@@ -10,18 +10,11 @@
 #include "save_folders.h"
 #include "scope_settings.h"
 
+#include <commctrl.h>
+
 namespace {
 
 constexpr WCHAR kSection[] = L"Scope";
-constexpr int kBarLeft = 516;
-constexpr int kBarGap = 4;
-constexpr int kComboTop = 3;
-constexpr int kButtonTop = 5;
-constexpr int kRowHeight = 20;
-constexpr int kComboChrome = 26;
-constexpr int kEditChrome = 12;
-constexpr int kButtonChrome = 16;
-constexpr int kListHeight = 240;
 constexpr int kValueLength = 16;
 constexpr int kAllTraces = 0;
 
@@ -124,33 +117,15 @@ void CommitEdit(HWND edit)
     Redraw();
 }
 
-// The bar's small font keeps ten controls within the width left right of Stop.
-HWND CreateControl(HWND parent, const WCHAR* className, const WCHAR* text, DWORD style, int* x, int top,
-                   int width, int height, int id)
+HWND CreateControl(HWND parent, const WCHAR* className, const WCHAR* text, DWORD style, int id)
 {
-    HWND control = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, *x, top, width, height, parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_instance, nullptr);
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
-    *x += width + kBarGap;
-    return control;
+    return CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_instance, nullptr);
 }
 
-// Wide enough for the longest text in the control's font, whatever the system's font.
-int TextWidth(HDC dc, const WCHAR* const* texts, int count)
+HWND CreateList(HWND parent, const WCHAR* const* items, int count, int id)
 {
-    int widest = 0;
-    for (int i = 0; i < count; ++i) {
-        SIZE size = {};
-        GetTextExtentPoint32W(dc, texts[i], static_cast<int>(wcslen(texts[i])), &size);
-        if (size.cx > widest) widest = size.cx;
-    }
-    return widest;
-}
-
-HWND CreateList(HWND parent, const WCHAR* const* items, int count, HDC dc, int* x, int id)
-{
-    HWND list = CreateControl(parent, L"combobox", L"", CBS_DROPDOWNLIST | WS_VSCROLL, x, kComboTop,
-                              TextWidth(dc, items, count) + kComboChrome, kListHeight, id);
+    HWND list = CreateControl(parent, L"combobox", L"", CBS_DROPDOWNLIST | WS_VSCROLL, id);
     for (int i = 0; i < count; ++i) SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(items[i]));
     return list;
 }
@@ -164,6 +139,36 @@ std::wstring Wide(const char* text)
 void WriteScopeKey(const char* key, const char* value)
 {
     WritePrivateProfileStringW(kSection, Wide(key).c_str(), Wide(value).c_str(), SettingsFile());
+}
+
+// Names each control in the program's language while the mouse rests on it.
+void AddTooltips(HWND mainWindow)
+{
+    const struct {
+        int id;
+        const WCHAR* text;
+    } tips[] = {{IDC_TIMEBASE, L"Развёртка: кадров на столбец"},
+                {IDC_VTRACE, L"Канал для усиления и центра"},
+                {IDC_GAIN, L"Усиление"},
+                {IDC_CENTRE, L"Центр"},
+                {IDC_TRIG_MODE, L"Режим запуска"},
+                {IDC_TRIG_SOURCE, L"Источник и фронт"},
+                {IDC_TRIG_LEVEL, L"Уровень запуска"},
+                {IDC_SINGLE, L"Однократный запуск"},
+                {IDC_FREEZE, L"Заморозить"}};
+    const INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&classes);
+    HWND tooltip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, mainWindow, nullptr, g_instance, nullptr);
+    for (const auto& tip : tips) {
+        TOOLINFOW tool = {};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = mainWindow;
+        tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(mainWindow, tip.id));
+        tool.lpszText = const_cast<WCHAR*>(tip.text);
+        SendMessageW(tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
 }
 
 void LoadScopeSettings()
@@ -205,8 +210,6 @@ void LoadScopeSettings()
 
 void CreateScopeBar(HWND mainWindow)
 {
-    HDC dc = GetDC(mainWindow);
-    HGDIOBJ previousFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
     WCHAR timebases[kTimebaseCount][kValueLength];
     const WCHAR* timebaseItems[kTimebaseCount];
     for (int i = 0; i < kTimebaseCount; ++i) {
@@ -219,29 +222,22 @@ void CreateScopeBar(HWND mainWindow)
         swprintf(gains[i], kValueLength, L"x%ld", static_cast<long>(kGains[i]));
         gainItems[i] = gains[i];
     }
-    const WCHAR* const label[] = {L"Time"};
-    const WCHAR* const number[] = {L"-32768"};
-    const WCHAR* const single[] = {L"Single"};
-    const WCHAR* const freeze[] = {L"Freeze"};
-
-    int x = kBarLeft;
-    CreateControl(mainWindow, L"static", L"Time", 0, &x, kButtonTop + 3, TextWidth(dc, label, 1) + 2, 15, IDC_STATIC);
-    g_timebaseList = CreateList(mainWindow, timebaseItems, kTimebaseCount, dc, &x, IDC_TIMEBASE);
-    g_traceList = CreateList(mainWindow, kTraceChoices, 4, dc, &x, IDC_VTRACE);
-    g_gainList = CreateList(mainWindow, gainItems, kGainCount, dc, &x, IDC_GAIN);
-    const int editWidth = TextWidth(dc, number, 1) + kEditChrome;
-    g_centreEdit = CreateControl(mainWindow, L"edit", L"0", WS_BORDER | ES_AUTOHSCROLL, &x, kComboTop, editWidth,
-                                 kRowHeight + 2, IDC_CENTRE);
-    g_modeList = CreateList(mainWindow, kModeChoices, 4, dc, &x, IDC_TRIG_MODE);
-    g_sourceList = CreateList(mainWindow, kSourceChoices, 6, dc, &x, IDC_TRIG_SOURCE);
-    g_levelEdit = CreateControl(mainWindow, L"edit", L"0", WS_BORDER | ES_AUTOHSCROLL, &x, kComboTop, editWidth,
-                                kRowHeight + 2, IDC_TRIG_LEVEL);
-    CreateControl(mainWindow, L"button", L"Single", BS_PUSHBUTTON, &x, kButtonTop,
-                  TextWidth(dc, single, 1) + kButtonChrome, kRowHeight, IDC_SINGLE);
-    g_freezeButton = CreateControl(mainWindow, L"button", L"Freeze", BS_AUTOCHECKBOX | BS_PUSHLIKE, &x, kButtonTop,
-                                   TextWidth(dc, freeze, 1) + kButtonChrome, kRowHeight, IDC_FREEZE);
-    SelectObject(dc, previousFont);
-    ReleaseDC(mainWindow, dc);
+    const DWORD number = WS_BORDER | ES_AUTOHSCROLL;
+    CreateControl(mainWindow, L"static", L"Time", 0, IDC_TIME_LABEL);
+    g_timebaseList = CreateList(mainWindow, timebaseItems, kTimebaseCount, IDC_TIMEBASE);
+    g_traceList = CreateList(mainWindow, kTraceChoices, 4, IDC_VTRACE);
+    CreateControl(mainWindow, L"static", L"Gain", 0, IDC_GAIN_LABEL);
+    g_gainList = CreateList(mainWindow, gainItems, kGainCount, IDC_GAIN);
+    CreateControl(mainWindow, L"static", L"Centre", 0, IDC_CENTRE_LABEL);
+    g_centreEdit = CreateControl(mainWindow, L"edit", L"0", number, IDC_CENTRE);
+    CreateControl(mainWindow, L"static", L"Trig", 0, IDC_TRIG_LABEL);
+    g_modeList = CreateList(mainWindow, kModeChoices, 4, IDC_TRIG_MODE);
+    g_sourceList = CreateList(mainWindow, kSourceChoices, 6, IDC_TRIG_SOURCE);
+    CreateControl(mainWindow, L"static", L"Level", 0, IDC_LEVEL_LABEL);
+    g_levelEdit = CreateControl(mainWindow, L"edit", L"0", number, IDC_TRIG_LEVEL);
+    CreateControl(mainWindow, L"button", L"Single", BS_PUSHBUTTON, IDC_SINGLE);
+    g_freezeButton = CreateControl(mainWindow, L"button", L"Freeze", BS_AUTOCHECKBOX | BS_PUSHLIKE, IDC_FREEZE);
+    AddTooltips(mainWindow);
     SendMessageW(g_traceList, CB_SETCURSEL, kAllTraces, 0);
     LoadScopeSettings();
     ShowSettings();

@@ -21,42 +21,31 @@ HBITMAP g_background;
 BITMAP g_tile;
 HDC g_tileDc;
 HGDIOBJ g_tileDcBitmap;
+// The plot at one pixel a column, copied onto the view at its scale.
+HBITMAP g_plotBitmap;
+HDC g_plotDc;
+HGDIOBJ g_plotDcBitmap;
 HPEN g_tracePens[kTraceCount + 1];
 HPEN g_gapPen;
 bool g_frozen;
 SweepPicture g_frozenPicture;
 
 constexpr WCHAR kTraceClassName[] = L"ChildWindow";
-constexpr int kViewX = 30;
-constexpr int kViewY = 32;
-constexpr int kViewWidth = 1024;
-constexpr int kViewHeight = 554;
 constexpr int kTileCount = 32;
 constexpr int kTileWidth = 32;
 constexpr int kPenWidth = 2;
-constexpr int kStatusRow = 512;
 constexpr int kStatusBufferLength = 50;
 
 constexpr COLORREF kTraceColours[kTraceCount + 1] = {
     0, RGB(255, 255, 0), RGB(0, 70, 255), RGB(255, 0, 70)};
 constexpr COLORREF kCountColour = RGB(150, 150, 150);
 constexpr COLORREF kTextBackground = RGB(0, 0, 0);
-constexpr int kValueX[kTraceCount + 1] = {0, 120, 200, 280};
 constexpr const WCHAR* kValueFormats[kTraceCount + 1] = {L"", L"y1: %06d", L"y2: %06d", L"y3: %06d"};
-constexpr int kCountX = 10;
 
 constexpr COLORREF kGapColour = RGB(150, 150, 150);
 constexpr int kGridBottom = 513;
-constexpr int kStatusTop = 511;
-constexpr int kStatusBottom = 530;
-constexpr int kScopeLineRow = 531;
-constexpr int kScopeLineBottom = 548;
-constexpr int kThumbBottom = 552;
-constexpr int kPositionMarkerHeight = 6;
 constexpr int kMarkerWidth = 8;
-constexpr int kLinkX = 420;
-constexpr int kRecordRight = 1020;
-constexpr int kFieldGap = 16;
+constexpr int kPositionMarkerHeight = 6;
 constexpr int kFieldLength = 96;
 
 const SweepPicture& ShownPicture()
@@ -157,53 +146,65 @@ StatusFields FormatStatusFields()
     return fields;
 }
 
-// The settings line's texts are UTF-8; the readout's parts go in their
-// traces' colours.
+// The settings line's texts are UTF-8 and may take more than one row; the
+// readout's parts go on one row, in their traces' colours.
 void DrawScopeLine(HDC dc, const StatusFields& fields)
 {
+    const ViewLayout& at = g_viewLayout;
     WCHAR text[kFieldLength * 2];
-    int x = kCountX;
-    for (int part = 0; part <= (fields.hasReadout ? kTraceCount : 0); ++part) {
-        const char* utf8 = fields.hasReadout ? fields.readout[part] : fields.scope;
-        const int length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, kFieldLength * 2) - 1;
+    if (!fields.hasReadout) {
+        RECT line = {at.countX, at.scopeTop, at.recordRight, at.scopeBottom};
+        MultiByteToWideChar(CP_UTF8, 0, fields.scope, -1, text, kFieldLength * 2);
+        DrawTextW(dc, text, -1, &line, DT_WORDBREAK | DT_NOPREFIX);
+        return;
+    }
+    int x = at.countX;
+    for (int part = 0; part <= kTraceCount; ++part) {
+        const int length = MultiByteToWideChar(CP_UTF8, 0, fields.readout[part], -1, text, kFieldLength * 2) - 1;
         if (length <= 0) continue;
         SetTextColor(dc, part ? kTraceColours[part] : kCountColour);
-        TextOutW(dc, x, kScopeLineRow, text, length);
+        TextOutW(dc, x, at.scopeTop, text, length);
         SIZE size = {};
         GetTextExtentPoint32W(dc, text, length, &size);
-        x += size.cx + kFieldGap;
+        x += size.cx + at.rowHeight;
     }
 }
 
 // The link field gives way to the recording field, so the two never overlap.
 void DrawStatusFields(HDC dc, const StatusFields& fields)
 {
+    const ViewLayout& at = g_viewLayout;
     SetBkColor(dc, kTextBackground);
     SetTextColor(dc, kCountColour);
     const int recordLength = static_cast<int>(wcslen(fields.record));
     SIZE recordSize = {};
     GetTextExtentPoint32W(dc, fields.record, recordLength, &recordSize);
-    const int recordLeft = kRecordRight - recordSize.cx;
-    if (recordLength) TextOutW(dc, recordLeft, kStatusRow, fields.record, recordLength);
-    const RECT clip = {kLinkX, kStatusTop, recordLength ? recordLeft - kFieldGap : kRecordRight, kStatusBottom};
-    ExtTextOutW(dc, kLinkX, kStatusRow, ETO_CLIPPED, &clip, fields.link, static_cast<UINT>(wcslen(fields.link)),
+    const int recordLeft = at.recordRight - recordSize.cx;
+    if (recordLength) TextOutW(dc, recordLeft, at.linkTop, fields.record, recordLength);
+    const RECT clip = {at.linkX, at.linkTop, recordLength ? recordLeft - at.rowHeight : at.recordRight,
+                       at.linkTop + at.rowHeight};
+    ExtTextOutW(dc, at.linkX, at.linkTop, ETO_CLIPPED, &clip, fields.link, static_cast<UINT>(wcslen(fields.link)),
                 nullptr);
     DrawScopeLine(dc, fields);
     g_shownFields = fields;
 }
 
-// Fixed widths, drawn opaque: each new text covers the last.
+// Each field drawn opaque to the next one's left edge: a new text covers the last.
 void DrawCountAndValues(HDC dc)
 {
+    const ViewLayout& at = g_viewLayout;
     WCHAR text[kStatusBufferLength];
     SetBkColor(dc, kTextBackground);
     SetTextColor(dc, kCountColour);
     int length = swprintf(text, kStatusBufferLength, L"Count:%07ld", static_cast<long>(g_sweep.tickCount));
-    TextOutW(dc, kCountX, kStatusRow, text, length);
+    RECT field = {at.countX, at.statusTop, at.valueX[1], at.statusTop + at.rowHeight};
+    ExtTextOutW(dc, at.countX, at.statusTop, ETO_OPAQUE, &field, text, length, nullptr);
     for (int trace = 1; trace <= kTraceCount; ++trace) {
         SetTextColor(dc, kTraceColours[trace]);
         length = swprintf(text, kStatusBufferLength, kValueFormats[trace], static_cast<int>(g_sweep.raw[trace]));
-        TextOutW(dc, kValueX[trace], kStatusRow, text, length);
+        field.left = at.valueX[trace];
+        field.right = trace < kTraceCount ? at.valueX[trace + 1] : at.valuesRight;
+        ExtTextOutW(dc, field.left, at.statusTop, ETO_OPAQUE, &field, text, length, nullptr);
     }
 }
 
@@ -237,50 +238,47 @@ void DrawPositionMarker(HDC dc)
     DeleteObject(pen);
 }
 
-void DrawView(HDC dc, const RECT& area, const std::vector<RECT>& rects)
+// The plot's columns and rows under a rectangle of the view.
+RECT PlotArea(const RECT& view, int scale)
 {
-    TileBackground(dc, area);
-    DrawTraces(dc, rects);
-    if (area.left < kMarkerWidth) DrawLevelMarker(dc);
-    if (area.top < kPositionMarkerHeight) DrawPositionMarker(dc);
-    if (area.bottom > kStatusRow) {
+    return {view.left / scale, view.top / scale, std::min<LONG>((view.right + scale - 1) / scale, kSweepWidth),
+            std::min<LONG>((view.bottom + scale - 1) / scale, kGridRows)};
+}
+
+// The plot is drawn a pixel a column and copied whole-pixel onto the view,
+// so that it stays crisp at any scale; the status rows are drawn at the
+// screen's own. `rects` are the view's parts to draw, in its pixels.
+void DrawView(HDC dc, const RECT& viewArea, std::vector<RECT> rects)
+{
+    const ViewLayout& at = g_viewLayout;
+    for (RECT& rect : rects) rect = PlotArea(rect, at.scale);
+    const RECT area = PlotArea(viewArea, at.scale);
+    if (area.left < area.right && area.top < area.bottom) {
+        TileBackground(g_plotDc, area);
+        DrawTraces(g_plotDc, rects);
+        if (area.left < kMarkerWidth) DrawLevelMarker(g_plotDc);
+        if (area.top < kPositionMarkerHeight) DrawPositionMarker(g_plotDc);
+        SetStretchBltMode(dc, COLORONCOLOR);
+        StretchBlt(dc, area.left * at.scale, area.top * at.scale, (area.right - area.left) * at.scale,
+                   (area.bottom - area.top) * at.scale, g_plotDc, area.left, area.top, area.right - area.left,
+                   area.bottom - area.top, SRCCOPY);
+    }
+    if (viewArea.bottom > at.statusTop) {
+        HGDIOBJ previousFont = SelectObject(dc, g_statusFont);
         DrawCountAndValues(dc);
         DrawStatusFields(dc, FormatStatusFields());
+        SelectObject(dc, previousFont);
     }
-    if (area.bottom > kScopeLineBottom) DrawHistoryThumb(dc, kScopeLineBottom, kThumbBottom, area.right);
+    if (viewArea.bottom > at.thumbTop) DrawHistoryThumb(dc, at.thumbTop, at.thumbBottom, at.plotWidth);
 }
 
-// A paint of half the view or more (a new sweep, a screen of history) is
-// thousands of segments: they are drawn off screen, where the platform draws
-// them itself rather than one request at a time, and shown at once.
-void DrawViewOffScreen(HDC dc, const RECT& area, const std::vector<RECT>& rects)
-{
-    const int width = area.right - area.left, height = area.bottom - area.top;
-    HDC memory = CreateCompatibleDC(dc);
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    SetViewportOrgEx(memory, -area.left, -area.top, nullptr);
-    FillRect(memory, &area, GetSysColorBrush(COLOR_APPWORKSPACE));
-    DrawView(memory, area, rects);
-    BitBlt(dc, area.left, area.top, width, height, memory, area.left, area.top, SRCCOPY);
-    SelectObject(memory, previous);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-}
-
-// A tick's paint covers only its columns: the rest is left alone.
+// A paint covers only what changed: the rest is left alone.
 void PaintTraceView(HWND window)
 {
     const std::vector<RECT> rects = UpdateRects(window);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    RECT client;
-    GetClientRect(window, &client);
-    paint.rcPaint.right = paint.rcPaint.right < client.right ? paint.rcPaint.right : client.right;
-    if (paint.rcPaint.right - paint.rcPaint.left > kViewWidth / 2 && paint.rcPaint.bottom > paint.rcPaint.top)
-        DrawViewOffScreen(dc, paint.rcPaint, rects);
-    else
-        DrawView(dc, paint.rcPaint, rects);
+    DrawView(dc, paint.rcPaint, rects);
     EndPaint(window, &paint);
 }
 
@@ -293,9 +291,15 @@ LRESULT OnMouseWheel(WPARAM wParam)
     return 0;
 }
 
+// The view's pixels to the plot's columns, at whatever scale.
+int ColumnAt(LPARAM lParam)
+{
+    return GET_X_LPARAM(lParam) / g_viewLayout.scale;
+}
+
 LRESULT OnButtonDown(WPARAM wParam, LPARAM lParam)
 {
-    if (wParam & MK_CONTROL) SetTriggerPosition(GET_X_LPARAM(lParam));
+    if (wParam & MK_CONTROL) SetTriggerPosition(ColumnAt(lParam));
     return 0;
 }
 
@@ -309,6 +313,11 @@ LRESULT OnCreate()
     for (int trace = 1; trace <= kTraceCount; ++trace)
         g_tracePens[trace] = CreatePen(PS_SOLID, kPenWidth, kTraceColours[trace]);
     g_gapPen = CreatePen(PS_SOLID, 1, kGapColour);
+    HDC screen = GetDC(nullptr);
+    g_plotBitmap = CreateCompatibleBitmap(screen, kSweepWidth, kGridRows);
+    ReleaseDC(nullptr, screen);
+    g_plotDc = CreateCompatibleDC(nullptr);
+    g_plotDcBitmap = SelectObject(g_plotDc, g_plotBitmap);
     return 0;
 }
 
@@ -325,6 +334,9 @@ LRESULT OnDestroy(HWND window)
     g_traceView = nullptr;
     for (int trace = 1; trace <= kTraceCount; ++trace) DeleteObject(g_tracePens[trace]);
     DeleteObject(g_gapPen);
+    SelectObject(g_plotDc, g_plotDcBitmap);
+    DeleteDC(g_plotDc);
+    DeleteObject(g_plotBitmap);
     SelectObject(g_tileDc, g_tileDcBitmap);
     DeleteDC(g_tileDc);
     DeleteObject(g_background);
@@ -356,7 +368,9 @@ void InvalidateSweep(const SweepState& state)
         return;
     }
     if (state.changedRight < state.changedLeft) return;
-    const RECT columns = {state.changedLeft - kPenWidth, 0, state.changedRight + kPenWidth + 1, kGridRows};
+    const int scale = g_viewLayout.scale;
+    const RECT columns = {(state.changedLeft - kPenWidth) * scale, 0, (state.changedRight + kPenWidth + 1) * scale,
+                          kGridRows * scale};
     InvalidateRect(g_traceView, &columns, FALSE);
 }
 
@@ -366,14 +380,15 @@ void UpdateStatusRow()
 {
     static int32_t shownTicks;
     if (!g_traceView) return;
-    const RECT values = {kCountX, kStatusRow, kLinkX, kStatusBottom};
+    const ViewLayout& at = g_viewLayout;
+    const RECT values = {at.countX, at.statusTop, at.valuesRight, at.statusTop + at.rowHeight};
     if (g_sweep.tickCount != shownTicks) InvalidateRect(g_traceView, &values, FALSE);
     shownTicks = g_sweep.tickCount;
-    const RECT thumb = {0, kScopeLineBottom, kViewWidth, kThumbBottom};
+    const RECT thumb = {0, at.thumbTop, at.plotWidth, at.thumbBottom};
     if (g_frozen) InvalidateRect(g_traceView, &thumb, FALSE);
     if (FormatStatusFields() == g_shownFields) return;
-    const RECT fields = {kLinkX, kStatusRow, kRecordRight, kStatusBottom};
-    const RECT scopeLine = {kCountX, kScopeLineRow, kRecordRight, kScopeLineBottom};
+    const RECT fields = {at.linkX, at.linkTop, at.recordRight, at.linkTop + at.rowHeight};
+    const RECT scopeLine = {at.countX, at.scopeTop, at.recordRight, at.scopeBottom};
     InvalidateRect(g_traceView, &fields, TRUE);
     InvalidateRect(g_traceView, &scopeLine, TRUE);
     InvalidateRect(g_traceView, &thumb, TRUE);
@@ -383,9 +398,7 @@ void UpdateStatusRow()
 void CopyViewPicture()
 {
     if (!g_traceView) return;
-    RECT area;
-    GetClientRect(g_traceView, &area);
-    area.bottom = kScopeLineBottom;
+    const RECT area = {0, 0, g_viewLayout.plotWidth, g_viewLayout.scopeBottom};
     HDC viewDc = GetDC(g_traceView);
     HDC dc = CreateCompatibleDC(viewDc);
     HBITMAP bitmap = CreateCompatibleBitmap(viewDc, area.right, area.bottom);
@@ -411,7 +424,7 @@ LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_PAINT: PaintTraceView(window); return 0;
     case WM_MOUSEWHEEL: return OnMouseWheel(wParam);
     case WM_LBUTTONDOWN: return OnButtonDown(wParam, lParam);
-    case WM_MOUSEMOVE: TrackReadout(window, GET_X_LPARAM(lParam)); return 0;
+    case WM_MOUSEMOVE: TrackReadout(window, ColumnAt(lParam)); return 0;
     case WM_MOUSELEAVE: ClearReadout(); return 0;
     case WM_LBUTTONDBLCLK: ToggleFreeze(); return 0;
     case WM_DESTROY: return OnDestroy(window);
@@ -434,7 +447,7 @@ ATOM RegisterTraceClass(const WCHAR* className, WNDPROC procedure)
 void CreateTraceView(HWND mainWindow)
 {
     RegisterTraceClass(kTraceClassName, TraceWndProc);
-    g_traceView = CreateWindowExW(0, kTraceClassName, L"Дочернее окно", WS_CHILD | WS_BORDER, kViewX, kViewY,
-                                  kViewWidth, kViewHeight, mainWindow, nullptr, g_instance, nullptr);
+    g_traceView = CreateWindowExW(0, kTraceClassName, L"Дочернее окно", WS_CHILD | WS_BORDER, 0, 0, 0, 0,
+                                  mainWindow, nullptr, g_instance, nullptr);
     ShowWindow(g_traceView, SW_SHOW);
 }

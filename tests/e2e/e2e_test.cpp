@@ -367,4 +367,24 @@ TEST_F(E2e, RecordingNamedOnTheCommandLineShowsItsRowsInTheirColumns)
     ExpectClosesCleanly();
 }
 
+// ----------------------------------------------------------------- layout
+
+class Layout : public E2e {};
+
+// run-e2e --dpi sets the system DPI and a screen to suit before Wine starts:
+// 144 on 1280 x 800, 192 on 2560 x 1600, where the doubled plot fits.
+TEST_F(Layout, EverythingFitsAndThePlotKeepsWholePixels)
+{
+    const struct { UINT dpi; int scale; } scalings[] = {{96, 1}, {144, 1}, {192, 2}};
+    const UINT dpi = _wgetenv(L"TARQUELL_DPI") ? _wtoi(_wgetenv(L"TARQUELL_DPI")) : 0;
+    const auto row = std::find_if(std::begin(scalings), std::end(scalings), [&](const auto& r) { return r.dpi == dpi; });
+    ASSERT_NE(row, std::end(scalings)) << "run through run-e2e --dpi";
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    ASSERT_TRUE(Launch(Config("COM5")));
+    ASSERT_EQ(GetDpiForWindow(main_), dpi);
+    EXPECT_EQ(GetAwarenessFromDpiAwarenessContext(GetWindowDpiAwarenessContext(main_)), DPI_AWARENESS_PER_MONITOR_AWARE);
+    ExpectLaidOut(main_, view_, dpi, row->scale);
+    ExpectClosesCleanly();
+}
+
 }  // namespace

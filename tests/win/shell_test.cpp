@@ -12,6 +12,8 @@
 #include "save_folders.h"
 #include "win_test_util.h"
 
+#include <commctrl.h>
+
 namespace {
 
 class MainWindow : public testing::Test {
@@ -103,6 +105,34 @@ TEST_F(MainWindow, RealInputReachesWhatItShould)
         if (recording != INVALID_HANDLE_VALUE) FindClose(recording);
         EXPECT_EQ(g_sweep.scope.gain[1], c.gain);
         EXPECT_NE(ReadText().find("portspeed=9600"), std::string::npos) << "the speed list kept its choice";
+    }
+}
+
+// A scaling change lays the window out again at the suggested place; on this
+// 1280 x 1024 screen a doubled plot would not fit, so 192 DPI stays single.
+TEST_F(MainWindow, DpiChangeLaysTheWindowOutAgain)
+{
+    for (const auto& [dpi, scale] : {std::pair(144u, 1), std::pair(192u, 1), std::pair(96u, 1)}) {
+        SCOPED_TRACE(dpi);
+        RECT suggested = {0, 10, 700, 500}, window;
+        SendMessageW(main_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        GetWindowRect(main_, &window);
+        EXPECT_TRUE(window.left == 0 && window.top == 10);
+        ExpectLaidOut(main_, g_traceView, dpi, scale);
+    }
+}
+
+// The scope controls are mostly bare numbers and short words: each names
+// itself in a tooltip.
+TEST_F(MainWindow, EveryScopeControlHasATooltip)
+{
+    HWND tooltip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr);
+    for (int id = IDC_TIMEBASE; id <= IDC_FREEZE; ++id) {
+        wchar_t text[80] = L"";
+        TOOLINFOW tool = {sizeof tool, TTF_IDISHWND, main_, reinterpret_cast<UINT_PTR>(GetDlgItem(main_, id)), {},
+                          nullptr, text, 0, nullptr};
+        SendMessageW(tooltip, TTM_GETTEXTW, 80, reinterpret_cast<LPARAM>(&tool));
+        EXPECT_NE(text[0], 0) << "control " << id;
     }
 }
 

@@ -15,12 +15,6 @@ namespace {
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kTrace[4] = {RGB(150, 150, 150), RGB(255, 255, 0), RGB(0, 70, 255), RGB(255, 0, 70)};
 
-COLORREF GridColour(int x, int y)
-{
-    if (y == 256) return RGB(255, 255, 255);
-    return x % 32 == 31 || (y % 32 == 31 && y != 255) ? RGB(195, 195, 195) : kBlack;
-}
-
 int CountGridMismatches(const Capture& capture, int fromColumn, int toColumn)
 {
     int mismatches = 0;
@@ -92,7 +86,7 @@ TEST_F(TraceView, FramesDrawTheTracesAndTheStatusLineHoweverTheyArrive)
     }
     int differing = 0;
     for (int y = 0; y < 512; ++y)
-        for (int x = 0; x < 1022; ++x) differing += views[0].At(x, y) != views[1].At(x, y);
+        for (int x = 0; x < 1024; ++x) differing += views[0].At(x, y) != views[1].At(x, y);
     EXPECT_EQ(differing, 0);
     const Capture& view = views[0];
     for (int trace = 1; trace <= 3; ++trace) {
@@ -102,29 +96,44 @@ TEST_F(TraceView, FramesDrawTheTracesAndTheStatusLineHoweverTheyArrive)
     }
     int strayInk = 0;
     for (int y = 0; y < 512; ++y)
-        for (int x = 0; x < 1022; ++x) {
+        for (int x = 0; x < 1024; ++x) {
             bool nearTrace = false;
             for (int trace = 1; trace <= 3; ++trace) nearTrace |= std::abs(y - ToPlotRow(uint16_t(v[trace]))) <= 2;
             strayInk += !nearTrace && view.At(x, y) != GridColour(x, y);
         }
     EXPECT_EQ(strayInk, 0);
-    EXPECT_EQ(CountGridMismatches(view, 302, 1022), 0) << "the sweep has not reached these columns";
+    EXPECT_EQ(CountGridMismatches(view, 302, 1024), 0) << "the sweep has not reached these columns";
 
+    const ViewLayout& at = g_viewLayout;
     HDC dc = GetDC(g_traceView);
-    const RECT status = {0, 512, 400, 532};
+    HGDIOBJ font = SelectObject(dc, g_statusFont);
+    const RECT status = {0, at.statusTop, at.valuesRight, at.statusTop + at.rowHeight};
     FillRect(dc, &status, GetSysColorBrush(COLOR_APPWORKSPACE));
     SetBkColor(dc, kBlack);
     const wchar_t* texts[4] = {L"Count:0000001", L"y1: 016384", L"y2: -00001", L"y3: -16384"};
     for (int i = 0; i < 4; ++i) {
         SetTextColor(dc, kTrace[i]);
-        TextOutW(dc, i == 0 ? 10 : 40 + 80 * i, 512, texts[i], static_cast<int>(wcslen(texts[i])));
+        const RECT field = {i ? at.valueX[i] : at.countX, status.top, i < 3 ? at.valueX[i + 1] : at.valuesRight, status.bottom};
+        ExtTextOutW(dc, field.left, field.top, ETO_OPAQUE, &field, texts[i], static_cast<UINT>(wcslen(texts[i])), nullptr);
     }
+    SelectObject(dc, font);
     ReleaseDC(g_traceView, dc);
     const Capture reference = CaptureView();
     int mismatches = 0;
-    for (int y = 512; y < 532; ++y)
-        for (int x = 0; x < 400; ++x) mismatches += views[1].At(x, y) != reference.At(x, y);
+    for (int y = status.top; y < status.bottom; ++y)
+        for (int x = 0; x < status.right; ++x) mismatches += views[1].At(x, y) != reference.At(x, y);
     EXPECT_EQ(mismatches, 0);
+
+    // A narrower value (a minus for a digit) leaves nothing of the wider one.
+    TickWith(16384, 16384, 16384);
+    Repaint();
+    TickWith(-1, -1, -1);
+    const Capture ticked = CaptureView();
+    Repaint();
+    const Capture repainted = CaptureView();
+    for (int y = status.top; y < status.bottom; ++y)
+        for (int x = 0; x < ticked.width; ++x) mismatches += ticked.At(x, y) != repainted.At(x, y);
+    EXPECT_EQ(mismatches, 0) << "stale pixels after a tick";
 }
 
 // A view uncovered by another window shows its traces again, and the mark
@@ -143,15 +152,15 @@ TEST_F(TraceView, FullRepaintRedrawsTheTracesAndTheGapMarkAndAWrapClearsThem)
     int gapMark = 0;
     for (int y = 0; y < 512; y += 8) gapMark += view.At(51, y) == kTrace[0];
     EXPECT_GT(gapMark, 55) << "a grey line down the gap's column";
-    EXPECT_EQ(CountGridMismatches(view, 104, 1022), 0);
+    EXPECT_EQ(CountGridMismatches(view, 104, 1024), 0);
 
     for (int tick = 0; tick < 923; ++tick) TickWith(8000, 8000, 8000);
     ASSERT_EQ(g_sweep.picture.cursor, 0);
-    EXPECT_EQ(CountGridMismatches(CaptureView(), 0, 1022), 0) << "the wrap clears the view";
+    EXPECT_EQ(CountGridMismatches(CaptureView(), 0, 1024), 0) << "the wrap clears the view";
     for (int tick = 0; tick < 10; ++tick) TickWith(-8000, 0, 0);
     view = CaptureView();
     EXPECT_TRUE(TraceAt(view, 5, -8000, 1));
-    EXPECT_EQ(CountGridMismatches(view, 12, 1022), 0);
+    EXPECT_EQ(CountGridMismatches(view, 12, 1024), 0);
 }
 
 // Gain redraws from the stored columns; Freeze holds the picture while the
@@ -219,14 +228,15 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
     SendMessageW(main_, WM_COMMAND, IDM_COPY, 0);
     ASSERT_TRUE(OpenClipboard(main_));
     HBITMAP copy = static_cast<HBITMAP>(GetClipboardData(CF_BITMAP));
-    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), view.width, -548, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
-    std::vector<DWORD> pixels(view.width * 548);
+    const int rows = g_viewLayout.scopeBottom;
+    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), view.width, -rows, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+    std::vector<DWORD> pixels(view.width * rows);
     HDC dc = GetDC(nullptr);
-    EXPECT_EQ(GetDIBits(dc, copy, 0, 548, pixels.data(), &info, DIB_RGB_COLORS), 548);
+    EXPECT_EQ(GetDIBits(dc, copy, 0, rows, pixels.data(), &info, DIB_RGB_COLORS), rows);
     ReleaseDC(nullptr, dc);
     CloseClipboard();
     int differing = 0;
-    for (int y = 0; y < 548; ++y)
+    for (int y = 0; y < rows; ++y)
         for (int x = 0; x < view.width; ++x)
             differing += RGB(GetBValue(pixels[y * view.width + x]), GetGValue(pixels[y * view.width + x]),
                              GetRValue(pixels[y * view.width + x])) != view.At(x, y);

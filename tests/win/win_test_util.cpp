@@ -1,5 +1,7 @@
 #include "win_test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 
 Capture CaptureClient(HWND window)
@@ -103,4 +105,66 @@ HWND FindTopLevel(const wchar_t* className, DWORD processId)
     Search search = {className, processId, nullptr};
     EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+COLORREF GridColour(int x, int y)
+{
+    if (y == 256) return RGB(255, 255, 255);
+    return x % 32 == 31 || (y % 32 == 31 && y != 255) ? RGB(195, 195, 195) : RGB(0, 0, 0);
+}
+
+static bool Inside(const RECT& inner, const RECT& outer)
+{
+    RECT both;
+    return IntersectRect(&both, &inner, &outer) && EqualRect(&both, &inner);
+}
+
+void ExpectLaidOut(HWND main, HWND view, UINT dpi, int scale)
+{
+    // An unaware caller would see every coordinate scaled back to 96 DPI.
+    const DPI_AWARENESS_CONTEXT awareness = SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+    RECT client, window, work, box, other;
+    GetClientRect(main, &client);
+    GetWindowRect(main, &window);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_TRUE(Inside(window, work)) << "window " << window.right - window.left << "x" << window.bottom - window.top;
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(dc, CreateFontIndirectW(&metrics.lfMessageFont));
+    const auto width = [dc](const std::wstring& text) {
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        return static_cast<int>(size.cx);
+    };
+    std::vector<std::pair<std::string, RECT>> placed;
+    for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const std::wstring kind = ClassName(child);
+        const std::string name = std::string(kind.begin(), kind.end()) + " " + std::to_string(GetDlgCtrlID(child));
+        GetWindowRect(child, &box);
+        MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&box), 2);
+        EXPECT_TRUE(Inside(box, client)) << name << " leaves the client";
+        for (const auto& [otherName, otherBox] : placed) EXPECT_FALSE(IntersectRect(&other, &box, &otherBox)) << name << " on " << otherName;
+        placed.push_back({name, box});
+        int text = width(kind == L"Edit" ? L"-32768" : WindowText(child)), chrome = 0;
+        wchar_t entry[256];
+        for (int i = 0; kind == L"ComboBox" && SendMessageW(child, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry)) > 0; ++i)
+            text = std::max(text, width(entry)), chrome = GetSystemMetricsForDpi(SM_CXVSCROLL, dpi);
+        EXPECT_TRUE(child == view || text + chrome <= box.right - box.left) << name << " cuts its text";
+    }
+    DeleteObject(SelectObject(dc, previous));
+    DeleteDC(dc);
+    int wrong = -1;
+    Capture plot;
+    PumpUntil([&] {
+        plot = CaptureClient(view);
+        wrong = plot.width == 1024 * scale && plot.height > 512 * scale ? 0 : -1;
+        for (int y = 0; y < 512 * scale && !wrong; ++y)
+            for (int x = 0; x < plot.width; ++x) wrong += plot.At(x, y) != GridColour(x / scale, y / scale);
+        return wrong == 0;
+    }, 2000, 50);
+    EXPECT_EQ(wrong, 0) << "plot " << plot.width << "x" << plot.height << " at " << scale << "x" << scale;
+    EXPECT_TRUE(plot.height > 512 * scale && plot.At(31 * scale, 512 * scale) != GridColour(31, 0)) << "grid below";
+    SetThreadDpiAwarenessContext(awareness);
 }

@@ -43,3 +43,13 @@ std::wstring ClassName(HWND window);
 // The visible top-level window of process `processId` with this class (null:
 // any), or null.
 HWND FindTopLevel(const wchar_t* className, DWORD processId);
+
+// The grid tile's colour at plot pixel (x, y).
+COLORREF GridColour(int x, int y);
+
+// The layout at `dpi`: every control inside the window's client, clear of the
+// others and of the view, its text (a list's every entry, an edit's widest
+// number) within it in the message font at `dpi`; the view's plot exactly
+// 1024 x 512 grid pixels of `scale` x `scale` device pixels; the window
+// within the work area.
+void ExpectLaidOut(HWND main, HWND view, UINT dpi, int scale);
