@@ -12,7 +12,6 @@
 #include "save_folders.h"
 #include "win_test_util.h"
 
-#include <commctrl.h>
 
 namespace {
 
@@ -119,20 +118,6 @@ TEST_F(MainWindow, DpiChangeLaysTheWindowOutAgain)
         GetWindowRect(main_, &window);
         EXPECT_TRUE(window.left == 0 && window.top == 10);
         ExpectLaidOut(main_, g_traceView, dpi, scale);
-    }
-}
-
-// The scope controls are mostly bare numbers and short words: each names
-// itself in a tooltip.
-TEST_F(MainWindow, EveryScopeControlHasATooltip)
-{
-    HWND tooltip = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr);
-    for (int id = IDC_TIMEBASE; id <= IDC_FREEZE; ++id) {
-        wchar_t text[80] = L"";
-        TOOLINFOW tool = {sizeof tool, TTF_IDISHWND, main_, reinterpret_cast<UINT_PTR>(GetDlgItem(main_, id)), {},
-                          nullptr, text, 0, nullptr};
-        SendMessageW(tooltip, TTM_GETTEXTW, 80, reinterpret_cast<LPARAM>(&tool));
-        EXPECT_NE(text[0], 0) << "control " << id;
     }
 }
 
