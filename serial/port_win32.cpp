@@ -43,21 +43,25 @@ constexpr COMMTIMEOUTS kReturnAtOnce = {MAXDWORD, 0, 0, 0, 0};
 constexpr COMMTIMEOUTS kReturnAtFirstByte = {1, 0, 0, 0, 0};
 
 // Waits for the overlapped call or `wake`, and takes its result either way:
-// a cancelled read may still have brought bytes.
-bool FinishOverlapped(HANDLE port, OVERLAPPED* overlapped, HANDLE wake, DWORD timeoutMs, DWORD* transferred)
+// a cancelled read may still have brought bytes. `cancelled` says whether the
+// wait ended it; an abort it did not ask for is the driver's own answer.
+bool FinishOverlapped(HANDLE port, OVERLAPPED* overlapped, HANDLE wake, DWORD timeoutMs, DWORD* transferred,
+                      bool* cancelled)
 {
     const HANDLE events[] = {overlapped->hEvent, wake};
-    if (WaitForMultipleObjects(wake ? 2 : 1, events, FALSE, timeoutMs) != WAIT_OBJECT_0) CancelIoEx(port, overlapped);
+    *cancelled = WaitForMultipleObjects(wake ? 2 : 1, events, FALSE, timeoutMs) != WAIT_OBJECT_0;
+    if (*cancelled) CancelIoEx(port, overlapped);
     if (GetOverlappedResult(port, overlapped, transferred, TRUE)) return true;
-    return GetLastError() == ERROR_OPERATION_ABORTED;
+    return *cancelled && GetLastError() == ERROR_OPERATION_ABORTED;
 }
 
 bool ReadOverlapped(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead, HANDLE wake, DWORD timeoutMs)
 {
     OVERLAPPED overlapped = {};
     overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    bool ok = ReadFile(port, buffer, count, bytesRead, &overlapped);
-    if (!ok && GetLastError() == ERROR_IO_PENDING) ok = FinishOverlapped(port, &overlapped, wake, timeoutMs, bytesRead);
+    bool ok = ReadFile(port, buffer, count, bytesRead, &overlapped), cancelled = false;
+    if (!ok && GetLastError() == ERROR_IO_PENDING)
+        ok = FinishOverlapped(port, &overlapped, wake, timeoutMs, bytesRead, &cancelled);
     const DWORD error = GetLastError();
     CloseHandle(overlapped.hEvent);
     SetLastError(error);
@@ -65,20 +69,20 @@ bool ReadOverlapped(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead, HA
 }
 
 // True once bytes or an error may be waiting; false when woken or timed out.
+// A driver that fails the wait by itself, at once or a moment later (Wine's
+// ptys end it with 995), never gets it again: waiting on it would spin.
 bool WaitCommEventFor(HANDLE port, HANDLE wake, DWORD timeoutMs)
 {
     OVERLAPPED overlapped = {};
     overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     DWORD mask = 0, unused = 0;
-    bool ready = WaitCommEvent(port, &mask, &overlapped);
-    if (!ready && GetLastError() == ERROR_IO_PENDING) {
-        ready = FinishOverlapped(port, &overlapped, wake, timeoutMs, &unused) && mask != 0;
-    } else if (!ready) {
-        g_waitByCommEvent = false;
-        ready = true;  // the read that follows tells
-    }
+    bool waited = WaitCommEvent(port, &mask, &overlapped), cancelled = false;
+    if (!waited && GetLastError() == ERROR_IO_PENDING)
+        waited = FinishOverlapped(port, &overlapped, wake, timeoutMs, &unused, &cancelled);
     CloseHandle(overlapped.hEvent);
-    return ready;
+    if (cancelled) return false;
+    if (!waited || mask == 0) g_waitByCommEvent = false;
+    return true;  // the read that follows tells
 }
 
 }  // namespace
