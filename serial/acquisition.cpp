@@ -18,6 +18,7 @@ LinkRun* g_run;
 HANDLE g_linkThread;
 AcquisitionEvents g_events;
 ModemLines g_lines;
+std::string g_followedPort;  // the run's port as the window last heard of it
 uint32_t g_droppedFromView;
 RingFrame g_taken[kMaxFramesPerTick];
 Frame g_batch[kMaxFramesPerTick];
@@ -124,6 +125,7 @@ bool StartAcquisition(const char* portName, DWORD speed, ModemLines lines, Start
     g_linkThread = CreateThread(nullptr, 0, LinkMain, run, 0, nullptr);
     g_run = run;
     g_droppedFromView = 0;
+    g_followedPort = portName;
     const bool answered = WaitForSingleObject(run->opened, kOpenWaitMs) == WAIT_OBJECT_0;
     if (answered && TakeLateStartFailure(failure)) return false;
     ResetSweep(g_sweep);
@@ -178,9 +180,13 @@ void NotePortRemoved(const WCHAR* name)
     Request([name](LinkRequests& requests) { requests.removed = name; });
 }
 
-std::string AcquiredPortName()
+bool TakeMovedPort(std::string* name)
 {
-    return Report().portName;
+    if (!g_run) return false;
+    *name = Report().portName;
+    if (name->empty() || *name == g_followedPort) return false;
+    g_followedPort = *name;
+    return true;
 }
 
 uint32_t LinkFramesPerSecond()

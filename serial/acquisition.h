@@ -53,8 +53,8 @@ void SetAcquisitionModemLines(ModemLines lines);
 void RetryLostPortNow();
 // Windows named a port that went.
 void NotePortRemoved(const WCHAR* name);
-// The port the run reads, which a board followed to a new name changes.
-std::string AcquiredPortName();
+// The new name of a board followed to another port, once.
+bool TakeMovedPort(std::string* name);
 bool IsPortOpen();
 bool IsPortLost();
 uint32_t LinkFramesPerSecond();

@@ -36,11 +36,18 @@ void ReadProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, WCHAR* 
 // How the link waits for bytes on its port: WaitCommEvent where the driver
 // supports it, else an overlapped read that returns at the first byte (Wine's
 // ptys fail WaitCommEvent at once). Touched by the link thread only.
-HANDLE g_waitPort = INVALID_HANDLE_VALUE;
 bool g_waitByCommEvent;
+bool g_firstByteTimeouts;
+// One event for every overlapped call: they come one at a time.
+HANDLE g_ioEvent;
 
-constexpr COMMTIMEOUTS kReturnAtOnce = {MAXDWORD, 0, 0, 0, 0};
 constexpr COMMTIMEOUTS kReturnAtFirstByte = {1, 0, 0, 0, 0};
+
+HANDLE IoEvent()
+{
+    if (!g_ioEvent) g_ioEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return g_ioEvent;
+}
 
 // Waits for the overlapped call or `wake`, and takes its result either way:
 // a cancelled read may still have brought bytes. `cancelled` says whether the
@@ -58,13 +65,10 @@ bool FinishOverlapped(HANDLE port, OVERLAPPED* overlapped, HANDLE wake, DWORD ti
 bool ReadOverlapped(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead, HANDLE wake, DWORD timeoutMs)
 {
     OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    overlapped.hEvent = IoEvent();
     bool ok = ReadFile(port, buffer, count, bytesRead, &overlapped), cancelled = false;
     if (!ok && GetLastError() == ERROR_IO_PENDING)
         ok = FinishOverlapped(port, &overlapped, wake, timeoutMs, bytesRead, &cancelled);
-    const DWORD error = GetLastError();
-    CloseHandle(overlapped.hEvent);
-    SetLastError(error);
     return ok;
 }
 
@@ -74,12 +78,11 @@ bool ReadOverlapped(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead, HA
 bool WaitCommEventFor(HANDLE port, HANDLE wake, DWORD timeoutMs)
 {
     OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    overlapped.hEvent = IoEvent();
     DWORD mask = 0, unused = 0;
     bool waited = WaitCommEvent(port, &mask, &overlapped), cancelled = false;
     if (!waited && GetLastError() == ERROR_IO_PENDING)
         waited = FinishOverlapped(port, &overlapped, wake, timeoutMs, &unused, &cancelled);
-    CloseHandle(overlapped.hEvent);
     if (cancelled) return false;
     if (!waited || mask == 0) g_waitByCommEvent = false;
     return true;  // the read that follows tells
@@ -92,8 +95,8 @@ HANDLE PortOpen(const char* path)
     HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) return port;
-    g_waitPort = port;
     g_waitByCommEvent = SetCommMask(port, EV_RXCHAR | EV_ERR);
+    g_firstByteTimeouts = false;
     return port;
 }
 
@@ -134,17 +137,20 @@ bool PortWaitRead(HANDLE port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD
     }
     const bool ok = PortRead(port, buffer, count, bytesRead);
     if (!ok || *bytesRead) return ok;
-    if (port == g_waitPort && g_waitByCommEvent) {
+    if (g_waitByCommEvent) {
         if (!WaitCommEventFor(port, wake, timeoutMs)) return true;
         if (g_waitByCommEvent) return PortRead(port, buffer, count, bytesRead);
     }
-    g_waitPort = port;
-    SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(&kReturnAtFirstByte));
-    const bool waited = ReadOverlapped(port, buffer, count, bytesRead, wake, timeoutMs);
-    const DWORD error = GetLastError();
-    SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(&kReturnAtOnce));
-    SetLastError(error);
-    return waited;
+    // One byte, so that the read ends as it comes however closely the rest
+    // follows; what the driver then holds is taken at once.
+    if (!g_firstByteTimeouts) SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(&kReturnAtFirstByte));
+    g_firstByteTimeouts = true;
+    const bool waited = ReadOverlapped(port, buffer, 1, bytesRead, wake, timeoutMs);
+    if (!waited || *bytesRead == 0 || count == 1) return waited;
+    DWORD more = 0;
+    PortRead(port, static_cast<uint8_t*>(buffer) + 1, count - 1, &more);
+    *bytesRead += more;
+    return true;
 }
 
 void PortWake(HANDLE port, HANDLE wake)

@@ -229,9 +229,9 @@ LRESULT OnLinkChanged(HWND window)
         ShowIdle(window);
         ReportStartFailure(window, portName, 0, failure);
     }
-    const std::string acquired = AcquiredPortName();
-    if (IsAcquiring() && acquired != portName) {
-        FollowPortChoice(std::wstring(acquired.begin(), acquired.end()).c_str());
+    std::string moved;
+    if (TakeMovedPort(&moved)) {
+        FollowPortChoice(std::wstring(moved.begin(), moved.end()).c_str());
         SaveSettings();
     }
     UpdateStatusRow();
