@@ -148,7 +148,6 @@ void StopAcquisition()
 bool TakeAcquiredFrames()
 {
     if (!g_run) return false;
-    g_run->framesPosted.store(false);
     BeginTick(g_sweep);
     for (;;) {
         const uint32_t droppedBefore = g_droppedFromView;
@@ -159,6 +158,15 @@ bool TakeAcquiredFrames()
     }
     EndTick(g_sweep);
     return g_sweep.framesThisTick > 0;
+}
+
+bool ExpectFramesReady()
+{
+    if (!g_run) return true;
+    g_run->framesPosted.store(false);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (RingIsEmpty(g_run->ring)) return true;
+    return g_run->framesPosted.exchange(true);
 }
 
 void SetAcquisitionModemLines(ModemLines lines)
@@ -177,7 +185,7 @@ void RetryLostPortNow()
 
 void NotePortRemoved(const WCHAR* name)
 {
-    Request([name](LinkRequests& requests) { requests.removed = name; });
+    Request([name](LinkRequests& requests) { swprintf(requests.removed, kReportTextLength, L"%ls", name); });
 }
 
 bool TakeMovedPort(std::string* name)
@@ -202,7 +210,7 @@ int FormatLinkField(WCHAR* text, int size)
     const LinkReport report = Report();
     const DWORD now = PortClockMs();
     const unsigned long away = static_cast<unsigned long>((now - report.lostAtMs) / 1000);
-    const char* port = report.portName.c_str();
+    const char* port = report.portName;
     switch (report.state) {
     case LinkState::Stopped:
     case LinkState::Failed:
@@ -216,8 +224,7 @@ int FormatLinkField(WCHAR* text, int size)
     case LinkState::Running:
         break;
     }
-    if (!report.note.empty() && now - report.noteShownAtMs < report.noteShowMs)
-        return swprintf(text, size, L"%ls", report.note.c_str());
+    if (report.note[0] && now - report.noteShownAtMs < kNoteShowMs) return swprintf(text, size, L"%ls", report.note);
     if (!g_lines.dtr && now - report.health.lastByteMs >= kDtrHintAfterMs)
         return swprintf(text, size, L"no data; DTR is off (Порт → DTR)");
     char health[128];

@@ -46,6 +46,9 @@ bool TakeLateStartFailure(StartFailure* failure);
 void StopAcquisition();
 // Applies what the ring holds to the sweep; false when nothing came.
 bool TakeAcquiredFrames();
+// After a batch is drawn: true when the link will post for its next frames;
+// false when frames came meanwhile and the window must come back for them.
+bool ExpectFramesReady();
 bool IsAcquiring();
 // Taken at the next open; a running port gets them at once.
 void SetAcquisitionModemLines(ModemLines lines);

@@ -3,6 +3,10 @@
 // and closes. Everything here but the run's shared parts is its own.
 #include "link.h"
 
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
 #include "port_io.h"
 #include "ports.h"
 #include "recording.h"
@@ -26,18 +30,27 @@ struct Link {
     bool gapPending;
 };
 
-void Publish(Link& link)
+// Each pass publishes if the window is not reading the report just then;
+// a change of state always does.
+void Publish(Link& link, bool mustWait = false)
 {
-    EnterCriticalSection(&link.run->lock);
+    if (mustWait)
+        EnterCriticalSection(&link.run->lock);
+    else if (!TryEnterCriticalSection(&link.run->lock))
+        return;
     link.run->report = link.report;
     LeaveCriticalSection(&link.run->lock);
 }
 
 void ShowNote(Link& link, const std::wstring& note, DWORD now)
 {
-    link.report.note = note;
+    swprintf(link.report.note, kReportTextLength, L"%ls", note.c_str());
     link.report.noteShownAtMs = now;
-    link.report.noteShowMs = kNoteShowMs;
+}
+
+void SetPortName(Link& link, const std::string& name)
+{
+    snprintf(link.report.portName, kReportTextLength, "%s", name.c_str());
 }
 
 // The window hears of a loss, a busy port and a return at once; it reads the
@@ -46,7 +59,7 @@ void SetState(Link& link, LinkState state)
 {
     if (state == link.report.state) return;
     link.report.state = state;
-    Publish(link);
+    Publish(link, true);
     if (link.run->events.linkChanged) link.run->events.linkChanged();
 }
 
@@ -63,7 +76,7 @@ void ClosePort(Link& link)
 bool OpenConfigured(Link& link, bool* busy, bool* settingsRefused)
 {
     *settingsRefused = false;
-    link.port = OpenPort(link.report.portName.c_str());
+    link.port = OpenPort(link.report.portName);
     if (link.port == INVALID_HANDLE_VALUE) {
         *busy = GetLastError() == ERROR_ACCESS_DENIED;
         return false;
@@ -139,6 +152,9 @@ void HandToWindow(Link& link, int count, DWORD now)
     LinkRun& run = *link.run;
     PushFrames(run.ring, link.frames, count, now, link.gapPending);
     link.gapPending = false;
+    // Pairs with ExpectFramesReady: either the window sees these frames, or
+    // this sees its flag cleared and posts.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
     if (!run.framesPosted.exchange(true) && run.events.framesReady) run.events.framesReady();
 }
 
@@ -173,10 +189,10 @@ void TryToReconnect(Link& link)
     const std::string lostName = link.report.portName;
     const std::string moved =
         link.identity.known ? FollowedPort(link.identity, link.presentAtLoss, ListPresentPorts()) : std::string();
-    if (!moved.empty()) link.report.portName = moved;
+    if (!moved.empty()) SetPortName(link, moved);
     bool busy = false, refused = false;
     if (!OpenConfigured(link, &busy, &refused)) {
-        link.report.portName = lostName;
+        SetPortName(link, lostName);
         SetState(link, busy ? LinkState::Busy : LinkState::Lost);
         return;
     }
@@ -186,24 +202,29 @@ void TryToReconnect(Link& link)
     link.gapPending = true;
 }
 
-bool IsOurPort(const Link& link, const std::wstring& name)
+bool IsOurPort(const Link& link, const WCHAR* name)
 {
-    const std::string& ours = link.report.portName;
-    return _wcsicmp(name.c_str(), std::wstring(ours.begin(), ours.end()).c_str()) == 0;
+    const std::string ours = link.report.portName;
+    return _wcsicmp(name, std::wstring(ours.begin(), ours.end()).c_str()) == 0;
 }
 
 // False once Stop asked.
 bool TakeRequests(Link& link)
 {
     LinkRun& run = *link.run;
-    EnterCriticalSection(&run.lock);
+    // The window holds the lock only to copy; if it is held right now, this
+    // pass goes by and the next comes at once.
+    if (!TryEnterCriticalSection(&run.lock)) {
+        SetEvent(run.wake);
+        return true;
+    }
     const LinkRequests requests = run.requests;
     run.requests = {};
     run.requests.lines = requests.lines;
     LeaveCriticalSection(&run.lock);
     if (requests.stop) return false;
     const DWORD now = PortClockMs();
-    if (!requests.removed.empty() && link.port != INVALID_HANDLE_VALUE && IsOurPort(link, requests.removed))
+    if (requests.removed[0] && link.port != INVALID_HANDLE_VALUE && IsOurPort(link, requests.removed))
         LosePort(link, now);
     if (requests.retryNow) link.nextRetryMs = now;
     if (requests.linesChanged) {
@@ -211,7 +232,7 @@ bool TakeRequests(Link& link)
         // Many adapters and Wine's ptys have no modem lines, and the device
         // may not need them: no reason to stop.
         if (link.port != INVALID_HANDLE_VALUE && !SetModemLines(link.port, link.lines))
-            ShowNote(link, L"DTR/RTS not supported by " + std::wstring(link.report.portName.begin(), link.report.portName.end()), now);
+            ShowNote(link, L"DTR/RTS not supported by " + std::wstring(link.report.portName, link.report.portName + strlen(link.report.portName)), now);
     }
     return true;
 }
@@ -226,7 +247,7 @@ DWORD WINAPI LinkMain(void* param)
     EnterCriticalSection(&run.lock);
     link->lines = run.requests.lines;
     LeaveCriticalSection(&run.lock);
-    link->report.portName = run.startPortName;
+    SetPortName(*link, run.startPortName);
     bool busy = false;
     run.openFailed = !OpenConfigured(*link, &busy, &run.startFailure.settingsRefused);
     run.startFailure.error = run.openFailed ? GetLastError() : 0;

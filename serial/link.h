@@ -14,23 +14,27 @@
 
 enum class LinkState : uint8_t { Opening, Running, Lost, Busy, Failed, Stopped };
 
+constexpr int kReportTextLength = 64;
+
 // Asked of the link by the window; under `LinkRun::lock`.
 struct LinkRequests {
     bool stop;
     bool linesChanged;
     ModemLines lines;
     bool retryNow;
-    std::wstring removed;  // a port Windows said went
+    WCHAR removed[kReportTextLength];  // a port Windows said went
 };
 
 // What the link tells the window for the status row; under `LinkRun::lock`.
+// Plain data, so that taking a copy never waits on the heap: a window's
+// thread suspended inside an allocation must not stop the link.
 struct LinkReport {
     LinkState state;
-    std::string portName;  // a board followed to a new name changes it
+    char portName[kReportTextLength];  // a board followed to a new name changes it
     DWORD lostAtMs;
     LinkHealth health;
-    std::wstring note;
-    DWORD noteShownAtMs, noteShowMs;
+    WCHAR note[kReportTextLength];
+    DWORD noteShownAtMs;
 };
 
 struct LinkRun {

@@ -1,5 +1,6 @@
 #include "recording.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cwchar>
 #include <vector>
@@ -14,20 +15,24 @@ namespace {
 // keep up, and the memory would grow without end.
 constexpr size_t kMostBufferedBytes = 64u << 20;
 constexpr size_t kHandOverBytes = 1u << 20;
+// Room enough that adding rows never waits on the heap.
+constexpr size_t kReservedBytes = 2 * kHandOverBytes;
 // The link wakes for a hand-over due from 200 ms on, so none is later than 250 ms.
 constexpr DWORD kHandOverDueMs = kRecordingFlushMs - 50;
 constexpr int kNameLength = 64;
 constexpr int kPathLength = MAX_PATH + kNameLength;
 
 // Under g_lock: the window starts and stops, the link adds rows, the writer
-// takes them. The file itself is the writer's once it runs.
+// takes them. The file itself is the writer's once it runs. The window reads
+// the two atomics without the lock, so that a window's thread held anywhere
+// never holds the link.
 CRITICAL_SECTION g_lock;
 bool g_lockReady = [] { InitializeCriticalSection(&g_lock); return true; }();
-bool g_recording;
+std::atomic<bool> g_recording;
 bool g_stopping;
 bool g_handOverAsked;
 std::vector<char> g_rows;
-uint64_t g_framesRecorded;
+std::atomic<uint64_t> g_framesRecorded;
 uint64_t g_startUs;
 DWORD g_startMs;
 DWORD g_handedOverMs;
@@ -68,6 +73,7 @@ HANDLE CreateRecordingFile(DWORD* error)
 DWORD WINAPI WriterMain(void* file)
 {
     std::vector<char> rows;
+    rows.reserve(kReservedBytes);
     for (bool stopping = false; !stopping;) {
         WaitForSingleObject(g_wakeWriter, INFINITE);
         {
@@ -120,6 +126,7 @@ bool StartRecording(DWORD* error)
     }
     Lock lock;
     g_rows.clear();
+    g_rows.reserve(kReservedBytes);
     g_framesRecorded = 0;
     g_startUs = PortPreciseMicroseconds();
     g_startMs = g_handedOverMs = PortClockMs();
@@ -147,7 +154,6 @@ void StopRecording()
 
 bool IsRecording()
 {
-    Lock lock;
     return g_recording;
 }
 
@@ -164,7 +170,7 @@ void RecordFrames(const Frame* frames, int count)
     const uint64_t timeMs = (PortPreciseMicroseconds() - g_startUs) / 1000;
     for (int i = 0; i < count; ++i) {
         char row[kCsvRowMax];
-        const int length = FormatCsvRow(row, g_framesRecorded++, timeMs, frames[i]);
+        const int length = FormatCsvRow(row, g_framesRecorded.fetch_add(1), timeMs, frames[i]);
         g_rows.insert(g_rows.end(), row, row + length);
     }
     if (g_rows.size() >= kHandOverBytes) AskForHandOver();
@@ -196,14 +202,9 @@ DWORD RecordingHandOverDueInMs()
 
 int FormatRecordingField(WCHAR* text, int size)
 {
-    uint64_t frames;
-    DWORD startMs;
-    {
-        Lock lock;
-        if (!g_recording) return 0;
-        frames = g_framesRecorded;
-        startMs = g_startMs;
-    }
+    if (!g_recording) return 0;
+    const uint64_t frames = g_framesRecorded;
+    const DWORD startMs = g_startMs;
     // A long folder gives way to the name at its end.
     const size_t length = wcslen(g_fileName);
     const WCHAR* shown = length < static_cast<size_t>(size) ? g_fileName : g_fileName + length - (size - 1);

@@ -58,6 +58,15 @@ void ShowModemLines(HWND window)
     CheckMenuItem(GetMenu(window), IDM_RTS, g_modemLines.rts ? MF_CHECKED : MF_UNCHECKED);
 }
 
+// When the status row last had its chance to repaint: the window's thread.
+DWORD g_statusShownMs;
+
+void OnStatusTimer()
+{
+    g_statusShownMs = GetTickCount();
+    UpdateStatusRow();
+}
+
 void FollowStatus(HWND window)
 {
     if (IsRecording() || IsAcquiring())
@@ -204,19 +213,30 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     }
 }
 
-LRESULT OnTimer(HWND window, WPARAM timer)
+// Whatever the ring holds is drawn at once, in one batch. A stream faster
+// than the window draws it would keep a posted message always waiting, ahead
+// of input, paints and timers: then the next batch is fetched by a timer,
+// which comes after them.
+LRESULT OnFramesReady(HWND window)
 {
-    if (timer == ID_WARNING_TIMER) KillTimer(window, timer);
-    UpdateStatusRow();
+    KillTimer(window, ID_FRAMES_TIMER);
+    if (TakeAcquiredFrames()) {
+        InvalidateSweep(g_sweep);
+        UpdateWindow(g_traceView);
+    }
+    if (GetTickCount() - g_statusShownMs >= kStatusPeriodMs) OnStatusTimer();
+    if (!ExpectFramesReady()) SetTimer(window, ID_FRAMES_TIMER, USER_TIMER_MINIMUM, nullptr);
     return 0;
 }
 
-// Whatever the ring holds is drawn at once, in one batch, not at a tick.
-LRESULT OnFramesReady()
+LRESULT OnTimer(HWND window, WPARAM timer)
 {
-    if (TakeAcquiredFrames()) InvalidateSweep(g_sweep);
+    if (timer == ID_FRAMES_TIMER) return OnFramesReady(window);
+    if (timer == ID_WARNING_TIMER) KillTimer(window, timer);
+    OnStatusTimer();
     return 0;
 }
+
 
 // An open that outlasted Start's wait and then failed, or a board followed
 // to a new name, which becomes the choice.
@@ -311,7 +331,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_CREATE: return OnCreate(window);
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_TIMER: return OnTimer(window, wParam);
-    case WM_FRAMES_READY: return OnFramesReady();
+    case WM_FRAMES_READY: return OnFramesReady(window);
     case WM_LINK_CHANGED: return OnLinkChanged(window);
     case WM_RECORDING_FAILED: return OnRecordingFailed(window, static_cast<DWORD>(wParam));
     case WM_READING_PROGRESS: OnReadingProgress(wParam, static_cast<int>(lParam)); return 0;
