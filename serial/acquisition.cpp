@@ -1,5 +1,6 @@
 #include "acquisition.h"
 
+#include <climits>
 #include <cwchar>
 #include <string>
 
@@ -15,7 +16,7 @@ namespace {
 // The window's thread only. A run left behind by a hung driver is never
 // freed: its thread may still use it.
 LinkRun* g_run;
-HANDLE g_linkThread;
+HANDLE g_linkThread, g_notifierThread;
 AcquisitionEvents g_events;
 ModemLines g_lines;
 std::string g_followedPort;  // the run's port as the window last heard of it
@@ -66,8 +67,8 @@ LinkReport Report()
 void FreeRun(LinkRun* run)
 {
     DeleteCriticalSection(&run->lock);
-    CloseHandle(run->wake);
-    CloseHandle(run->opened);
+    for (HANDLE handle : {run->wake, run->opened, run->framesSignal, run->changedSignal, run->notifierStop})
+        CloseHandle(handle);
     delete run;
 }
 
@@ -78,9 +79,10 @@ void EndRun()
     if (!g_run) return;
     Request([](LinkRequests& requests) { requests.stop = true; });
     PortWake(g_run->port.load(), g_run->wake);
-    if (WaitForSingleObject(g_linkThread, kStopWaitMs) == WAIT_OBJECT_0) FreeRun(g_run);
-    CloseHandle(g_linkThread);
-    g_linkThread = nullptr;
+    const HANDLE threads[] = {g_linkThread, g_notifierThread};
+    if (WaitForMultipleObjects(2, threads, TRUE, kStopWaitMs) == WAIT_OBJECT_0) FreeRun(g_run);
+    for (HANDLE thread : threads) CloseHandle(thread);
+    g_linkThread = g_notifierThread = nullptr;
     g_run = nullptr;
 }
 
@@ -95,6 +97,11 @@ void SetAcquisitionEvents(const AcquisitionEvents& events)
 bool IsAcquiring()
 {
     return g_run != nullptr;
+}
+
+bool AreLinkPostsQueued()
+{
+    return !g_run || g_run->posted == g_run->signalled;
 }
 
 bool IsPortOpen()
@@ -121,7 +128,11 @@ bool StartAcquisition(const char* portName, DWORD speed, ModemLines lines, Start
     run->port.store(INVALID_HANDLE_VALUE);
     run->requests.lines = lines;
     run->report.state = LinkState::Opening;
+    run->framesSignal = CreateSemaphoreW(nullptr, 0, LONG_MAX, nullptr);
+    run->changedSignal = CreateSemaphoreW(nullptr, 0, LONG_MAX, nullptr);
+    run->notifierStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     InitializeCriticalSection(&run->lock);
+    g_notifierThread = CreateThread(nullptr, 0, NotifierMain, run, 0, nullptr);
     g_linkThread = CreateThread(nullptr, 0, LinkMain, run, 0, nullptr);
     g_run = run;
     g_droppedFromView = 0;

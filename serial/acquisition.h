@@ -50,6 +50,8 @@ bool TakeAcquiredFrames();
 // false when frames came meanwhile and the window must come back for them.
 bool ExpectFramesReady();
 bool IsAcquiring();
+// Every message the link meant for the window is in its queue.
+bool AreLinkPostsQueued();
 // Taken at the next open; a running port gets them at once.
 void SetAcquisitionModemLines(ModemLines lines);
 // A device came or went: a lost port is tried again at once.

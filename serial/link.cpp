@@ -32,6 +32,12 @@ struct Link {
 
 // Each pass publishes if the window is not reading the report just then;
 // a change of state always does.
+void Notify(LinkRun& run, HANDLE signal)
+{
+    ++run.signalled;
+    ReleaseSemaphore(signal, 1, nullptr);
+}
+
 void Publish(Link& link, bool mustWait = false)
 {
     if (mustWait)
@@ -60,7 +66,7 @@ void SetState(Link& link, LinkState state)
     if (state == link.report.state) return;
     link.report.state = state;
     Publish(link, true);
-    if (link.run->events.linkChanged) link.run->events.linkChanged();
+    Notify(*link.run, link.run->changedSignal);
 }
 
 void ClosePort(Link& link)
@@ -117,10 +123,11 @@ void CountLineErrors(Link& link, DWORD errors)
     if (errors & CE_FRAME) ++link.report.health.framingErrors;
 }
 
-// Waits for bytes, then reads what the driver holds. A failed or empty read
-// acknowledges any line error, which would otherwise stop every later read.
-// The port is gone when a read fails as a removed device's do, or when even
-// the acknowledgement fails.
+// Waits for bytes, then reads what the driver holds. Each read acknowledges
+// any line error, which would otherwise stop every later read, and learns
+// what the driver still holds: a read may return less (Wine's pty gives 4 KiB
+// at a time). The port is gone when a read fails as a removed device's do,
+// or when even the acknowledgement fails.
 bool DrainPort(Link& link, DWORD waitMs, DWORD* bytesRead)
 {
     ReceiveArea& area = link.area;
@@ -134,14 +141,11 @@ bool DrainPort(Link& link, DWORD waitMs, DWORD* bytesRead)
         if (!ok && IsLossError(GetLastError())) return false;
         area.length += static_cast<int>(got);
         *bytesRead += got;
-        // A read may return less than the driver holds (Wine's pty gives 4 KiB
-        // at a time), so only an empty one says it is drained.
-        if (ok && got > 0) continue;
-        DWORD errors = 0;
-        if (!PortClearErrors(link.port, &errors)) return false;
+        DWORD errors = 0, queued = 0;
+        if (!PortClearErrors(link.port, &errors, &queued)) return false;
         CountLineErrors(link, errors);
         // Once acknowledged, what followed the error is read at once.
-        if (ok || ++failedReads > 1) break;
+        if (ok ? queued == 0 : ++failedReads > 1) break;
     }
     return true;
 }
@@ -155,7 +159,7 @@ void HandToWindow(Link& link, int count, DWORD now)
     // Pairs with ExpectFramesReady: either the window sees these frames, or
     // this sees its flag cleared and posts.
     std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (!run.framesPosted.exchange(true) && run.events.framesReady) run.events.framesReady();
+    if (!run.framesPosted.exchange(true)) Notify(run, run.framesSignal);
 }
 
 void ReadAndHandOver(Link& link)
@@ -256,7 +260,7 @@ DWORD WINAPI LinkMain(void* param)
     ResetLinkHealth(link->report.health, PortClockMs());
     Publish(*link);
     SetEvent(run.opened);
-    if (run.events.linkChanged) run.events.linkChanged();
+    Notify(run, run.changedSignal);
     // Published before every wait, so the window never sees a stale state.
     while (!run.openFailed && TakeRequests(*link)) {
         Publish(*link);
@@ -268,5 +272,19 @@ DWORD WINAPI LinkMain(void* param)
     ClosePort(*link);
     HandOverRecording();
     delete link;
+    SetEvent(run.notifierStop);
     return 0;
+}
+
+DWORD WINAPI NotifierMain(void* param)
+{
+    LinkRun& run = *static_cast<LinkRun*>(param);
+    const HANDLE signals[] = {run.framesSignal, run.changedSignal, run.notifierStop};
+    for (;;) {
+        const DWORD which = WaitForMultipleObjects(3, signals, FALSE, INFINITE);
+        if (which == WAIT_OBJECT_0 && run.events.framesReady) run.events.framesReady();
+        if (which == WAIT_OBJECT_0 + 1 && run.events.linkChanged) run.events.linkChanged();
+        if (which != WAIT_OBJECT_0 && which != WAIT_OBJECT_0 + 1) return 0;
+        ++run.posted;
+    }
 }

@@ -56,6 +56,13 @@ struct LinkRun {
     std::atomic<HANDLE> port;
     std::atomic<bool> framesPosted;
     FrameRing ring;
+    // Posting to a window takes the window system's own lock, which a
+    // window's thread stopped inside it would hold: the link only releases a
+    // semaphore, and the run's notifier thread posts. `signalled` and `posted`
+    // count them, so that a test knows when every post is in the queue.
+    HANDLE framesSignal, changedSignal, notifierStop;
+    std::atomic<uint32_t> signalled, posted;
 };
 
 DWORD WINAPI LinkMain(void* run);
+DWORD WINAPI NotifierMain(void* run);

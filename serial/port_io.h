@@ -29,7 +29,8 @@ bool PortPurge(HANDLE port, DWORD flags);
 // Acknowledges and reports the line errors (CE_* bits); false when the port
 // itself is gone. Under Wine that is the only sign of a removed adapter, while
 // some Windows drivers still succeed here after an unplug.
-bool PortClearErrors(HANDLE port, DWORD* errors);
+// `queued`: the bytes the driver holds.
+bool PortClearErrors(HANDLE port, DWORD* errors, DWORD* queued);
 void PortClose(HANDLE port);
 // A present port of the Ports class as SetupAPI knows it: its PortName, its
 // friendly name, its first hardware id and the instance id of the USB device

@@ -135,8 +135,6 @@ bool PortWaitRead(HANDLE port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD
         WaitForSingleObject(wake, timeoutMs);
         return true;
     }
-    const bool ok = PortRead(port, buffer, count, bytesRead);
-    if (!ok || *bytesRead) return ok;
     if (g_waitByCommEvent) {
         if (!WaitCommEventFor(port, wake, timeoutMs)) return true;
         if (g_waitByCommEvent) return PortRead(port, buffer, count, bytesRead);
@@ -169,10 +167,13 @@ bool PortPurge(HANDLE port, DWORD flags)
     return PurgeComm(port, flags);
 }
 
-bool PortClearErrors(HANDLE port, DWORD* errors)
+bool PortClearErrors(HANDLE port, DWORD* errors, DWORD* queued)
 {
+    COMSTAT status = {};
     *errors = 0;
-    return ClearCommError(port, errors, nullptr);
+    const bool ok = ClearCommError(port, errors, &status);
+    *queued = status.cbInQue;
+    return ok;
 }
 
 void PortClose(HANDLE port)

@@ -56,7 +56,9 @@ protected:
         if (IsAcquiring()) {
             ASSERT_TRUE(WaitUntilLinkIdle());
         }
-        ASSERT_TRUE(PumpUntil(IsRecordingHandedOver, 2000, 1));
+        const auto settled = [] { return IsRecordingHandedOver() && AreLinkPostsQueued(); };
+        for (const DWORD start = GetTickCount(); windowHeld && !settled() && GetTickCount() - start < 2000;) SwitchToThread();
+        ASSERT_TRUE(windowHeld ? settled() : PumpUntil(settled, 2000, 1));
         MSG message;
         while (!windowHeld && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     }

@@ -230,15 +230,16 @@ void PortWake(HANDLE, HANDLE wake)
     Changed();
 }
 
-bool PortClearErrors(HANDLE, DWORD* errors)
+bool PortClearErrors(HANDLE, DWORD* errors, DWORD* queued)
 {
     Guard guard(g_mutex);
     FakePort& port = g_fakePort;
-    *errors = 0;
+    *errors = *queued = 0;
     if (port.removedError && !port.clearsWhenRemoved)
         return Fail(port.wineLoose ? ERROR_NOT_READY : port.removedError);
     DeliverArrivals(port);
     *errors = port.pendingErrors;
+    *queued = static_cast<DWORD>(port.queue.size());
     port.pendingErrors = 0;
     return true;
 }
