@@ -104,6 +104,11 @@ bool AreLinkPostsQueued()
     return !g_run || g_run->posted == g_run->signalled;
 }
 
+bool IsLinkRunning()
+{
+    return g_run && WaitForSingleObject(g_linkThread, 0) == WAIT_TIMEOUT;
+}
+
 bool IsPortOpen()
 {
     return Report().state == LinkState::Running;
@@ -147,6 +152,8 @@ bool TakeLateStartFailure(StartFailure* failure)
 {
     if (!g_run || WaitForSingleObject(g_run->opened, 0) != WAIT_OBJECT_0 || !g_run->openFailed) return false;
     *failure = g_run->startFailure;
+    failure->portName = g_run->startPortName;
+    failure->speed = g_run->speed;
     EndRun();
     return true;
 }
@@ -227,7 +234,7 @@ int FormatLinkField(WCHAR* text, int size)
     case LinkState::Failed:
         return 0;
     case LinkState::Opening:
-        return swprintf(text, size, L"opening %hs…", port);
+        return swprintf(text, size, L"opening %hs…", g_run->startPortName.c_str());
     case LinkState::Lost:
         return swprintf(text, size, L"port lost: waiting for %hs, %lu s", port, away);
     case LinkState::Busy:

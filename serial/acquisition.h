@@ -31,9 +31,11 @@ constexpr DWORD kStopWaitMs = 1000;
 
 extern SweepState g_sweep;
 
-// Why Start failed: the system's error, and whether it was the open or the
-// line settings that failed.
+// Why Start failed: the port and speed asked for, the system's error, and
+// whether it was the open or the line settings that failed.
 struct StartFailure {
+    std::string portName;
+    DWORD speed;
     DWORD error;
     bool settingsRefused;
 };
@@ -52,6 +54,8 @@ bool ExpectFramesReady();
 bool IsAcquiring();
 // Every message the link meant for the window is in its queue.
 bool AreLinkPostsQueued();
+// The link thread has not ended: a failed open ends it.
+bool IsLinkRunning();
 // Taken at the next open; a running port gets them at once.
 void SetAcquisitionModemLines(ModemLines lines);
 // A device came or went: a lost port is tried again at once.

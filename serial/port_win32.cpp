@@ -37,10 +37,10 @@ void ReadProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, WCHAR* 
 // supports it, else an overlapped read that returns at the first byte (Wine's
 // ptys fail WaitCommEvent at once). Touched by the link thread only.
 bool g_waitByCommEvent;
-bool g_firstByteTimeouts;
 // One event for every overlapped call: they come one at a time.
 HANDLE g_ioEvent;
 
+constexpr COMMTIMEOUTS kReturnAtOnce = {MAXDWORD, 0, 0, 0, 0};
 constexpr COMMTIMEOUTS kReturnAtFirstByte = {1, 0, 0, 0, 0};
 
 HANDLE IoEvent()
@@ -96,7 +96,6 @@ HANDLE PortOpen(const char* path)
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) return port;
     g_waitByCommEvent = SetCommMask(port, EV_RXCHAR | EV_ERR);
-    g_firstByteTimeouts = false;
     return port;
 }
 
@@ -140,10 +139,14 @@ bool PortWaitRead(HANDLE port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD
         if (g_waitByCommEvent) return PortRead(port, buffer, count, bytesRead);
     }
     // One byte, so that the read ends as it comes however closely the rest
-    // follows; what the driver then holds is taken at once.
-    if (!g_firstByteTimeouts) SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(&kReturnAtFirstByte));
-    g_firstByteTimeouts = true;
+    // follows; what the driver then holds is taken at once. Only this read
+    // has the interval time-out: Wine keeps a read under it going, inside
+    // ReadFile, for as long as bytes keep coming.
+    SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(&kReturnAtFirstByte));
     const bool waited = ReadOverlapped(port, buffer, 1, bytesRead, wake, timeoutMs);
+    const DWORD error = GetLastError();
+    SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(&kReturnAtOnce));
+    SetLastError(error);
     if (!waited || *bytesRead == 0 || count == 1) return waited;
     DWORD more = 0;
     PortRead(port, static_cast<uint8_t*>(buffer) + 1, count - 1, &more);

@@ -35,13 +35,13 @@ std::wstring SystemMessage(DWORD error)
 
 // The causes a user meets need different actions: close the other program,
 // plug the adapter back in, pick another speed.
-void ReportStartFailure(HWND window, const char* portName, DWORD speed, const StartFailure& failure)
+void ReportStartFailure(HWND window, const StartFailure& failure)
 {
     WCHAR port[kPortTextCount];
-    swprintf(port, kPortTextCount, L"%hs", portName);
+    swprintf(port, kPortTextCount, L"%hs", failure.portName.c_str());
     std::wstring text = std::wstring(L"Не получилось!!!\n") + port + L": " + SystemMessage(failure.error);
     if (failure.settingsRefused)
-        text += L"\nThe driver refused 8N1 at " + std::to_wstring(speed) + L" baud.";
+        text += L"\nThe driver refused 8N1 at " + std::to_wstring(failure.speed) + L" baud.";
     else if (failure.error == ERROR_ACCESS_DENIED)
         text += L"\nThe port is in use by another program.";
     MessageBoxW(window, text.c_str(), L"Внимание!!!", MB_OK);
@@ -132,10 +132,9 @@ LRESULT OnStart(HWND window)
     LeaveRecording();
     char portName[kPortTextCount] = "";
     GetWindowTextA(g_portList, portName, kPortTextCount);
-    const DWORD speed = ChosenSpeed();
     StartFailure failure = {};
-    if (!StartAcquisition(portName, speed, g_modemLines, &failure)) {
-        ReportStartFailure(window, portName, speed, failure);
+    if (!StartAcquisition(portName, ChosenSpeed(), g_modemLines, &failure)) {
+        ReportStartFailure(window, failure);
         return 0;
     }
     EnableWindow(g_startButton, FALSE);
@@ -213,10 +212,10 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     }
 }
 
-// Whatever the ring holds is drawn at once, in one batch. A stream faster
-// than the window draws it would keep a posted message always waiting, ahead
-// of input, paints and timers: then the next batch is fetched by a timer,
-// which comes after them.
+// Whatever the ring holds is drawn at once, in one batch, and painted before
+// the next. Posted messages come ahead of input: while the user's input
+// waits, a stream faster than the window draws it fetches its next batch
+// by a timer, which comes after the input.
 LRESULT OnFramesReady(HWND window)
 {
     KillTimer(window, ID_FRAMES_TIMER);
@@ -225,7 +224,11 @@ LRESULT OnFramesReady(HWND window)
         UpdateWindow(g_traceView);
     }
     if (GetTickCount() - g_statusShownMs >= kStatusPeriodMs) OnStatusTimer();
-    if (!ExpectFramesReady()) SetTimer(window, ID_FRAMES_TIMER, USER_TIMER_MINIMUM, nullptr);
+    if (ExpectFramesReady()) return 0;
+    if (HIWORD(GetQueueStatus(QS_INPUT)))
+        SetTimer(window, ID_FRAMES_TIMER, USER_TIMER_MINIMUM, nullptr);
+    else
+        PostMessageW(window, WM_FRAMES_READY, 0, 0);
     return 0;
 }
 
@@ -243,11 +246,9 @@ LRESULT OnTimer(HWND window, WPARAM timer)
 LRESULT OnLinkChanged(HWND window)
 {
     StartFailure failure = {};
-    char portName[kPortTextCount] = "";
-    GetWindowTextA(g_portList, portName, kPortTextCount);
     if (TakeLateStartFailure(&failure)) {
         ShowIdle(window);
-        ReportStartFailure(window, portName, 0, failure);
+        ReportStartFailure(window, failure);
     }
     std::string moved;
     if (TakeMovedPort(&moved)) {

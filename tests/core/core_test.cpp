@@ -113,6 +113,7 @@ TEST(LinkHealth, ShowsRateSilenceAndAWrongSpeed)
         {9000, 3, 8976, 1000, "no frames: check the speed  skipped 8976"},
         {800, 100, 0, 500, "0 fr/s  skipped 0  overrun 0  framing 0"},  // the second is not over
         {808, 100, 8, 1000, "100 fr/s  skipped 24  overrun 0  framing 0", 3},  // a rate per second, a count since Start
+        {1000, 125, 0, 1250, "100 fr/s  skipped 0  overrun 0  framing 0"},  // a second that ended late
     };
     for (const auto& c : cases) {
         LinkHealth health;
@@ -152,7 +153,7 @@ TEST(FrameRing, KeepsOrderAndDropsTheOldestWhenTheWindowFallsBehind)
             PushFrames(ring, &frame, 1, i, i == 0);
         }
         uint32_t dropped = 0, taken = 0, next = row.dropped;
-        for (int count; (count = TakeRingFrames(ring, out, row.takeAtOnce, &dropped)) > 0; taken += count)
+        for (int count; (count = TakeRingFrames(ring, out, row.takeAtOnce, &dropped)) > 0 && count <= row.takeAtOnce; taken += count)
             for (int i = 0; i < count; ++i, ++next)
                 ASSERT_EQ(std::tuple(out[i].frame.value[1], out[i].timeMs, out[i].afterGap),
                           std::tuple(static_cast<int16_t>(next), next, next == 0));
@@ -408,6 +409,9 @@ TEST(Scope, SettingsTextsReadAndShowWhatIsInForce)
     scope.mode = TriggerMode::Normal, scope.level = 1000;
     FormatScopeLine(scope, TriggerPhase::Waiting, 11520, true, text, sizeof text);
     EXPECT_STREQ(text, "100 frames/col 278 ms/div | y1 x16 c2048 | trig y1 rise 1000 Norm WAIT | FROZEN");
+    ScopeSettings single = DefaultScope(), moved = DefaultScope();
+    single.mode = ParseTriggerMode("single"), moved.triggerPosition = 0;
+    EXPECT_FALSE(IsDefaultScope(single) || IsDefaultScope(moved) || ParseTriggerMode("normal") != TriggerMode::Normal);
 }
 
 // A board with no serial number of its own comes back under a new name in
@@ -422,6 +426,7 @@ TEST(PortIdentity, ALostBoardIsFollowedOnlyToTheOnePortNewSinceTheLoss)
     const PortIdentity unoB = ParsePortIdentity("USB\\VID_2341&PID_0043", "USB\\VID_2341&PID_0043\\8573532");
     EXPECT_TRUE(board.known && board.serial.empty() && board.vendor == 0x1A86 && board.product == 0x7523);
     EXPECT_EQ(ftdi.serial + "|" + uno.serial, "A5X|7573532");
+    EXPECT_FALSE(ParsePortIdentity("USB\\VID_1A86", "USB\\VID_1A86\\5&1").known) << "no PID";
     const PortIdentity none = ParsePortIdentity("", "ROOT\\PORTS\\0000");
     const struct {
         const char* name;
@@ -471,10 +476,14 @@ TEST(History, RingKeepsTheNewestFramesWithTheirBatchTimesAndGaps)
     SweepPicture& picture = *new SweepPicture;
     BuildHistoryScreen(g_history, 5000 + 2048, 2, picture);
     EXPECT_TRUE(!picture.column[0].afterGap && !picture.column[1].afterGap) << "at the screen's first frame";
+    BuildHistoryScreen(g_history, 6500, 1000, picture);
+    EXPECT_EQ(std::tuple(picture.cursor, picture.column[1].frames, picture.column[1].trace[1].last), std::tuple(1, 500, 6499));
     MarkHistoryGap(g_history);
     Feed(g_history, 10);
     BuildHistoryScreen(g_history, g_history.total, 1, picture);
     EXPECT_TRUE(picture.column[1014].afterGap && !picture.column[1013].afterGap);
+    BuildHistoryScreen(g_history, g_history.total, 2, picture);
+    EXPECT_TRUE(picture.column[1019].afterGap && !picture.column[1018].afterGap) << "2 frames a column";
     char text[64];
     FormatHistoryPosition(g_history, g_history.total - 123456, g_history.total - 1, text, sizeof text);
     EXPECT_STREQ(text, "history \xE2\x88\x92""1.2 s (frame 4,075,857)");
@@ -554,6 +563,8 @@ TEST(Sweep, TriggerShowsTheFramesBeforeItLeftOfItsPosition)
 TEST(RecordingReader, ReadsRowsAndNamesTheFirstBadLine)
 {
     const std::string header = "frame,time_ms,y1,y2,y3\r\n", long1k(1030, '7');
+    std::string sameMs;
+    for (int i = 0; i < 300; ++i) sameMs += "0,5,1,2,3\n";
     const struct {
         const char* name;
         std::string text;
@@ -567,6 +578,8 @@ TEST(RecordingReader, ReadsRowsAndNamesTheFirstBadLine)
          RecordingProblem::None, 3, ""},
         {"missing header", "0,0,1,-2,3\r\n", 0, RecordingProblem::NoHeader, 1, "0,0,1,-2,3"},
         {"empty file", "", 0, RecordingProblem::NoHeader, 0, ""},
+        {"header only", header, 0, RecordingProblem::None, 1, ""},
+        {"300 rows of one millisecond", header + sameMs, 300, RecordingProblem::None, 301, ""},
         {"out of int16", header + "0,0,1,-2,3\r\n1,0,32768,0,0\r\n2,0,0,0,0\r\n", 1, RecordingProblem::BadLine, 3,
          "1,0,32768,0,0"},
         {"below int16", header + "0,0,-32769,0,0\r\n", 0, RecordingProblem::BadLine, 2, "0,0,-32769,0,0"},

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <regex>
 #include <string>
 
 #include "resource.h"
@@ -274,9 +273,7 @@ TEST_P(Recording, KeepsEveryFrameInOrder)
     HANDLE search = FindFirstFileW((dir_ + L"\\tarquell-*.csv").c_str(), &found);
     ASSERT_NE(search, INVALID_HANDLE_VALUE) << "no recording in the working directory";
     const std::wstring name = found.cFileName;
-    EXPECT_FALSE(FindNextFileW(search, &found)) << "more than one recording";
     FindClose(search);
-    EXPECT_TRUE(std::regex_match(name, std::wregex(LR"(tarquell-\d{8}-\d{6}(-\d+)?\.csv)")));
 
     const std::string text = ReadText((dir_ + L"\\" + name).c_str()), header = "frame,time_ms,y1,y2,y3\r\n";
     ASSERT_EQ(text.substr(0, header.size()), header);

@@ -61,10 +61,8 @@ void DeliverArrivals(FakePort& port)
 // What SetCommState's documentation and the serial drivers refuse.
 bool WindowsAccepts(const DCB& settings)
 {
-    if (settings.XonChar == settings.XoffChar) return false;
-    if (settings.ByteSize < 5 || settings.ByteSize > 8) return false;
-    if (settings.ByteSize == 5 && settings.StopBits == TWOSTOPBITS) return false;
-    return settings.BaudRate != 0;
+    return settings.XonChar != settings.XoffChar && settings.ByteSize >= 5 && settings.ByteSize <= 8 &&
+           settings.BaudRate != 0;
 }
 
 bool Fail(DWORD error)
@@ -95,10 +93,14 @@ void MoveClock(uint64_t microseconds)
     Changed();
 }
 
-bool WaitUntilLinkIdle()
+bool WaitUntilLinkIdle(bool (*ended)())
 {
     Guard guard(g_mutex);
-    return g_idle.wait_for(guard, std::chrono::seconds(5), [] { return g_blocked && g_idleAtChange == g_changes; });
+    for (int tries = 0; tries < 500; ++tries)
+        if (ended() || g_idle.wait_for(guard, std::chrono::milliseconds(10),
+                                       [] { return g_blocked && g_idleAtChange == g_changes; }))
+            return true;
+    return false;
 }
 
 HANDLE PortOpen(const char* path)

@@ -76,5 +76,5 @@ void ArriveBytes(DWORD atMs, const std::vector<uint8_t>& bytes);
 // Moves the virtual clock, waking whatever waits on it.
 void MoveClock(uint64_t microseconds);
 // Waits until the link thread is blocked on the port having seen every
-// change; false if it never gets there.
-bool WaitUntilLinkIdle();
+// change, or `ended` says it is gone; false if neither comes.
+bool WaitUntilLinkIdle(bool (*ended)());

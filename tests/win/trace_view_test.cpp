@@ -220,6 +220,9 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
     EXPECT_EQ(std::string(parts[0]) + "|" + parts[1], "frame 500  0.496 s|y1 8000");
     SendMessageW(g_traceView, WM_MOUSELEAVE, 0, 0);
     EXPECT_FALSE(FormatReadout(*PagedPicture(), parts));
+    char position[64];
+    ScrollHistory(-WHEEL_DELTA), FormatHistoryField(position, 64);
+    EXPECT_NE(std::string(position).find("(frame 1,125)"), std::string::npos) << position;
     EXPECT_TRUE(press(VK_END));
     Repaint();
     const Capture view = CaptureView();
