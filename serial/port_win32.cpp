@@ -37,10 +37,12 @@ void ReadProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, WCHAR* 
 // supports it, else an overlapped read that returns at the first byte (Wine's
 // ptys fail WaitCommEvent at once). Touched by the link thread only.
 bool g_waitByCommEvent;
+bool g_firstByteTimeouts;
+// Line errors that a read's look at the driver took, for PortClearErrors.
+DWORD g_errorsSeen;
 // One event for every overlapped call: they come one at a time.
 HANDLE g_ioEvent;
 
-constexpr COMMTIMEOUTS kReturnAtOnce = {MAXDWORD, 0, 0, 0, 0};
 constexpr COMMTIMEOUTS kReturnAtFirstByte = {1, 0, 0, 0, 0};
 
 HANDLE IoEvent()
@@ -96,6 +98,8 @@ HANDLE PortOpen(const char* path)
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) return port;
     g_waitByCommEvent = SetCommMask(port, EV_RXCHAR | EV_ERR);
+    g_firstByteTimeouts = false;
+    g_errorsSeen = 0;
     return port;
 }
 
@@ -119,12 +123,18 @@ bool PortSetTimeouts(HANDLE port, const COMMTIMEOUTS* timeouts)
     return SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(timeouts));
 }
 
-// Windows completes such a read at once; Wine holds it for the first byte,
-// so a read still pending is cancelled, keeping what it brought.
+// Asks for what the driver holds and no more, so that the read ends at once
+// whatever the time-outs; one still pending is cancelled, keeping what it
+// brought. Nothing there costs no read at all.
 bool PortRead(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead)
 {
     *bytesRead = 0;
-    return ReadOverlapped(port, buffer, count, bytesRead, nullptr, 0);
+    COMSTAT status = {};
+    DWORD errors = 0;
+    if (!ClearCommError(port, &errors, &status)) return false;
+    g_errorsSeen |= errors;
+    const DWORD available = status.cbInQue < count ? status.cbInQue : count;
+    return !available || ReadOverlapped(port, buffer, available, bytesRead, nullptr, 0);
 }
 
 bool PortWaitRead(HANDLE port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD count, DWORD* bytesRead)
@@ -139,14 +149,11 @@ bool PortWaitRead(HANDLE port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD
         if (g_waitByCommEvent) return PortRead(port, buffer, count, bytesRead);
     }
     // One byte, so that the read ends as it comes however closely the rest
-    // follows; what the driver then holds is taken at once. Only this read
-    // has the interval time-out: Wine keeps a read under it going, inside
-    // ReadFile, for as long as bytes keep coming.
-    SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(&kReturnAtFirstByte));
+    // follows (Wine keeps a read under the interval time-out going, inside
+    // ReadFile, for as long as bytes keep coming); the rest is taken at once.
+    if (!g_firstByteTimeouts) SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(&kReturnAtFirstByte));
+    g_firstByteTimeouts = true;
     const bool waited = ReadOverlapped(port, buffer, 1, bytesRead, wake, timeoutMs);
-    const DWORD error = GetLastError();
-    SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(&kReturnAtOnce));
-    SetLastError(error);
     if (!waited || *bytesRead == 0 || count == 1) return waited;
     DWORD more = 0;
     PortRead(port, static_cast<uint8_t*>(buffer) + 1, count - 1, &more);
@@ -175,6 +182,8 @@ bool PortClearErrors(HANDLE port, DWORD* errors, DWORD* queued)
     COMSTAT status = {};
     *errors = 0;
     const bool ok = ClearCommError(port, errors, &status);
+    *errors |= g_errorsSeen;
+    g_errorsSeen = 0;
     *queued = status.cbInQue;
     return ok;
 }

@@ -6,6 +6,7 @@
 
 #include "acquisition.h"
 #include "app.h"
+#include "port_io.h"
 #include "ports.h"
 #include "recording.h"
 #include "resource.h"
@@ -20,6 +21,7 @@ namespace {
 
 // The status row repaints at most 20 times a second, however fast frames come.
 constexpr UINT kStatusPeriodMs = 50;
+constexpr DWORD kPaintGapMs = 5;
 constexpr int kErrorTextLength = 512;
 
 // The system's own words for an error, without the line end it comes with.
@@ -58,8 +60,10 @@ void ShowModemLines(HWND window)
     CheckMenuItem(GetMenu(window), IDM_RTS, g_modemLines.rts ? MF_CHECKED : MF_UNCHECKED);
 }
 
-// When the status row last had its chance to repaint: the window's thread.
+// When the status row and the sweep last had their chance to repaint: the
+// window's thread.
 DWORD g_statusShownMs;
+DWORD g_paintedAtMs;
 
 void OnStatusTimer()
 {
@@ -213,22 +217,24 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 }
 
 // Whatever the ring holds is drawn at once, in one batch, and painted before
-// the next. Posted messages come ahead of input: while the user's input
-// waits, a stream faster than the window draws it fetches its next batch
-// by a timer, which comes after the input.
+// the next; but a paint comes at most every kPaintGapMs. A stream then comes
+// back by a timer: posted at once, its batches would come ahead of all input
+// and take a core in paints of a frame or two under Wine.
 LRESULT OnFramesReady(HWND window)
 {
     KillTimer(window, ID_FRAMES_TIMER);
+    const DWORD now = PortClockMs();
+    if (now - g_paintedAtMs < kPaintGapMs) {
+        SetTimer(window, ID_FRAMES_TIMER, USER_TIMER_MINIMUM, nullptr);
+        return 0;
+    }
     if (TakeAcquiredFrames()) {
         InvalidateSweep(g_sweep);
         UpdateWindow(g_traceView);
+        g_paintedAtMs = now;
     }
     if (GetTickCount() - g_statusShownMs >= kStatusPeriodMs) OnStatusTimer();
-    if (ExpectFramesReady()) return 0;
-    if (HIWORD(GetQueueStatus(QS_INPUT)))
-        SetTimer(window, ID_FRAMES_TIMER, USER_TIMER_MINIMUM, nullptr);
-    else
-        PostMessageW(window, WM_FRAMES_READY, 0, 0);
+    if (!ExpectFramesReady()) SetTimer(window, ID_FRAMES_TIMER, USER_TIMER_MINIMUM, nullptr);
     return 0;
 }
 
