@@ -246,7 +246,6 @@ LRESULT OnTimer(HWND window, WPARAM timer)
     return 0;
 }
 
-
 // An open that outlasted Start's wait and then failed, or a board followed
 // to a new name, which becomes the choice.
 LRESULT OnLinkChanged(HWND window)
