@@ -355,6 +355,11 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
             EXPECT_EQ(g_fakePort.openedPath, "\\\\.\\COM9");
             EXPECT_EQ(LinkField() + L"|" + WindowText(g_portList), L"moved to COM9|COM9");
             EXPECT_NE(ReadText().find("portname=COM9"), std::string::npos) << "saved at once";
+            SendMessageW(g_portList, CB_SETCURSEL, 0, 0);  // the user picks COM1 meanwhile
+            SendMessageW(main_, WM_COMMAND, MAKEWPARAM(0, CBN_SELCHANGE), reinterpret_cast<LPARAM>(g_portList));
+            PortMessage(DBT_DEVICEREMOVECOMPLETE, L"COM9");
+            Settle();
+            EXPECT_EQ(WindowText(g_portList), L"COM1") << "followed once, never over the user's choice";
             continue;
         }
         if (c.onReturn != Return::Back) {
