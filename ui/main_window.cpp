@@ -60,16 +60,8 @@ void ShowModemLines(HWND window)
     CheckMenuItem(GetMenu(window), IDM_RTS, g_modemLines.rts ? MF_CHECKED : MF_UNCHECKED);
 }
 
-// When the status row and the sweep last had their chance to repaint: the
-// window's thread.
-DWORD g_statusShownMs;
+// When the sweep was last painted: the window's thread.
 DWORD g_paintedAtMs;
-
-void OnStatusTimer()
-{
-    g_statusShownMs = GetTickCount();
-    UpdateStatusRow();
-}
 
 void FollowStatus(HWND window)
 {
@@ -233,7 +225,6 @@ LRESULT OnFramesReady(HWND window)
         UpdateWindow(g_traceView);
         g_paintedAtMs = now;
     }
-    if (GetTickCount() - g_statusShownMs >= kStatusPeriodMs) OnStatusTimer();
     if (!ExpectFramesReady()) SetTimer(window, ID_FRAMES_TIMER, USER_TIMER_MINIMUM, nullptr);
     return 0;
 }
@@ -242,7 +233,7 @@ LRESULT OnTimer(HWND window, WPARAM timer)
 {
     if (timer == ID_FRAMES_TIMER) return OnFramesReady(window);
     if (timer == ID_WARNING_TIMER) KillTimer(window, timer);
-    OnStatusTimer();
+    UpdateStatusRow();
     return 0;
 }
 
