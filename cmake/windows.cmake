@@ -21,7 +21,7 @@ add_library(tarquell_app STATIC
     serial/recording.cpp
     serial/save_folders.cpp)
 target_include_directories(tarquell_app PUBLIC ui serial res)
-target_link_libraries(tarquell_app PUBLIC tarquell_core comctl32 gdi32 user32 kernel32 setupapi cfgmgr32 shell32 ole32 uuid)
+target_link_libraries(tarquell_app PUBLIC tarquell_core comctl32 gdi32 user32 kernel32 setupapi cfgmgr32 winmm shell32 ole32 uuid)
 
 add_executable(tarquell WIN32 ui/main.cpp serial/port_win32.cpp ${TARQUELL_RESOURCES})
 target_link_libraries(tarquell PRIVATE tarquell_app)

@@ -178,13 +178,11 @@ bool TakeAcquiredFrames()
     return g_sweep.framesThisTick > 0;
 }
 
-bool ExpectFramesReady()
+void RearmFramesReady()
 {
-    if (!g_run) return true;
+    if (!g_run) return;
     g_run->framesPosted.store(false);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (RingIsEmpty(g_run->ring)) return true;
-    return g_run->framesPosted.exchange(true);
+    if (!RingIsEmpty(g_run->ring)) PostFramesReadyOnce(*g_run);
 }
 
 void SetAcquisitionModemLines(ModemLines lines)

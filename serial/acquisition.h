@@ -48,9 +48,9 @@ bool TakeLateStartFailure(StartFailure* failure);
 void StopAcquisition();
 // Applies what the ring holds to the sweep; false when nothing came.
 bool TakeAcquiredFrames();
-// After a batch is drawn: true when the link will post for its next frames;
-// false when frames came meanwhile and the window must come back for them.
-bool ExpectFramesReady();
+// After a batch is drawn: frames that came meanwhile, and later ones, get a
+// post of their own.
+void RearmFramesReady();
 bool IsAcquiring();
 // Every message the link meant for the window is in its queue.
 bool AreLinkPostsQueued();

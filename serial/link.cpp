@@ -7,11 +7,18 @@
 #include <cstring>
 #include <cwchar>
 
+#include <timeapi.h>
+
 #include "port_io.h"
 #include "ports.h"
 #include "recording.h"
 
 namespace {
+
+// After a round that brought frames the link lets the next ones gather this
+// long, so that a fast stream costs a read, a hand-over and a paint per gap
+// rather than per frame; a frame after a pause is still read as it comes.
+constexpr DWORD kGatherMs = 2;
 
 // The link's own state for one run.
 struct Link {
@@ -123,15 +130,18 @@ void CountLineErrors(Link& link, DWORD errors)
     if (errors & CE_FRAME) ++link.report.health.framingErrors;
 }
 
-// Waits for bytes, then reads what the driver holds. Each read acknowledges
-// any line error, which would otherwise stop every later read, and learns
-// what the driver still holds: a read may return less (Wine's pty gives 4 KiB
-// at a time). The port is gone when a read fails as a removed device's do,
-// or when even the acknowledgement fails.
+// Waits for bytes, then reads what the driver held when they came. Each read
+// acknowledges any line error, which would otherwise stop every later read,
+// and learns what the driver still holds: a read may return less (Wine's pty
+// gives 4 KiB at a time). What arrives meanwhile waits for the next round:
+// a steady stream would otherwise keep one round reading until the area is
+// full, 0.7 s at 11,520 frames/s. The port is gone when a read fails as a
+// removed device's do, or when even the acknowledgement fails.
 bool DrainPort(Link& link, DWORD waitMs, DWORD* bytesRead)
 {
     ReceiveArea& area = link.area;
     *bytesRead = 0;
+    DWORD held = 0;
     for (int failedReads = 0, reads = 0; area.length < kReceiveCapacity; ++reads) {
         DWORD got = 0;
         const DWORD room = static_cast<DWORD>(kReceiveCapacity - area.length);
@@ -144,8 +154,9 @@ bool DrainPort(Link& link, DWORD waitMs, DWORD* bytesRead)
         DWORD errors = 0, queued = 0;
         if (!PortClearErrors(link.port, &errors, &queued)) return false;
         CountLineErrors(link, errors);
+        if (reads == 0) held = *bytesRead + queued;
         // Once acknowledged, what followed the error is read at once.
-        if (ok ? queued == 0 : ++failedReads > 1) break;
+        if (ok ? queued == 0 || *bytesRead >= held : ++failedReads > 1) break;
     }
     return true;
 }
@@ -156,10 +167,7 @@ void HandToWindow(Link& link, int count, DWORD now)
     LinkRun& run = *link.run;
     PushFrames(run.ring, link.frames, count, now, link.gapPending);
     link.gapPending = false;
-    // Pairs with ExpectFramesReady: either the window sees these frames, or
-    // this sees its flag cleared and posts.
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (!run.framesPosted.exchange(true)) Notify(run, run.framesSignal);
+    PostFramesReadyOnce(run);
 }
 
 void ReadAndHandOver(Link& link)
@@ -179,6 +187,8 @@ void ReadAndHandOver(Link& link)
     }
     NoteLinkTick(link.report.health, now, bytes, static_cast<uint32_t>(count), link.area.skippedBytes - skippedBefore);
     HandOverRecordingIfDue();
+    DWORD none = 0;
+    if (count) PortWaitRead(INVALID_HANDLE_VALUE, link.run->wake, kGatherMs, nullptr, 0, &none);
 }
 
 void TryToReconnect(Link& link)
@@ -252,6 +262,8 @@ DWORD WINAPI LinkMain(void* param)
     link->lines = run.requests.lines;
     LeaveCriticalSection(&run.lock);
     SetPortName(*link, run.startPortName);
+    // Windows' default timer would stretch the gather to 15.6 ms.
+    timeBeginPeriod(1);
     bool busy = false;
     run.openFailed = !OpenConfigured(*link, &busy, &run.startFailure.settingsRefused);
     run.startFailure.error = run.openFailed ? GetLastError() : 0;
@@ -271,9 +283,18 @@ DWORD WINAPI LinkMain(void* param)
     }
     ClosePort(*link);
     HandOverRecording();
+    timeEndPeriod(1);
     delete link;
     SetEvent(run.notifierStop);
     return 0;
+}
+
+void PostFramesReadyOnce(LinkRun& run)
+{
+    // Pairs with the window's taking the flag back before it looks at the
+    // ring: either it sees these frames, or this sees the flag cleared.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (!run.framesPosted.exchange(true)) Notify(run, run.framesSignal);
 }
 
 DWORD WINAPI NotifierMain(void* param)

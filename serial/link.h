@@ -65,4 +65,6 @@ struct LinkRun {
 };
 
 DWORD WINAPI LinkMain(void* run);
+// Frames wait in the ring: the window gets one post for them, not one each.
+void PostFramesReadyOnce(LinkRun& run);
 DWORD WINAPI NotifierMain(void* run);

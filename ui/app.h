@@ -11,7 +11,6 @@
 constexpr int kMaxLoadString = 100;
 constexpr UINT_PTR ID_STATUS_TIMER = 2;
 constexpr UINT_PTR ID_WARNING_TIMER = 3;
-constexpr UINT_PTR ID_FRAMES_TIMER = 4;
 // Posted by the acquisition's threads.
 constexpr UINT WM_RECORDING_FAILED = WM_APP + 1;
 constexpr UINT WM_FRAMES_READY = WM_APP + 2;

@@ -21,7 +21,6 @@ namespace {
 
 // The status row repaints at most 20 times a second, however fast frames come.
 constexpr UINT kStatusPeriodMs = 50;
-constexpr DWORD kPaintGapMs = 5;
 constexpr int kErrorTextLength = 512;
 
 // The system's own words for an error, without the line end it comes with.
@@ -59,9 +58,6 @@ void ShowModemLines(HWND window)
     CheckMenuItem(GetMenu(window), IDM_DTR, g_modemLines.dtr ? MF_CHECKED : MF_UNCHECKED);
     CheckMenuItem(GetMenu(window), IDM_RTS, g_modemLines.rts ? MF_CHECKED : MF_UNCHECKED);
 }
-
-// When the sweep was last painted: the window's thread.
-DWORD g_paintedAtMs;
 
 void FollowStatus(HWND window)
 {
@@ -209,29 +205,20 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 }
 
 // Whatever the ring holds is drawn at once, in one batch, and painted before
-// the next; but a paint comes at most every kPaintGapMs. A stream then comes
-// back by a timer: posted at once, its batches would come ahead of all input
-// and take a core in paints of a frame or two under Wine.
-LRESULT OnFramesReady(HWND window)
+// the next; the notifier spaces its posts, so a stream comes in batches with
+// room for input between them.
+LRESULT OnFramesReady()
 {
-    KillTimer(window, ID_FRAMES_TIMER);
-    const DWORD now = PortClockMs();
-    if (now - g_paintedAtMs < kPaintGapMs) {
-        SetTimer(window, ID_FRAMES_TIMER, USER_TIMER_MINIMUM, nullptr);
-        return 0;
-    }
     if (TakeAcquiredFrames()) {
         InvalidateSweep(g_sweep);
         UpdateWindow(g_traceView);
-        g_paintedAtMs = now;
     }
-    if (!ExpectFramesReady()) SetTimer(window, ID_FRAMES_TIMER, USER_TIMER_MINIMUM, nullptr);
+    RearmFramesReady();
     return 0;
 }
 
 LRESULT OnTimer(HWND window, WPARAM timer)
 {
-    if (timer == ID_FRAMES_TIMER) return OnFramesReady(window);
     if (timer == ID_WARNING_TIMER) KillTimer(window, timer);
     UpdateStatusRow();
     return 0;
@@ -328,7 +315,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_CREATE: return OnCreate(window);
     case WM_COMMAND: return OnCommand(window, wParam, lParam);
     case WM_TIMER: return OnTimer(window, wParam);
-    case WM_FRAMES_READY: return OnFramesReady(window);
+    case WM_FRAMES_READY: return OnFramesReady();
     case WM_LINK_CHANGED: return OnLinkChanged(window);
     case WM_RECORDING_FAILED: return OnRecordingFailed(window, static_cast<DWORD>(wParam));
     case WM_READING_PROGRESS: OnReadingProgress(wParam, static_cast<int>(lParam)); return 0;

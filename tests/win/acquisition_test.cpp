@@ -473,9 +473,11 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     EXPECT_NE(ReadText(RecordingName().c_str()).find("y3\r\n0,"), std::string::npos) << "a new recording counts from 0";
 
     // The window's thread held for 2 s while the device fills a driver that
-    // kept its own 4 KiB: 44 ms of it at this rate.
+    // kept its own 4 KiB: 44 ms of it at this rate. It sends on while the
+    // program reads, as a real line does.
     Stop();
     g_fakePort.refusesQueueSize = true;
+    g_fakePort.usPerLook = 1000;
     ASSERT_TRUE(StartAndSettle());
     const std::wstring held = RecordingName();
     const size_t rowsBefore = ReadText(held.c_str()).size();
@@ -486,6 +488,10 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 23040);
     EXPECT_NE(rows.find(",-11520,0,0\r\n"), std::string::npos);
     EXPECT_EQ(rows.substr(rows.size() - 12), ",11519,0,0\r\n") << "no frame lost, none reordered";
+    unsigned longestStep = 0, ms = 0, previousMs = 0;
+    for (size_t at = rows.find('\n'); at + 1 < rows.size(); at = rows.find('\n', at + 1), previousMs = ms)
+        if (sscanf(rows.c_str() + at + 1, "%*d,%u", &ms) == 1 && previousMs) longestStep = std::max(longestStep, ms - previousMs);
+    EXPECT_LE(longestStep, 100u) << "a steady stream is taken as it comes, not once the receive area is full";
     EXPECT_EQ(g_sweep.raw[1], 11519) << "and the view has caught up";
     const History& h = *g_sweep.history;
     EXPECT_GE(HistoryFrameMs(h, h.total - 1) - HistoryFrameMs(h, h.total - 23040), 1950u) << "arrival times per batch";

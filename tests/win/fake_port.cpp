@@ -239,6 +239,7 @@ bool PortClearErrors(HANDLE, DWORD* errors, DWORD* queued)
     *errors = *queued = 0;
     if (port.removedError && !port.clearsWhenRemoved)
         return Fail(port.wineLoose ? ERROR_NOT_READY : port.removedError);
+    port.clockUs += port.usPerLook;
     DeliverArrivals(port);
     *errors = port.pendingErrors;
     *queued = static_cast<DWORD>(port.queue.size());

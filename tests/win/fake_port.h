@@ -45,6 +45,7 @@ struct FakePort {
     std::vector<FakeDevice> setupDevices;       // what SetupAPI lists beside it
     DWORD fileWriteError = 0;                   // non-zero: writes to files fail with it
     bool holdOpen = false;                      // opens wait until the test lets them go
+    uint64_t usPerLook = 0;                     // each look at the driver takes this long; the device sends on
 
     // What the program did.
     std::string openedPath;
