@@ -245,6 +245,10 @@ TEST_F(Acquisition, LineErrorsAreAcknowledgedAndATickTakesAllTheDriverHolds)
     ArriveRamp(100000, 10, 21);
     TickFor(1);
     EXPECT_EQ(g_sweep.picture.cursor, 1020) << "a tick takes all the driver holds, read by read";
+    g_fakePort.queueSize = 4096;  // as a driver that kept its own queue
+    ArriveBytes(g_fakePort.NowMs() + 1, std::vector<uint8_t>(8192, 0x11));
+    TickFor(1);
+    EXPECT_NE(LinkField().find(L"overrun 1"), std::wstring::npos) << "a burst past the queue: " << LinkField();
 }
 
 // A removed adapter fails its reads, and often ClearCommError too; Windows
