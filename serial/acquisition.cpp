@@ -182,6 +182,9 @@ void RearmFramesReady()
 {
     if (!g_run) return;
     g_run->framesPosted.store(false);
+    // The flag is down before the ring is looked at, or a hand-over in
+    // between would find it up and never post.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
     if (!RingIsEmpty(g_run->ring)) PostFramesReadyOnce(*g_run);
 }
 
