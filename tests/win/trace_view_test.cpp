@@ -194,6 +194,8 @@ TEST_F(TraceView, ScopeControlsGainFreezeAndTrigger)
     SendMessageW(main_, WM_COMMAND, IDC_SINGLE, 0);
     EXPECT_TRUE(g_sweep.scope.source == 2 && g_sweep.scope.edge == TriggerEdge::Fall);
     EXPECT_EQ(g_sweep.phase, TriggerPhase::Waiting);
+    Repaint();
+    EXPECT_TRUE(TraceAt(CaptureView(), 4, g_sweep.scope.level, 2)) << "the level marker, over y3, after a full repaint";
 }
 
 // 1024 frames at 8000 and then 1024 at -8000, 16 a tick, a tick a
