@@ -6,7 +6,6 @@
 
 #include "acquisition.h"
 #include "app.h"
-#include "port_io.h"
 #include "ports.h"
 #include "recording.h"
 #include "resource.h"
@@ -205,8 +204,8 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 }
 
 // Whatever the ring holds is drawn at once, in one batch, and painted before
-// the next; the notifier spaces its posts, so a stream comes in batches with
-// room for input between them.
+// the next; the link lets a stream gather between hand-overs, so it comes in
+// batches with room for input between them.
 LRESULT OnFramesReady()
 {
     if (TakeAcquiredFrames()) {
