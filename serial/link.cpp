@@ -4,7 +4,6 @@
 #include "link.h"
 
 #include <cstdio>
-#include <cstring>
 #include <cwchar>
 
 #include <timeapi.h>
@@ -55,10 +54,18 @@ void Publish(Link& link, bool mustWait = false)
     LeaveCriticalSection(&link.run->lock);
 }
 
-void ShowNote(Link& link, const std::wstring& note, DWORD now)
+// The note's text, then the port it names, if any.
+void ShowNote(Link& link, DWORD now, const WCHAR* text, const char* port = "")
 {
-    swprintf(link.report.note, kReportTextLength, L"%ls", note.c_str());
+    swprintf(link.report.note, kReportTextLength, L"%ls%hs", text, port);
     link.report.noteShownAtMs = now;
+}
+
+// Sleeps until `ms` have passed or the window asks for something.
+void RestFor(Link& link, DWORD ms)
+{
+    DWORD none = 0;
+    PortWaitRead(INVALID_HANDLE_VALUE, link.run->wake, ms, nullptr, 0, &none);
 }
 
 void SetPortName(Link& link, const std::string& name)
@@ -187,16 +194,14 @@ void ReadAndHandOver(Link& link)
     }
     NoteLinkTick(link.report.health, now, bytes, static_cast<uint32_t>(count), link.area.skippedBytes - skippedBefore);
     HandOverRecordingIfDue();
-    DWORD none = 0;
-    if (count) PortWaitRead(INVALID_HANDLE_VALUE, link.run->wake, kGatherMs, nullptr, 0, &none);
+    if (count) RestFor(link, kGatherMs);
 }
 
 void TryToReconnect(Link& link)
 {
     const DWORD now = PortClockMs();
     if (static_cast<int32_t>(now - link.nextRetryMs) < 0) {
-        DWORD none = 0;
-        PortWaitRead(INVALID_HANDLE_VALUE, link.run->wake, link.nextRetryMs - now, nullptr, 0, &none);
+        RestFor(link, link.nextRetryMs - now);
         return;
     }
     link.nextRetryMs = now + kRetryPeriodMs;
@@ -210,7 +215,7 @@ void TryToReconnect(Link& link)
         SetState(link, busy ? LinkState::Busy : LinkState::Lost);
         return;
     }
-    ShowNote(link, moved.empty() ? L"reconnected" : L"moved to " + std::wstring(moved.begin(), moved.end()), now);
+    ShowNote(link, now, moved.empty() ? L"reconnected" : L"moved to ", moved.c_str());
     ResetLinkHealth(link.report.health, now);
     SetState(link, LinkState::Running);
     link.gapPending = true;
@@ -218,8 +223,9 @@ void TryToReconnect(Link& link)
 
 bool IsOurPort(const Link& link, const WCHAR* name)
 {
-    const std::string ours = link.report.portName;
-    return _wcsicmp(name, std::wstring(ours.begin(), ours.end()).c_str()) == 0;
+    WCHAR ours[kReportTextLength];
+    swprintf(ours, kReportTextLength, L"%hs", link.report.portName);
+    return _wcsicmp(name, ours) == 0;
 }
 
 // False once Stop asked.
@@ -246,7 +252,7 @@ bool TakeRequests(Link& link)
         // Many adapters and Wine's ptys have no modem lines, and the device
         // may not need them: no reason to stop.
         if (link.port != INVALID_HANDLE_VALUE && !SetModemLines(link.port, link.lines))
-            ShowNote(link, L"DTR/RTS not supported by " + std::wstring(link.report.portName, link.report.portName + strlen(link.report.portName)), now);
+            ShowNote(link, now, L"DTR/RTS not supported by ", link.report.portName);
     }
     return true;
 }
