@@ -18,21 +18,24 @@ struct RingFrame {
     bool afterGap;    // the port was lost and came back before this frame
 };
 
+// The producer claims the slots it is about to write before it writes them,
+// and publishes them once written, so the consumer can tell a copy the
+// producer may have overwritten meanwhile, on any CPU's memory order.
 struct FrameRing {
     RingFrame slot[kFrameRingCapacity];
+    std::atomic<uint32_t> claimed;  // frames ever being written; stored by the producer only
     std::atomic<uint32_t> written;  // frames ever published; stored by the producer only
     uint32_t taken;                 // the consumer's own
 };
 
-// Each frame is published as it is written, so at most one slot is ever
-// being written and not yet published.
 inline void PushFrames(FrameRing& ring, const Frame* frames, int count, uint32_t timeMs, bool afterGap)
 {
-    uint32_t at = ring.written.load(std::memory_order_relaxed);
-    for (int i = 0; i < count; ++i) {
-        ring.slot[at % kFrameRingCapacity] = {frames[i], timeMs, afterGap && i == 0};
-        ring.written.store(++at, std::memory_order_release);
-    }
+    const uint32_t at = ring.written.load(std::memory_order_relaxed);
+    ring.claimed.store(at + static_cast<uint32_t>(count), std::memory_order_relaxed);
+    // The claim is seen before any slot it covers is overwritten.
+    std::atomic_thread_fence(std::memory_order_release);
+    for (int i = 0; i < count; ++i) ring.slot[(at + i) % kFrameRingCapacity] = {frames[i], timeMs, afterGap && i == 0};
+    ring.written.store(at + static_cast<uint32_t>(count), std::memory_order_release);
 }
 
 inline bool RingIsEmpty(const FrameRing& ring)
@@ -42,9 +45,9 @@ inline bool RingIsEmpty(const FrameRing& ring)
 
 // Frames before this one may be overwritten while they are copied. The
 // counts wrap, so they are only ever compared by their difference.
-inline uint32_t FirstSafeFrame(uint32_t written)
+inline uint32_t FirstSafeFrame(uint32_t claimed)
 {
-    return written + 1 - kFrameRingCapacity;
+    return claimed - kFrameRingCapacity;
 }
 
 // Copies up to `max` of the frames not yet taken into `out`, oldest first;
@@ -62,8 +65,9 @@ inline int TakeRingFrames(FrameRing& ring, RingFrame* out, int max, uint32_t* dr
     int count = 0;
     for (; count < max && ring.taken + count != written; ++count)
         out[count] = ring.slot[(ring.taken + count) % kFrameRingCapacity];
+    // The copies are done before the claim is looked at again.
     std::atomic_thread_fence(std::memory_order_acquire);
-    const uint32_t overwritten = FirstSafeFrame(ring.written.load(std::memory_order_relaxed)) - ring.taken;
+    const uint32_t overwritten = FirstSafeFrame(ring.claimed.load(std::memory_order_relaxed)) - ring.taken;
     int valid = count;
     if (static_cast<int32_t>(overwritten) > 0) {
         valid = overwritten >= static_cast<uint32_t>(count) ? 0 : count - static_cast<int>(overwritten);

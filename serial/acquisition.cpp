@@ -1,22 +1,30 @@
 #include "acquisition.h"
 
 #include <climits>
+#include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "history.h"
 #include "link.h"
 #include "port_io.h"
 #include "recording.h"
 
-SweepState g_sweep;
-
 namespace {
 
-// The window's thread only. A run left behind by a hung driver is never
-// freed: its thread may still use it.
+// The window's thread only. `g_run` is the current run, on which the window
+// holds one of its users until Stop.
 LinkRun* g_run;
 HANDLE g_linkThread, g_notifierThread;
+uint32_t g_runNumber;
+// Links that Stop gave up on, with the port each opened: while one is still
+// in its driver, it may hold that port.
+struct AbandonedLink {
+    HANDLE thread;
+    std::string portName;
+};
+std::vector<AbandonedLink> g_abandoned;
 AcquisitionEvents g_events;
 ModemLines g_lines;
 std::string g_followedPort;  // the run's port as the window last heard of it
@@ -26,20 +34,20 @@ Frame g_batch[kMaxFramesPerTick];
 
 // Frames that left the driver together go to the history as one batch, and
 // before the sweep, whose trigger looks back into it.
-void ApplyBatch(const RingFrame* taken, int count)
+void ApplyBatch(SweepState& sweep, const RingFrame* taken, int count)
 {
     for (int i = 0; i < count; ++i) g_batch[i] = taken[i].frame;
-    if (g_sweep.history) AppendHistory(*g_sweep.history, g_batch, count, taken[0].timeMs);
-    for (int i = 0; i < count; ++i) ApplyFrame(g_sweep, taken[i].frame, taken[i].timeMs);
+    if (sweep.history) AppendHistory(*sweep.history, g_batch, count, taken[0].timeMs);
+    for (int i = 0; i < count; ++i) ApplyFrame(sweep, taken[i].frame, taken[i].timeMs);
 }
 
 // A gap (a lost port, frames the view had to drop) starts a batch of its own.
-void ApplyTaken(const RingFrame* taken, int count)
+void ApplyTaken(SweepState& sweep, const RingFrame* taken, int count)
 {
     for (int first = 0, next = 1; first < count; first = next++) {
-        if (taken[first].afterGap) MarkGap(g_sweep);
+        if (taken[first].afterGap) MarkGap(sweep);
         while (next < count && !taken[next].afterGap && taken[next].timeMs == taken[first].timeMs) ++next;
-        ApplyBatch(taken + first, next - first);
+        ApplyBatch(sweep, taken + first, next - first);
     }
 }
 
@@ -50,7 +58,7 @@ void Request(Change change)
     EnterCriticalSection(&g_run->lock);
     change(g_run->requests);
     LeaveCriticalSection(&g_run->lock);
-    PortWake(INVALID_HANDLE_VALUE, g_run->wake);
+    PortWake(g_run->wake);
 }
 
 LinkReport Report()
@@ -64,25 +72,46 @@ LinkReport Report()
     return report;
 }
 
-void FreeRun(LinkRun* run)
+bool HoldsPort(const AbandonedLink& link)
 {
-    DeleteCriticalSection(&run->lock);
-    for (HANDLE handle : {run->wake, run->opened, run->framesSignal, run->changedSignal, run->notifierStop})
-        CloseHandle(handle);
-    delete run;
+    return WaitForSingleObject(link.thread, 0) == WAIT_TIMEOUT;
+}
+
+// Whether a link Stop gave up on may still hold the port; the ones that
+// have ended are forgotten.
+bool AbandonedLinkMayHold(const std::string& portName)
+{
+    bool held = false;
+    for (size_t i = 0; i < g_abandoned.size();) {
+        if (HoldsPort(g_abandoned[i])) {
+            held = held || _stricmp(g_abandoned[i].portName.c_str(), portName.c_str()) == 0;
+            ++i;
+            continue;
+        }
+        CloseHandle(g_abandoned[i].thread);
+        g_abandoned.erase(g_abandoned.begin() + static_cast<ptrdiff_t>(i));
+    }
+    return held;
 }
 
 // Waits for the link to finish; one that hangs in its driver is left to end
-// on its own, with its run.
+// on its own, and frees its run as it leaves. From here on it may record no
+// row and reach no window.
 void EndRun()
 {
     if (!g_run) return;
+    SetRecordedRun(0);
     Request([](LinkRequests& requests) { requests.stop = true; });
-    PortWake(g_run->port.load(), g_run->wake);
+    SetEvent(g_run->notifierStop);
     const HANDLE threads[] = {g_linkThread, g_notifierThread};
-    if (WaitForMultipleObjects(2, threads, TRUE, kStopWaitMs) == WAIT_OBJECT_0) FreeRun(g_run);
-    for (HANDLE thread : threads) CloseHandle(thread);
+    const bool ended = WaitForMultipleObjects(2, threads, TRUE, kStopWaitMs) == WAIT_OBJECT_0;
+    if (ended)
+        CloseHandle(g_linkThread);
+    else
+        g_abandoned.push_back({g_linkThread, g_run->startPortName});
+    CloseHandle(g_notifierThread);
     g_linkThread = g_notifierThread = nullptr;
+    LeaveRun(g_run);
     g_run = nullptr;
 }
 
@@ -120,17 +149,21 @@ bool IsPortLost()
     return state == LinkState::Lost || state == LinkState::Busy;
 }
 
-bool StartAcquisition(const char* portName, DWORD speed, ModemLines lines, StartFailure* failure)
+bool StartAcquisition(const char* portName, DWORD speed, ModemLines lines, HWND notifyWindow, StartFailure* failure)
 {
     EndRun();
     g_lines = lines;
     LinkRun* run = new LinkRun();
     run->startPortName = portName;
     run->speed = speed;
+    run->notifyWindow = notifyWindow;
+    run->number = ++g_runNumber;
+    run->portMayBeHeld = AbandonedLinkMayHold(portName);
     run->events = g_events;
     run->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     run->opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    run->port.store(INVALID_HANDLE_VALUE);
+    run->released = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    run->users = 3;
     run->requests.lines = lines;
     run->report.state = LinkState::Opening;
     run->framesSignal = CreateSemaphoreW(nullptr, 0, LONG_MAX, nullptr);
@@ -142,10 +175,9 @@ bool StartAcquisition(const char* portName, DWORD speed, ModemLines lines, Start
     g_run = run;
     g_droppedFromView = 0;
     g_followedPort = portName;
+    SetRecordedRun(run->number);
     const bool answered = WaitForSingleObject(run->opened, kOpenWaitMs) == WAIT_OBJECT_0;
-    if (answered && TakeLateStartFailure(failure)) return false;
-    ResetSweep(g_sweep);
-    return true;
+    return !answered || !TakeLateStartFailure(failure);
 }
 
 bool TakeLateStartFailure(StartFailure* failure)
@@ -163,19 +195,19 @@ void StopAcquisition()
     EndRun();
 }
 
-bool TakeAcquiredFrames()
+bool TakeAcquiredFrames(SweepState& sweep)
 {
     if (!g_run) return false;
-    BeginTick(g_sweep);
+    BeginTick(sweep);
     for (;;) {
         const uint32_t droppedBefore = g_droppedFromView;
         const int count = TakeRingFrames(g_run->ring, g_taken, kMaxFramesPerTick, &g_droppedFromView);
         if (count <= 0) break;
         if (g_droppedFromView != droppedBefore) g_taken[0].afterGap = true;
-        ApplyTaken(g_taken, count);
+        ApplyTaken(sweep, g_taken, count);
     }
-    EndTick(g_sweep);
-    return g_sweep.framesThisTick > 0;
+    EndTick(sweep);
+    return sweep.framesThisTick > 0;
 }
 
 void RearmFramesReady()
@@ -205,6 +237,23 @@ void RetryLostPortNow()
 void NotePortRemoved(const WCHAR* name)
 {
     Request([name](LinkRequests& requests) { swprintf(requests.removed, kReportTextLength, L"%ls", name); });
+}
+
+bool IsOpenPortNotification(HANDLE notification)
+{
+    return notification && Report().notification == notification;
+}
+
+void ReleasePortForRemoval()
+{
+    if (!g_run) return;
+    Request([](LinkRequests& requests) { requests.queryRemove = true; });
+    WaitForSingleObject(g_run->released, kStopWaitMs);
+}
+
+void RetakePortAfterRemovalFailed()
+{
+    Request([](LinkRequests& requests) { requests.queryRemoveFailed = true; });
 }
 
 bool TakeMovedPort(std::string* name)

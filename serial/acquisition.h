@@ -17,7 +17,7 @@
 struct AcquisitionEvents {
     void (*framesReady)();
     void (*linkChanged)();
-    void (*recordingFailed)(DWORD error);
+    void (*recordingFailed)();
 };
 void SetAcquisitionEvents(const AcquisitionEvents& events);
 
@@ -28,8 +28,6 @@ constexpr DWORD kDtrHintAfterMs = 3000;
 // how long Stop waits for a driver before it leaves the thread to finish.
 constexpr DWORD kOpenWaitMs = 2000;
 constexpr DWORD kStopWaitMs = 1000;
-
-extern SweepState g_sweep;
 
 // Why Start failed: the port and speed asked for, the system's error, and
 // whether it was the open or the line settings that failed.
@@ -43,11 +41,12 @@ struct StartFailure {
 // False when the port cannot be opened or refuses the settings. An open that
 // takes longer than kOpenWaitMs is reported later: `linkChanged`, then
 // TakeLateStartFailure.
-bool StartAcquisition(const char* portName, DWORD speed, ModemLines lines, StartFailure* failure);
+// `notifyWindow` hears Windows ask for the open port's device.
+bool StartAcquisition(const char* portName, DWORD speed, ModemLines lines, HWND notifyWindow, StartFailure* failure);
 bool TakeLateStartFailure(StartFailure* failure);
 void StopAcquisition();
 // Applies what the ring holds to the sweep; false when nothing came.
-bool TakeAcquiredFrames();
+bool TakeAcquiredFrames(SweepState& sweep);
 // After a batch is drawn: frames that came meanwhile, and later ones, get a
 // post of their own.
 void RearmFramesReady();
@@ -62,6 +61,14 @@ void SetAcquisitionModemLines(ModemLines lines);
 void RetryLostPortNow();
 // Windows named a port that went.
 void NotePortRemoved(const WCHAR* name);
+// Whether a handle's device notification is the open port's.
+bool IsOpenPortNotification(HANDLE notification);
+// Windows asks to take the open port's device away (a disable, a driver
+// update, a safe removal): the port is closed before this returns, unless
+// the driver holds the link past Stop's wait, and not reopened until
+// Windows gives up or the port is gone.
+void ReleasePortForRemoval();
+void RetakePortAfterRemovalFailed();
 // The new name of a board followed to another port, once.
 bool TakeMovedPort(std::string* name);
 bool IsPortOpen();

@@ -18,11 +18,20 @@ namespace {
 // long, so that a fast stream costs a read, a hand-over and a paint per gap
 // rather than per frame; a frame after a pause is still read as it comes.
 constexpr DWORD kGatherMs = 2;
+// A round the driver failed is followed by this rest, and a second in a row
+// is a loss: a driver that fails every call at once must not spin a core.
+constexpr DWORD kFailedRoundRestMs = 10;
+constexpr int kFailedRoundsForLoss = 2;
+// The fine timer is held while frames flow, and let go after this silence.
+constexpr DWORD kFineTimerHoldMs = 1000;
+// Windows asked for the port's device: no reopen until it says it did not
+// take it, the port is gone, or this long has passed.
+constexpr DWORD kQueryRemoveHoldMs = 5000;
 
 // The link's own state for one run.
 struct Link {
     LinkRun* run;
-    HANDLE port = INVALID_HANDLE_VALUE;
+    PortIo* port = nullptr;
     // The board on the port, noted at Start, and the names present when it
     // was lost: a board with no serial number of its own comes back under a
     // new name in another socket.
@@ -34,6 +43,11 @@ struct Link {
     Frame frames[kMaxFramesPerTick];
     DWORD nextRetryMs;
     bool gapPending;
+    int failedRounds;
+    bool fineTimer;
+    DWORD lastFramesMs;
+    bool reopenHeld;
+    DWORD heldSinceMs;
 };
 
 // Each pass publishes if the window is not reading the report just then;
@@ -64,8 +78,19 @@ void ShowNote(Link& link, DWORD now, const WCHAR* text, const char* port = "")
 // Sleeps until `ms` have passed or the window asks for something.
 void RestFor(Link& link, DWORD ms)
 {
-    DWORD none = 0;
-    PortWaitRead(INVALID_HANDLE_VALUE, link.run->wake, ms, nullptr, 0, &none);
+    RestUntil(link.run->wake, ms);
+}
+
+// Windows' default timer would stretch the gather to 15.6 ms; the finer one
+// costs power, so it is held only while frames flow.
+void HoldFineTimer(Link& link, bool hold)
+{
+    if (hold == link.fineTimer) return;
+    link.fineTimer = hold;
+    if (hold)
+        timeBeginPeriod(1);
+    else
+        timeEndPeriod(1);
 }
 
 void SetPortName(Link& link, const std::string& name)
@@ -85,10 +110,10 @@ void SetState(Link& link, LinkState state)
 
 void ClosePort(Link& link)
 {
-    if (link.port == INVALID_HANDLE_VALUE) return;
-    link.run->port.store(INVALID_HANDLE_VALUE);
+    if (!link.port) return;
     PortClose(link.port);
-    link.port = INVALID_HANDLE_VALUE;
+    link.port = nullptr;
+    link.report.notification = nullptr;
 }
 
 // Opens and sets up the port as Start does; a busy port is one another
@@ -96,12 +121,13 @@ void ClosePort(Link& link)
 bool OpenConfigured(Link& link, bool* busy, bool* settingsRefused)
 {
     *settingsRefused = false;
-    link.port = OpenPort(link.report.portName);
-    if (link.port == INVALID_HANDLE_VALUE) {
+    link.port = OpenPort(link.report.portName, link.run->notifyWindow);
+    if (!link.port) {
         *busy = GetLastError() == ERROR_ACCESS_DENIED;
         return false;
     }
-    if (!ConfigurePort(link.port, link.run->speed, link.lines)) {
+    bool lineRefused = false;
+    if (!ConfigurePort(link.port, link.run->speed, link.lines, &lineRefused)) {
         const DWORD error = GetLastError();
         // A pty whose device end is still closed opens, but cannot even
         // report its state: that port is not back yet.
@@ -109,12 +135,13 @@ bool OpenConfigured(Link& link, bool* busy, bool* settingsRefused)
         state.DCBlength = sizeof state;
         *busy = PortGetState(link.port, &state);
         ClosePort(link);
-        *settingsRefused = true;
+        *settingsRefused = lineRefused;
         SetLastError(error);
         return false;
     }
-    link.run->port.store(link.port);
+    link.report.notification = PortNotification(link.port);
     link.area.length = 0;
+    link.failedRounds = 0;
     return true;
 }
 
@@ -128,7 +155,7 @@ void LosePort(Link& link, DWORD now)
     SetState(link, LinkState::Lost);
     // A device just gone is not back within the same millisecond.
     link.nextRetryMs = now + 1;
-    HandOverRecording();
+    HandOverRecording(link.run->number);
 }
 
 void CountLineErrors(Link& link, DWORD errors)
@@ -137,35 +164,37 @@ void CountLineErrors(Link& link, DWORD errors)
     if (errors & CE_FRAME) ++link.report.health.framingErrors;
 }
 
+enum class Drained { Read, Failed, Gone };
+
 // Waits for bytes, then reads what the driver held when they came. Each read
-// acknowledges any line error, which would otherwise stop every later read,
-// and learns what the driver still holds: a read may return less (Wine's pty
-// gives 4 KiB at a time). What arrives meanwhile waits for the next round:
-// a steady stream would otherwise keep one round reading until the area is
-// full, 0.7 s at 11,520 frames/s. The port is gone when a read fails as a
-// removed device's do, or when even the acknowledgement fails.
-bool DrainPort(Link& link, DWORD waitMs, DWORD* bytesRead)
+// acknowledges any line error and learns what the driver still holds: a read
+// may return less (Wine's pty gives 4 KiB at a time). What arrives meanwhile
+// waits for the next round: a steady stream would otherwise keep one round
+// reading until the area is full, 0.7 s at 11,520 frames/s. The port is gone
+// when a read fails as a removed device's do, or when even the
+// acknowledgement fails; any other failure ends the round as failed.
+Drained DrainPort(Link& link, DWORD waitMs, DWORD* bytesRead)
 {
     ReceiveArea& area = link.area;
     *bytesRead = 0;
     DWORD held = 0;
-    for (int failedReads = 0, reads = 0; area.length < kReceiveCapacity; ++reads) {
+    for (int reads = 0; area.length < kReceiveCapacity; ++reads) {
         DWORD got = 0;
         const DWORD room = static_cast<DWORD>(kReceiveCapacity - area.length);
         uint8_t* into = area.bytes + area.length;
         const bool ok = reads == 0 ? PortWaitRead(link.port, link.run->wake, waitMs, into, room, &got)
                                    : PortRead(link.port, into, room, &got);
-        if (!ok && IsLossError(GetLastError())) return false;
+        if (!ok && IsLossError(GetLastError())) return Drained::Gone;
         area.length += static_cast<int>(got);
         *bytesRead += got;
         DWORD errors = 0, queued = 0;
-        if (!PortClearErrors(link.port, &errors, &queued)) return false;
+        if (!PortClearErrors(link.port, &errors, &queued)) return Drained::Gone;
         CountLineErrors(link, errors);
+        if (!ok) return Drained::Failed;
         if (reads == 0) held = *bytesRead + queued;
-        // Once acknowledged, what followed the error is read at once.
-        if (ok ? queued == 0 || *bytesRead >= held : ++failedReads > 1) break;
+        if (queued == 0 || *bytesRead >= held) break;
     }
-    return true;
+    return Drained::Read;
 }
 
 // The window is told once when the ring has something for it, not per frame.
@@ -180,26 +209,37 @@ void HandToWindow(Link& link, int count, DWORD now)
 void ReadAndHandOver(Link& link)
 {
     DWORD bytes = 0;
-    const bool alive = DrainPort(link, RecordingHandOverDueInMs(), &bytes);
+    const Drained drained = DrainPort(link, RecordingHandOverDueInMs(), &bytes);
     const DWORD now = PortClockMs();
-    if (!alive) {
+    link.failedRounds = drained == Drained::Failed ? link.failedRounds + 1 : 0;
+    if (drained == Drained::Gone || link.failedRounds >= kFailedRoundsForLoss) {
         LosePort(link, now);
         return;
     }
     const uint32_t skippedBefore = link.area.skippedBytes;
     const int count = TakeFrames(link.area, link.frames, kMaxFramesPerTick);
     if (count) {
-        RecordFrames(link.frames, count);
+        RecordFrames(link.run->number, link.frames, count);
         HandToWindow(link, count, now);
+        link.lastFramesMs = now;
     }
+    HoldFineTimer(link, now - link.lastFramesMs < kFineTimerHoldMs);
     NoteLinkTick(link.report.health, now, bytes, static_cast<uint32_t>(count), link.area.skippedBytes - skippedBefore);
-    HandOverRecordingIfDue();
-    if (count) RestFor(link, kGatherMs);
+    HandOverRecordingIfDue(link.run->number);
+    if (drained == Drained::Failed)
+        RestFor(link, kFailedRoundRestMs);
+    else if (count)
+        RestFor(link, kGatherMs);
 }
 
 void TryToReconnect(Link& link)
 {
     const DWORD now = PortClockMs();
+    if (link.reopenHeld && now - link.heldSinceMs >= kQueryRemoveHoldMs) link.reopenHeld = false;
+    if (link.reopenHeld) {
+        RestFor(link, kQueryRemoveHoldMs - (now - link.heldSinceMs));
+        return;
+    }
     if (static_cast<int32_t>(now - link.nextRetryMs) < 0) {
         RestFor(link, link.nextRetryMs - now);
         return;
@@ -244,14 +284,23 @@ bool TakeRequests(Link& link)
     LeaveCriticalSection(&run.lock);
     if (requests.stop) return false;
     const DWORD now = PortClockMs();
-    if (requests.removed[0] && link.port != INVALID_HANDLE_VALUE && IsOurPort(link, requests.removed))
+    if (requests.removed[0] && IsOurPort(link, requests.removed)) {
+        link.reopenHeld = false;
+        if (link.port) LosePort(link, now);
+    }
+    if (requests.queryRemove && link.port) {
         LosePort(link, now);
-    if (requests.retryNow) link.nextRetryMs = now;
+        link.reopenHeld = true;
+        link.heldSinceMs = now;
+        SetEvent(run.released);
+    }
+    if (requests.queryRemoveFailed) link.reopenHeld = false;
+    if (requests.retryNow || requests.queryRemoveFailed) link.nextRetryMs = now;
     if (requests.linesChanged) {
         link.lines = requests.lines;
         // Many adapters and Wine's ptys have no modem lines, and the device
         // may not need them: no reason to stop.
-        if (link.port != INVALID_HANDLE_VALUE && !SetModemLines(link.port, link.lines))
+        if (link.port && !SetModemLines(link.port, link.lines))
             ShowNote(link, now, L"DTR/RTS not supported by ", link.report.portName);
     }
     return true;
@@ -268,12 +317,16 @@ DWORD WINAPI LinkMain(void* param)
     link->lines = run.requests.lines;
     LeaveCriticalSection(&run.lock);
     SetPortName(*link, run.startPortName);
-    // Windows' default timer would stretch the gather to 15.6 ms.
-    timeBeginPeriod(1);
     bool busy = false;
-    run.openFailed = !OpenConfigured(*link, &busy, &run.startFailure.settingsRefused);
-    run.startFailure.error = run.openFailed ? GetLastError() : 0;
-    link->report.state = run.openFailed ? LinkState::Failed : LinkState::Running;
+    const bool opened = OpenConfigured(*link, &busy, &run.startFailure.settingsRefused);
+    const DWORD error = opened ? 0 : GetLastError();
+    // The port an earlier run's late link still holds comes free when that
+    // driver lets go: it is waited for as a busy port is.
+    const bool waiting = error == ERROR_ACCESS_DENIED && !run.startFailure.settingsRefused && run.portMayBeHeld;
+    run.openFailed = !opened && !waiting;
+    run.startFailure.error = run.openFailed ? error : 0;
+    link->report.state = opened ? LinkState::Running : waiting ? LinkState::Busy : LinkState::Failed;
+    link->report.lostAtMs = link->nextRetryMs = PortClockMs();
     if (!run.openFailed) ReadPortIdentity(run.startPortName.c_str(), &link->identity);
     ResetLinkHealth(link->report.health, PortClockMs());
     Publish(*link);
@@ -282,16 +335,17 @@ DWORD WINAPI LinkMain(void* param)
     // Published before every wait, so the window never sees a stale state.
     while (!run.openFailed && TakeRequests(*link)) {
         Publish(*link);
-        if (link->port != INVALID_HANDLE_VALUE)
+        if (link->port)
             ReadAndHandOver(*link);
         else
             TryToReconnect(*link);
     }
     ClosePort(*link);
-    HandOverRecording();
-    timeEndPeriod(1);
+    HandOverRecording(run.number);
+    HoldFineTimer(*link, false);
     delete link;
     SetEvent(run.notifierStop);
+    LeaveRun(&run);
     return 0;
 }
 
@@ -311,7 +365,18 @@ DWORD WINAPI NotifierMain(void* param)
         const DWORD which = WaitForMultipleObjects(3, signals, FALSE, INFINITE);
         if (which == WAIT_OBJECT_0 && run.events.framesReady) run.events.framesReady();
         if (which == WAIT_OBJECT_0 + 1 && run.events.linkChanged) run.events.linkChanged();
-        if (which != WAIT_OBJECT_0 && which != WAIT_OBJECT_0 + 1) return 0;
+        if (which != WAIT_OBJECT_0 && which != WAIT_OBJECT_0 + 1) break;
         ++run.posted;
     }
+    LeaveRun(&run);
+    return 0;
+}
+
+void LeaveRun(LinkRun* run)
+{
+    if (--run->users > 0) return;
+    DeleteCriticalSection(&run->lock);
+    for (HANDLE handle : {run->wake, run->opened, run->released, run->framesSignal, run->changedSignal, run->notifierStop})
+        CloseHandle(handle);
+    delete run;
 }

@@ -23,6 +23,8 @@ struct LinkRequests {
     ModemLines lines;
     bool retryNow;
     WCHAR removed[kReportTextLength];  // a port Windows said went
+    bool queryRemove;                  // Windows asks to take the open port's device away
+    bool queryRemoveFailed;            // and then did not
 };
 
 // What the link tells the window for the status row; under `LinkRun::lock`.
@@ -35,15 +37,27 @@ struct LinkReport {
     LinkHealth health;
     WCHAR note[kReportTextLength];
     DWORD noteShownAtMs;
+    HANDLE notification;  // the open port's device registration, compared only
 };
 
+// One Start's run. Start creates it and hands it to the link thread and the
+// notifier thread; each of the three holds one of `users`, and the last to
+// let go frees it (LeaveRun), never Stop: a driver that ignores its cancel
+// may keep the link in it long after Stop has given up, and the run, its
+// port and its ring must then still be there. The window's thread touches a
+// run only while it is current; once Stop has asked it to end, a late link
+// can reach nothing but its own run.
 struct LinkRun {
-    // Set before the thread starts, read-only after.
+    // Set before the threads start, read-only after.
     std::string startPortName;
     DWORD speed;
+    HWND notifyWindow;
+    uint32_t number;  // which run, for the recording: a late link's rows are refused
+    bool portMayBeHeld;  // an earlier run's late link may still hold the port: busy, not failed
     AcquisitionEvents events;
-    HANDLE wake;    // auto-reset: the link looks at its requests
-    HANDLE opened;  // manual-reset: `startFailure` holds the open's result
+    HANDLE wake;      // auto-reset: the link looks at its requests
+    HANDLE opened;    // manual-reset: `startFailure` holds the open's result
+    HANDLE released;  // auto-reset: the link closed the port Windows asked for
     // Both threads, under the lock.
     CRITICAL_SECTION lock;
     LinkRequests requests;
@@ -51,20 +65,24 @@ struct LinkRun {
     // Written by the link before `opened` is set, read by the window after.
     bool openFailed;
     StartFailure startFailure;
-    // The link publishes the port for Stop's CancelIoEx; the window takes
-    // the flag back before draining the ring, so no wake-up is lost.
-    std::atomic<HANDLE> port;
+    // The window takes the flag back before draining the ring, so no
+    // wake-up is lost.
     std::atomic<bool> framesPosted;
     FrameRing ring;
     // Posting to a window takes the window system's own lock, which a
     // window's thread stopped inside it would hold: the link only releases a
     // semaphore, and the run's notifier thread posts. `signalled` and `posted`
     // count them, so that a test knows when every post is in the queue.
+    // `notifierStop` (manual-reset) is set by the link as it leaves, and by
+    // Stop, so that a late link's signals reach no window.
     HANDLE framesSignal, changedSignal, notifierStop;
     std::atomic<uint32_t> signalled, posted;
+    std::atomic<int> users;
 };
 
 DWORD WINAPI LinkMain(void* run);
 // Frames wait in the ring: the window gets one post for them, not one each.
 void PostFramesReadyOnce(LinkRun& run);
 DWORD WINAPI NotifierMain(void* run);
+// Drops one user's hold on the run; the last frees it.
+void LeaveRun(LinkRun* run);

@@ -1,37 +1,52 @@
 // The few calls through which the acquisition reaches the serial port, the
 // system's device list, the recording file and the clocks. The program links
 // the Win32 ones (port_win32.cpp); tests link a scripted port that refuses,
-// overruns and fails as Windows documents. The port calls are made by the
-// link thread only; PortWake by whoever wants it to look at its requests.
+// overruns and fails as Windows documents.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 
-// Opened for overlapped reads, so that a wait can be ended from outside.
-HANDLE PortOpen(const char* path);
-bool PortSetQueue(HANDLE port, DWORD inputBytes);
-bool PortGetState(HANDLE port, DCB* settings);
-bool PortSetState(HANDLE port, const DCB* settings);
-bool PortSetTimeouts(HANDLE port, const COMMTIMEOUTS* timeouts);
+// One open port and everything its calls keep between them: the handle, the
+// event its overlapped calls complete on, how it waits for bytes, the line
+// errors a look at the driver took, and its device-notification
+// registration. Made by PortOpen and freed by PortClose, both on the link
+// thread that owns it; nothing of a port is shared with any other port, so a
+// thread left in a driver that ignores its cancel never meets the next run.
+struct PortIo;
+
+// Opened for overlapped reads, so that a wait can be ended by `wake`. With a
+// window, the handle is registered for that window's WM_DEVICECHANGE
+// (query-remove and the like). Null, with the system's error, on failure.
+PortIo* PortOpen(const char* path, HWND notify);
+// What the window's WM_DEVICECHANGE names for this port's registration.
+HANDLE PortNotification(const PortIo* port);
+bool PortSetQueue(PortIo* port, DWORD inputBytes);
+bool PortGetState(PortIo* port, DCB* settings);
+bool PortSetState(PortIo* port, const DCB* settings);
+bool PortSetTimeouts(PortIo* port, const COMMTIMEOUTS* timeouts);
 // Reads what the driver holds, without waiting.
-bool PortRead(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead);
+bool PortRead(PortIo* port, void* buffer, DWORD count, DWORD* bytesRead);
 // Reads what the driver holds, first waiting while it holds nothing: until
-// bytes or a line error come, `wake` is set, or `timeoutMs` passes (then
-// with 0 bytes). Without a port it only waits for `wake` or the time.
-bool PortWaitRead(HANDLE port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD count, DWORD* bytesRead);
-// Sets `wake` and cancels the port's pending wait, from any thread.
-void PortWake(HANDLE port, HANDLE wake);
+// bytes or a line error come, `wake` is set (true, with 0 bytes) or
+// `timeoutMs` passes (likewise). False, with the error, when the driver
+// failed the read or the wait.
+bool PortWaitRead(PortIo* port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD count, DWORD* bytesRead);
 // EscapeCommFunction: SETDTR, CLRDTR, SETRTS, CLRRTS.
-bool PortEscape(HANDLE port, DWORD function);
-bool PortPurge(HANDLE port, DWORD flags);
+bool PortEscape(PortIo* port, DWORD function);
+bool PortPurge(PortIo* port, DWORD flags);
 // Acknowledges and reports the line errors (CE_* bits); false when the port
 // itself is gone. Under Wine that is the only sign of a removed adapter, while
 // some Windows drivers still succeed here after an unplug.
 // `queued`: the bytes the driver holds.
-bool PortClearErrors(HANDLE port, DWORD* errors, DWORD* queued);
-void PortClose(HANDLE port);
+bool PortClearErrors(PortIo* port, DWORD* errors, DWORD* queued);
+// Unregisters, closes and frees; null is allowed.
+void PortClose(PortIo* port);
+// Sleeps until `wake` is set or `ms` pass.
+void RestUntil(HANDLE wake, DWORD ms);
+// Sets `wake` from any thread: the link's waits end, and it cancels its own call.
+void PortWake(HANDLE wake);
 // A present port of the Ports class as SetupAPI knows it: its PortName, its
 // friendly name, its first hardware id and the instance id of the USB device
 // behind it (the parent's, for an interface of a composite device).

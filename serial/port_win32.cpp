@@ -6,6 +6,23 @@
 
 #include <cwchar>
 
+#include <dbt.h>
+
+struct PortIo {
+    HANDLE handle;
+    // Manual-reset, for one overlapped call at a time: the link's.
+    HANDLE ioEvent;
+    // How the link waits for bytes: WaitCommEvent where the driver supports
+    // it, else an overlapped read that returns at the first byte (Wine's
+    // ptys fail WaitCommEvent at once), else a look every few milliseconds.
+    bool waitByCommEvent;
+    bool firstByteTimeouts;
+    bool pollOnly;
+    // Line errors that a read's look at the driver took, for PortClearErrors.
+    DWORD errorsSeen;
+    HDEVNOTIFY notification;
+};
+
 namespace {
 
 constexpr DWORD kIdLength = 512;
@@ -32,131 +49,141 @@ void ReadProperty(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, WCHAR* 
                                       (count - 2) * sizeof(WCHAR), nullptr);
 }
 
-
-// How the link waits for bytes on its port: WaitCommEvent where the driver
-// supports it, else an overlapped read that returns at the first byte (Wine's
-// ptys fail WaitCommEvent at once). Touched by the link thread only.
-bool g_waitByCommEvent;
-bool g_firstByteTimeouts;
-// Line errors that a read's look at the driver took, for PortClearErrors.
-DWORD g_errorsSeen;
-// One event for every overlapped call: they come one at a time.
-HANDLE g_ioEvent;
-
 constexpr COMMTIMEOUTS kReturnAtFirstByte = {1, 0, 0, 0, 0};
-
-HANDLE IoEvent()
-{
-    if (!g_ioEvent) g_ioEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    return g_ioEvent;
-}
+// A driver that refuses the first-byte time-outs is looked at this often:
+// its reads would return at once, and waiting on them would spin.
+constexpr DWORD kPollMs = 10;
 
 // Waits for the overlapped call or `wake`, and takes its result either way:
 // a cancelled read may still have brought bytes. `cancelled` says whether the
-// wait ended it; an abort it did not ask for is the driver's own answer.
-bool FinishOverlapped(HANDLE port, OVERLAPPED* overlapped, HANDLE wake, DWORD timeoutMs, DWORD* transferred,
+// wait ended it; an abort it did not ask for is the driver's own answer. A
+// driver that holds the call after its cancel holds this thread, never the
+// next run: the event and the OVERLAPPED are this port's own.
+bool FinishOverlapped(PortIo* port, OVERLAPPED* overlapped, HANDLE wake, DWORD timeoutMs, DWORD* transferred,
                       bool* cancelled)
 {
     const HANDLE events[] = {overlapped->hEvent, wake};
     *cancelled = WaitForMultipleObjects(wake ? 2 : 1, events, FALSE, timeoutMs) != WAIT_OBJECT_0;
-    if (*cancelled) CancelIoEx(port, overlapped);
-    if (GetOverlappedResult(port, overlapped, transferred, TRUE)) return true;
+    if (*cancelled) CancelIoEx(port->handle, overlapped);
+    if (GetOverlappedResult(port->handle, overlapped, transferred, TRUE)) return true;
     return *cancelled && GetLastError() == ERROR_OPERATION_ABORTED;
 }
 
-bool ReadOverlapped(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead, HANDLE wake, DWORD timeoutMs)
+bool ReadOverlapped(PortIo* port, void* buffer, DWORD count, DWORD* bytesRead, HANDLE wake, DWORD timeoutMs)
 {
     OVERLAPPED overlapped = {};
-    overlapped.hEvent = IoEvent();
-    bool ok = ReadFile(port, buffer, count, bytesRead, &overlapped), cancelled = false;
+    overlapped.hEvent = port->ioEvent;
+    bool ok = ReadFile(port->handle, buffer, count, bytesRead, &overlapped), cancelled = false;
     if (!ok && GetLastError() == ERROR_IO_PENDING)
         ok = FinishOverlapped(port, &overlapped, wake, timeoutMs, bytesRead, &cancelled);
     return ok;
 }
 
-// True once bytes or an error may be waiting; false when woken or timed out.
-// A driver that fails the wait by itself, at once or a moment later (Wine's
-// ptys end it with 995), never gets it again: waiting on it would spin.
-bool WaitCommEventFor(HANDLE port, HANDLE wake, DWORD timeoutMs)
+// True once bytes or an error may be waiting, or when woken or timed out
+// (`woken`). A driver that fails the wait by itself, at once or a moment
+// later (Wine's ptys end it with 995), never gets it again: the read that
+// follows tells whether the port is still there.
+bool WaitCommEventFor(PortIo* port, HANDLE wake, DWORD timeoutMs, bool* woken)
 {
     OVERLAPPED overlapped = {};
-    overlapped.hEvent = IoEvent();
+    overlapped.hEvent = port->ioEvent;
     DWORD mask = 0, unused = 0;
-    bool waited = WaitCommEvent(port, &mask, &overlapped), cancelled = false;
+    bool waited = WaitCommEvent(port->handle, &mask, &overlapped), cancelled = false;
     if (!waited && GetLastError() == ERROR_IO_PENDING)
         waited = FinishOverlapped(port, &overlapped, wake, timeoutMs, &unused, &cancelled);
-    if (cancelled) return false;
-    if (!waited || mask == 0) g_waitByCommEvent = false;
-    return true;  // the read that follows tells
+    *woken = cancelled;
+    if (!cancelled && (!waited || mask == 0)) port->waitByCommEvent = false;
+    return true;
 }
 
 }  // namespace
 
-HANDLE PortOpen(const char* path)
+PortIo* PortOpen(const char* path, HWND notify)
 {
-    HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (port == INVALID_HANDLE_VALUE) return port;
-    g_waitByCommEvent = SetCommMask(port, EV_RXCHAR | EV_ERR);
-    g_firstByteTimeouts = false;
-    g_errorsSeen = 0;
+    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    PortIo* port = new PortIo();
+    port->handle = handle;
+    port->ioEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    port->waitByCommEvent = SetCommMask(handle, EV_RXCHAR | EV_ERR);
+    // Without it Windows cannot take the device away while the port is open
+    // (disable, driver update, safe removal): only a handle's registration
+    // hears the query.
+    if (notify) {
+        DEV_BROADCAST_HANDLE filter = {};
+        filter.dbch_size = sizeof filter;
+        filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+        filter.dbch_handle = handle;
+        port->notification = RegisterDeviceNotificationW(notify, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    }
     return port;
 }
 
-bool PortSetQueue(HANDLE port, DWORD inputBytes)
+HANDLE PortNotification(const PortIo* port)
 {
-    return SetupComm(port, inputBytes, 0);
+    return port->notification;
 }
 
-bool PortGetState(HANDLE port, DCB* settings)
+bool PortSetQueue(PortIo* port, DWORD inputBytes)
 {
-    return GetCommState(port, settings);
+    return SetupComm(port->handle, inputBytes, 0);
 }
 
-bool PortSetState(HANDLE port, const DCB* settings)
+bool PortGetState(PortIo* port, DCB* settings)
 {
-    return SetCommState(port, const_cast<DCB*>(settings));
+    return GetCommState(port->handle, settings);
 }
 
-bool PortSetTimeouts(HANDLE port, const COMMTIMEOUTS* timeouts)
+bool PortSetState(PortIo* port, const DCB* settings)
 {
-    return SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(timeouts));
+    return SetCommState(port->handle, const_cast<DCB*>(settings));
+}
+
+bool PortSetTimeouts(PortIo* port, const COMMTIMEOUTS* timeouts)
+{
+    return SetCommTimeouts(port->handle, const_cast<COMMTIMEOUTS*>(timeouts));
 }
 
 // Asks for what the driver holds and no more, so that the read ends at once
 // whatever the time-outs; one still pending is cancelled, keeping what it
 // brought. Nothing there costs no read at all.
-bool PortRead(HANDLE port, void* buffer, DWORD count, DWORD* bytesRead)
+bool PortRead(PortIo* port, void* buffer, DWORD count, DWORD* bytesRead)
 {
     *bytesRead = 0;
     COMSTAT status = {};
     DWORD errors = 0;
-    if (!ClearCommError(port, &errors, &status)) return false;
-    g_errorsSeen |= errors;
+    if (!ClearCommError(port->handle, &errors, &status)) return false;
+    port->errorsSeen |= errors;
     const DWORD available = status.cbInQue < count ? status.cbInQue : count;
     return !available || ReadOverlapped(port, buffer, available, bytesRead, nullptr, 0);
 }
 
-bool PortWaitRead(HANDLE port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD count, DWORD* bytesRead)
+bool PortWaitRead(PortIo* port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD count, DWORD* bytesRead)
 {
     *bytesRead = 0;
-    if (port == INVALID_HANDLE_VALUE) {
-        WaitForSingleObject(wake, timeoutMs);
-        return true;
-    }
     // In a stream bytes are already there: taking them costs no wait, which
     // under Wine is several round trips to its server.
     if (!PortRead(port, buffer, count, bytesRead)) return false;
     if (*bytesRead) return true;
-    if (g_waitByCommEvent) {
-        if (!WaitCommEventFor(port, wake, timeoutMs)) return true;
-        if (g_waitByCommEvent) return PortRead(port, buffer, count, bytesRead);
+    if (port->waitByCommEvent) {
+        bool woken = false;
+        WaitCommEventFor(port, wake, timeoutMs, &woken);
+        if (woken) return true;
+        if (port->waitByCommEvent) return PortRead(port, buffer, count, bytesRead);
+    }
+    if (port->pollOnly) {
+        RestUntil(wake, timeoutMs < kPollMs ? timeoutMs : kPollMs);
+        return PortRead(port, buffer, count, bytesRead);
     }
     // One byte, so that the read ends as it comes however closely the rest
     // follows (Wine keeps a read under the interval time-out going, inside
     // ReadFile, for as long as bytes keep coming); the rest is taken at once.
-    if (!g_firstByteTimeouts) SetCommTimeouts(port, const_cast<COMMTIMEOUTS*>(&kReturnAtFirstByte));
-    g_firstByteTimeouts = true;
+    if (!port->firstByteTimeouts && !SetCommTimeouts(port->handle, const_cast<COMMTIMEOUTS*>(&kReturnAtFirstByte))) {
+        port->pollOnly = true;
+        return true;
+    }
+    port->firstByteTimeouts = true;
     const bool waited = ReadOverlapped(port, buffer, 1, bytesRead, wake, timeoutMs);
     if (!waited || *bytesRead == 0 || count == 1) return waited;
     DWORD more = 0;
@@ -165,36 +192,44 @@ bool PortWaitRead(HANDLE port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD
     return true;
 }
 
-void PortWake(HANDLE port, HANDLE wake)
+void RestUntil(HANDLE wake, DWORD ms)
+{
+    WaitForSingleObject(wake, ms);
+}
+
+void PortWake(HANDLE wake)
 {
     SetEvent(wake);
-    if (port != INVALID_HANDLE_VALUE) CancelIoEx(port, nullptr);
 }
 
-bool PortEscape(HANDLE port, DWORD function)
+bool PortEscape(PortIo* port, DWORD function)
 {
-    return EscapeCommFunction(port, function);
+    return EscapeCommFunction(port->handle, function);
 }
 
-bool PortPurge(HANDLE port, DWORD flags)
+bool PortPurge(PortIo* port, DWORD flags)
 {
-    return PurgeComm(port, flags);
+    return PurgeComm(port->handle, flags);
 }
 
-bool PortClearErrors(HANDLE port, DWORD* errors, DWORD* queued)
+bool PortClearErrors(PortIo* port, DWORD* errors, DWORD* queued)
 {
     COMSTAT status = {};
     *errors = 0;
-    const bool ok = ClearCommError(port, errors, &status);
-    *errors |= g_errorsSeen;
-    g_errorsSeen = 0;
+    const bool ok = ClearCommError(port->handle, errors, &status);
+    *errors |= port->errorsSeen;
+    port->errorsSeen = 0;
     *queued = status.cbInQue;
     return ok;
 }
 
-void PortClose(HANDLE port)
+void PortClose(PortIo* port)
 {
-    CloseHandle(port);
+    if (!port) return;
+    if (port->notification) UnregisterDeviceNotification(port->notification);
+    CloseHandle(port->handle);
+    CloseHandle(port->ioEvent);
+    delete port;
 }
 
 DWORD PortListDevices(WCHAR* buffer, DWORD count)

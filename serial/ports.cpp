@@ -127,13 +127,13 @@ bool ReadPortIdentity(const char* portName, PortIdentity* identity)
 }
 
 // Through the device namespace COM10 and above open like COM1.
-HANDLE OpenPort(const char* name)
+PortIo* OpenPort(const char* name, HWND notify)
 {
     if (!*name) {
         SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
+        return nullptr;
     }
-    return PortOpen((std::string("\\\\.\\") + name).c_str());
+    return PortOpen((std::string("\\\\.\\") + name).c_str(), notify);
 }
 
 void ApplyLineSettings(DCB& settings, DWORD speed, ModemLines lines)
@@ -159,7 +159,9 @@ void ApplyLineSettings(DCB& settings, DWORD speed, ModemLines lines)
     settings.fInX = 0;
     settings.fErrorChar = 0;
     settings.fNull = 0;
-    settings.fAbortOnError = 1;
+    // An error then fails no later read, so an abort the link did not ask
+    // for can only be the driver's own answer.
+    settings.fAbortOnError = 0;
     // Flow control is off, but the driver refuses equal characters.
     settings.XonChar = 0x11;
     settings.XoffChar = 0x13;
@@ -167,15 +169,16 @@ void ApplyLineSettings(DCB& settings, DWORD speed, ModemLines lines)
     settings.XoffLim = kFlowLimit;
 }
 
-bool ConfigurePort(HANDLE port, DWORD speed, ModemLines lines)
+bool ConfigurePort(PortIo* port, DWORD speed, ModemLines lines, bool* lineRefused)
 {
+    *lineRefused = false;
     // Some virtual-COM drivers refuse a large queue and keep their own.
     PortSetQueue(port, kInputQueueBytes);
     DCB settings = {};
     settings.DCBlength = sizeof settings;
     PortGetState(port, &settings);
     ApplyLineSettings(settings, speed, lines);
-    if (!PortSetState(port, &settings)) return false;
+    if (!PortSetState(port, &settings)) return !(*lineRefused = true);
     COMMTIMEOUTS timeouts = {};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     if (!PortSetTimeouts(port, &timeouts)) return false;
@@ -185,7 +188,7 @@ bool ConfigurePort(HANDLE port, DWORD speed, ModemLines lines)
     return true;
 }
 
-bool SetModemLines(HANDLE port, ModemLines lines)
+bool SetModemLines(PortIo* port, ModemLines lines)
 {
     const bool dtr = PortEscape(port, lines.dtr ? SETDTR : CLRDTR);
     return PortEscape(port, lines.rts ? SETRTS : CLRRTS) && dtr;

@@ -34,14 +34,17 @@ struct ModemLines {
     bool dtr, rts;
 };
 
-HANDLE OpenPort(const char* name);
+struct PortIo;
+// Null, with the system's error, when it cannot be opened.
+PortIo* OpenPort(const char* name, HWND notify);
 void ApplyLineSettings(DCB& settings, DWORD speed, ModemLines lines);
 // The queue, the line, reads that return at once and an empty input queue.
-// False, with the driver's error, when it refuses the line settings: the
-// port would run at whatever speed it had, and the plot would be garbage.
-bool ConfigurePort(HANDLE port, DWORD speed, ModemLines lines);
+// False, with the driver's error, when it refuses the line settings
+// (`lineRefused`: the port would run at whatever speed it had, and the plot
+// would be garbage) or the time-outs (reads would return at once and spin).
+bool ConfigurePort(PortIo* port, DWORD speed, ModemLines lines, bool* lineRefused);
 // Raises or drops the lines at once; false when the driver cannot set them.
-bool SetModemLines(HANDLE port, ModemLines lines);
+bool SetModemLines(PortIo* port, ModemLines lines);
 // A read failing so says the device is gone, whatever ClearCommError says.
 bool IsLossError(DWORD error);
 // 0 unless a whole number from kMinSpeed to kMaxSpeed.

@@ -11,6 +11,7 @@
 constexpr int kMaxLoadString = 100;
 constexpr UINT_PTR ID_STATUS_TIMER = 2;
 constexpr UINT_PTR ID_WARNING_TIMER = 3;
+constexpr UINT_PTR ID_DEVICES_TIMER = 4;
 // Posted by the acquisition's threads.
 constexpr UINT WM_RECORDING_FAILED = WM_APP + 1;
 constexpr UINT WM_FRAMES_READY = WM_APP + 2;
@@ -31,6 +32,8 @@ int RunMessageLoop(HACCEL accelerators);
 
 // trace_view.cpp
 extern HWND g_traceView;
+// The live sweep, with the history it fills.
+extern SweepState g_sweep;
 ATOM RegisterTraceClass(const WCHAR* className, WNDPROC procedure);
 void CreateTraceView(HWND mainWindow);
 LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -21,6 +21,7 @@ namespace {
 // The status row repaints at most 20 times a second, however fast frames come.
 constexpr UINT kStatusPeriodMs = 50;
 constexpr int kErrorTextLength = 512;
+constexpr UINT kDeviceBurstMs = 250;
 
 // The system's own words for an error, without the line end it comes with.
 std::wstring SystemMessage(DWORD error)
@@ -52,6 +53,15 @@ void ReportRecordingStopped(HWND window, DWORD error)
     MessageBoxW(window, (L"Запись остановлена: " + SystemMessage(error)).c_str(), L"Внимание!!!", MB_OK);
 }
 
+// A failure names its file: it may be an earlier recording's, whose writer
+// came back from a stalled disk after a new one started.
+void ReportRecordingFailure(HWND window, const RecordingFailure& failure)
+{
+    const std::wstring text =
+        L"Запись остановлена: " + SystemMessage(failure.error) + L"\n" + failure.fileName;
+    MessageBoxW(window, text.c_str(), L"Внимание!!!", MB_OK);
+}
+
 void ShowModemLines(HWND window)
 {
     CheckMenuItem(GetMenu(window), IDM_DTR, g_modemLines.dtr ? MF_CHECKED : MF_UNCHECKED);
@@ -74,9 +84,9 @@ void ShowRecordingState(HWND window)
 }
 
 // From the acquisition's threads: only posting is safe there.
-void PostRecordingFailure(DWORD error)
+void PostRecordingFailure()
 {
-    PostMessageW(g_mainWindow, WM_RECORDING_FAILED, error, 0);
+    PostMessageW(g_mainWindow, WM_RECORDING_FAILED, 0, 0);
 }
 
 void PostFramesReady()
@@ -124,10 +134,11 @@ LRESULT OnStart(HWND window)
     char portName[kPortTextCount] = "";
     GetWindowTextA(g_portList, portName, kPortTextCount);
     StartFailure failure = {};
-    if (!StartAcquisition(portName, ChosenSpeed(), g_modemLines, &failure)) {
+    if (!StartAcquisition(portName, ChosenSpeed(), g_modemLines, window, &failure)) {
         ReportStartFailure(window, failure);
         return 0;
     }
+    ResetSweep(g_sweep);
     EnableWindow(g_startButton, FALSE);
     EnableWindow(g_stopButton, TRUE);
     InvalidateRect(g_traceView, nullptr, TRUE);
@@ -142,10 +153,11 @@ LRESULT OnStop(HWND window)
     return 0;
 }
 
-// A run going is stopped first, with the recording, if the user agrees.
+// A run going is stopped first, with the recording, if the user agrees: the
+// history is the reader's alone while a file is read.
 LRESULT OnOpen(HWND window)
 {
-    if (IsPortOpen() || IsPortLost()) {
+    if (IsAcquiring()) {
         if (MessageBoxW(window, L"Остановить приём?", L"Внимание!!!", MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
         OnStop(window);
         StopRecording();
@@ -208,7 +220,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 // batches with room for input between them.
 LRESULT OnFramesReady()
 {
-    if (TakeAcquiredFrames()) {
+    if (TakeAcquiredFrames(g_sweep)) {
         InvalidateSweep(g_sweep);
         UpdateWindow(g_traceView);
     }
@@ -218,7 +230,8 @@ LRESULT OnFramesReady()
 
 LRESULT OnTimer(HWND window, WPARAM timer)
 {
-    if (timer == ID_WARNING_TIMER) KillTimer(window, timer);
+    if (timer == ID_WARNING_TIMER || timer == ID_DEVICES_TIMER) KillTimer(window, timer);
+    if (timer == ID_DEVICES_TIMER) RefreshPortList();
     UpdateStatusRow();
     return 0;
 }
@@ -241,11 +254,14 @@ LRESULT OnLinkChanged(HWND window)
     return 0;
 }
 
-LRESULT OnRecordingFailed(HWND window, DWORD error)
+LRESULT OnRecordingFailed(HWND window)
 {
-    StopRecording();
-    ShowRecordingState(window);
-    ReportRecordingStopped(window, error);
+    RecordingFailure failure = {};
+    while (TakeRecordingFailure(&failure)) {
+        if (failure.wasCurrent) StopRecording();
+        ShowRecordingState(window);
+        ReportRecordingFailure(window, failure);
+    }
     return 0;
 }
 
@@ -256,12 +272,32 @@ const WCHAR* BroadcastPortName(LPARAM lParam)
     return reinterpret_cast<const DEV_BROADCAST_PORT_W*>(header)->dbcp_name;
 }
 
+// Whether Windows speaks of the open port's own device.
+bool IsAboutOpenPort(LPARAM lParam)
+{
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    return header && header->dbch_devicetype == DBT_DEVTYP_HANDLE &&
+           IsOpenPortNotification(reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header)->dbch_hdevnotify);
+}
+
+// The open handle would block a disable, a driver update or a safe removal:
+// it is closed before the answer, and taken again only if Windows gives up.
+LRESULT OnOpenPortQuery(WPARAM wParam)
+{
+    if (wParam == DBT_DEVICEQUERYREMOVE) ReleasePortForRemoval();
+    if (wParam == DBT_DEVICEQUERYREMOVEFAILED) RetakePortAfterRemovalFailed();
+    UpdateStatusRow();
+    return TRUE;
+}
+
 // A removal naming the open port is a loss at once, before any read fails;
 // any other change is worth a try at once: the lost board may be back, under
-// its own name or another.
+// its own name or another. A plug sends several changes: the list is read
+// again once they stop coming.
 LRESULT OnDeviceChange(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    RefreshPortList();
+    if (IsAboutOpenPort(lParam)) return OnOpenPortQuery(wParam);
+    SetTimer(window, ID_DEVICES_TIMER, kDeviceBurstMs, nullptr);
     const WCHAR* port = BroadcastPortName(lParam);
     if (port && wParam == DBT_DEVICEREMOVECOMPLETE)
         NotePortRemoved(port);
@@ -316,7 +352,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_TIMER: return OnTimer(window, wParam);
     case WM_FRAMES_READY: return OnFramesReady();
     case WM_LINK_CHANGED: return OnLinkChanged(window);
-    case WM_RECORDING_FAILED: return OnRecordingFailed(window, static_cast<DWORD>(wParam));
+    case WM_RECORDING_FAILED: return OnRecordingFailed(window);
     case WM_READING_PROGRESS: OnReadingProgress(wParam, static_cast<int>(lParam)); return 0;
     case WM_READING_DONE: OnReadingDone(window, wParam); return 0;
     case WM_DEVICECHANGE: return OnDeviceChange(window, wParam, lParam);

@@ -13,6 +13,7 @@
 #include "sweep_state.h"
 
 HWND g_traceView;
+SweepState g_sweep;
 
 namespace {
 

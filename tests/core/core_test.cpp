@@ -137,20 +137,23 @@ TEST(FrameRing, KeepsOrderAndDropsTheOldestWhenTheWindowFallsBehind)
         uint32_t pushed, startAt;  // frames pushed before taking; the counts' start, near their wrap
         int takeAtOnce;
         uint32_t taken, dropped;
+        uint32_t beingWritten = 0;  // claimed by the producer during the copy, not yet published
     } rows[] = {{0, 0, 100, 0, 0},
                 {1000, 0, 64, 1000, 0},
-                {kFrameRingCapacity - 1, 0, kMaxFramesPerTick, kFrameRingCapacity - 1, 0},
-                {kFrameRingCapacity + 5000, 0, kMaxFramesPerTick, kFrameRingCapacity - 1, 5001},
-                {kFrameRingCapacity + 5000, UINT32_MAX - 100, kMaxFramesPerTick, kFrameRingCapacity - 1, 5001}};
+                {kFrameRingCapacity, 0, kMaxFramesPerTick, kFrameRingCapacity, 0},
+                {kFrameRingCapacity + 5000, 0, kMaxFramesPerTick, kFrameRingCapacity, 5000},
+                {kFrameRingCapacity + 5000, UINT32_MAX - 100, kMaxFramesPerTick, kFrameRingCapacity, 5000},
+                {kFrameRingCapacity, 0, kMaxFramesPerTick, kFrameRingCapacity - 10, 10, 10}};
     static FrameRing ring;
     static RingFrame out[kMaxFramesPerTick];
     for (const auto& row : rows) {
         SCOPED_TRACE(row.pushed);
-        ring.written = ring.taken = row.startAt;
+        ring.written = ring.claimed = ring.taken = row.startAt;
         for (uint32_t i = 0; i < row.pushed; ++i) {
             Frame frame = {{0, static_cast<int16_t>(i), 0, 0}};
             PushFrames(ring, &frame, 1, i, i == 0);
         }
+        ring.claimed += row.beingWritten;
         uint32_t dropped = 0, taken = 0, next = row.dropped;
         for (int count; (count = TakeRingFrames(ring, out, row.takeAtOnce, &dropped)) > 0 && count <= row.takeAtOnce; taken += count)
             for (int i = 0; i < count; ++i, ++next)

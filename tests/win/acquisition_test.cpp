@@ -136,7 +136,7 @@ TEST_F(Acquisition, StartSetsTheLineAsWindowsAcceptsIt)
         EXPECT_EQ(a.fOutxCtsFlow + a.fOutxDsrFlow + a.fOutX + a.fInX + a.fParity + a.fDsrSensitivity +
                       a.fTXContinueOnXoff + a.EofChar + a.EvtChar + a.ErrorChar,
                   0u);
-        EXPECT_EQ(a.fBinary + a.fAbortOnError, 2u);
+        EXPECT_EQ(std::tuple(a.fBinary, a.fAbortOnError), std::tuple(1u, 0u)) << "an unasked abort is the driver's";
         // Reads return at once: a tick never waits for bytes.
         const COMMTIMEOUTS& t = g_fakePort.timeouts;
         EXPECT_EQ(std::tuple(t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant),
@@ -535,7 +535,10 @@ TEST(PortList, RefreshAddsAndRemovesNamesAndKeepsTheChoice)
     EXPECT_GT(SendMessageW(g_portList, CB_GETDROPPEDWIDTH, 0, 0), box.right - box.left) << "room for the descriptions";
     g_fakePort.setupDevices.clear();
     g_fakePort.devices = L"COM1|COM12|";
-    SendMessageW(main, WM_DEVICECHANGE, 0x0007, 0);  // DBT_DEVNODES_CHANGED
+    const int listings = g_fakePort.setupListings;
+    for (int i = 0; i < 3; ++i) SendMessageW(main, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);  // a plug's burst
+    PumpUntil([] { return SendMessageW(g_portList, CB_GETCOUNT, 0, 0) == 2; }, 1000);
+    EXPECT_EQ(g_fakePort.setupListings - listings, 1) << "one enumeration for the burst";
     EXPECT_EQ(SendMessageW(g_portList, CB_GETCOUNT, 0, 0), 2);
     EXPECT_EQ(WindowText(g_portList), L"") << "the chosen port is away";
     g_fakePort.devices = L"COM1|COM1000|COM12|COM3|";
@@ -559,7 +562,8 @@ TEST(PortList, RefreshAddsAndRemovesNamesAndKeepsTheChoice)
     main = StartApp(nullptr);
     EXPECT_EQ(SendMessageW(g_speedList, CB_GETCOUNT, 0, 0), kBaudRateCount) << "speeds without any port";
     g_fakePort.devices = L"COM12|";
-    SendMessageW(main, WM_DEVICECHANGE, 0x0007, 0);
+    SendMessageW(main, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    PumpUntil([] { return SendMessageW(g_portList, CB_GETCOUNT, 0, 0) == 1; }, 1000);
     EXPECT_EQ(WindowText(g_portList), L"") << "the chosen COM1 is not COM12";
     CloseApp(main);
 }

@@ -1,5 +1,6 @@
 #include "fake_port.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -7,6 +8,12 @@
 #include "port_io.h"
 
 FakePort g_fakePort;
+
+// One open of the scripted port; the script and the device are shared.
+struct PortIo {
+    std::string path;
+    HANDLE notification;
+};
 
 namespace {
 
@@ -35,8 +42,26 @@ void BlockUntilChanged(Guard& guard)
     g_blocked = false;
 }
 
-HANDLE const kFakeHandle = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4242));
 constexpr uint64_t kWindowsTickUs = 15625;
+std::vector<PortIo*> g_open;
+std::condition_variable g_released;
+
+// Whether a read and a write are being held.
+bool g_readHeld, g_writeHeld;
+
+// The first call to come while the test holds is held, untouched by wakes
+// and the clock, and is not idle; others pass.
+bool HoldWhile(Guard& guard, bool FakePort::*hold, bool* taken)
+{
+    if (!(g_fakePort.*hold) || *taken) return false;
+    *taken = true;
+    ++g_fakePort.heldCalls;
+    g_released.wait(guard, [hold] { return !(g_fakePort.*hold); });
+    --g_fakePort.heldCalls;
+    *taken = false;
+    g_released.notify_all();
+    return true;
+}
 
 // Moves what has arrived by now into the driver's queue; a full queue drops
 // the byte and reports the overrun, as the serial driver does.
@@ -77,6 +102,7 @@ void ResetFakePort()
 {
     Guard guard(g_mutex);
     g_fakePort = FakePort();
+    g_open.clear();  // a late link may still close its own
 }
 
 void ArriveBytes(DWORD atMs, const std::vector<uint8_t>& bytes)
@@ -103,7 +129,21 @@ bool WaitUntilLinkIdle(bool (*ended)())
     return false;
 }
 
-HANDLE PortOpen(const char* path)
+HANDLE OpenPortNotification()
+{
+    Guard guard(g_mutex);
+    return g_open.empty() ? nullptr : g_open.back()->notification;
+}
+
+void ReleaseHeld()
+{
+    Guard guard(g_mutex);
+    g_fakePort.holdRead = g_fakePort.holdFileWrite = false;
+    g_released.notify_all();
+    g_released.wait(guard, [] { return g_fakePort.heldCalls == 0; });
+}
+
+PortIo* PortOpen(const char* path, HWND)
 {
     Guard guard(g_mutex);
     while (g_fakePort.holdOpen) BlockUntilChanged(guard);
@@ -114,15 +154,24 @@ HANDLE PortOpen(const char* path)
     const std::wstring listed = L"|" + g_fakePort.devices;
     const std::string name = std::string(path).substr(4);
     const bool absent = listed.find(L"|" + std::wstring(name.begin(), name.end()) + L"|") == std::wstring::npos;
-    if (g_fakePort.openError || absent || (g_fakePort.removedError && !g_fakePort.wineLoose)) {
-        SetLastError(g_fakePort.openError ? g_fakePort.openError : ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
+    // Windows opens a port for one handle at a time.
+    bool taken = false;
+    for (const PortIo* open : g_open) taken = taken || open->path == path;
+    if (g_fakePort.openError || absent || taken || (g_fakePort.removedError && !g_fakePort.wineLoose)) {
+        SetLastError(g_fakePort.openError ? g_fakePort.openError : taken ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
+        return nullptr;
     }
     ++g_fakePort.opens;
-    return kFakeHandle;
+    g_open.push_back(new PortIo{path, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4200 + g_fakePort.opens))});
+    return g_open.back();
 }
 
-bool PortSetQueue(HANDLE, DWORD inputBytes)
+HANDLE PortNotification(const PortIo* port)
+{
+    return port->notification;
+}
+
+bool PortSetQueue(PortIo*, DWORD inputBytes)
 {
     Guard guard(g_mutex);
     g_fakePort.requestedQueue = inputBytes;
@@ -131,7 +180,7 @@ bool PortSetQueue(HANDLE, DWORD inputBytes)
     return true;
 }
 
-bool PortGetState(HANDLE, DCB* settings)
+bool PortGetState(PortIo*, DCB* settings)
 {
     Guard guard(g_mutex);
     if (g_fakePort.removedError) return Fail(ERROR_INVALID_FUNCTION);
@@ -141,7 +190,7 @@ bool PortGetState(HANDLE, DCB* settings)
     return true;
 }
 
-bool PortSetState(HANDLE, const DCB* settings)
+bool PortSetState(PortIo*, const DCB* settings)
 {
     Guard guard(g_mutex);
     FakePort& port = g_fakePort;
@@ -154,7 +203,7 @@ bool PortSetState(HANDLE, const DCB* settings)
 }
 
 // A pty has no modem lines; a Windows driver sets DTR at once.
-bool PortEscape(HANDLE, DWORD function)
+bool PortEscape(PortIo*, DWORD function)
 {
     Guard guard(g_mutex);
     FakePort& port = g_fakePort;
@@ -164,7 +213,7 @@ bool PortEscape(HANDLE, DWORD function)
     return true;
 }
 
-bool PortPurge(HANDLE, DWORD flags)
+bool PortPurge(PortIo*, DWORD flags)
 {
     Guard guard(g_mutex);
     DeliverArrivals(g_fakePort);
@@ -172,17 +221,25 @@ bool PortPurge(HANDLE, DWORD flags)
     return true;
 }
 
-bool PortSetTimeouts(HANDLE, const COMMTIMEOUTS* timeouts)
+bool PortSetTimeouts(PortIo*, const COMMTIMEOUTS* timeouts)
 {
     Guard guard(g_mutex);
+    if (g_fakePort.refusesTimeouts) return Fail(ERROR_INVALID_PARAMETER);
     g_fakePort.timeouts = *timeouts;
     return true;
 }
 
-static bool ReadLocked(void* buffer, DWORD count, DWORD* bytesRead)
+static bool ReadLocked(Guard& guard, void* buffer, DWORD count, DWORD* bytesRead)
 {
     FakePort& port = g_fakePort;
     *bytesRead = 0;
+    ++port.portCalls;
+    if (HoldWhile(guard, &FakePort::holdRead, &g_readHeld)) {
+        *bytesRead = static_cast<DWORD>(std::min<size_t>(count, port.lateBytes.size()));
+        std::copy(port.lateBytes.begin(), port.lateBytes.begin() + *bytesRead, static_cast<uint8_t*>(buffer));
+        return true;
+    }
+    if (port.failsReads) return Fail(port.failsReads);
     if (port.removedError) return port.wineLoose ? true : Fail(port.removedError);
     DeliverArrivals(port);
     if (port.pendingErrors && port.abortOnError) return Fail(ERROR_OPERATION_ABORTED);
@@ -195,10 +252,10 @@ static bool ReadLocked(void* buffer, DWORD count, DWORD* bytesRead)
     return true;
 }
 
-bool PortRead(HANDLE, void* buffer, DWORD count, DWORD* bytesRead)
+bool PortRead(PortIo*, void* buffer, DWORD count, DWORD* bytesRead)
 {
     Guard guard(g_mutex);
-    return ReadLocked(buffer, count, bytesRead);
+    return ReadLocked(guard, buffer, count, bytesRead);
 }
 
 // The clock here is the one the program reads, Windows' coarse one included.
@@ -208,35 +265,45 @@ static DWORD ClockMsLocked()
     return static_cast<DWORD>((g_fakePort.windowsClock ? us / kWindowsTickUs * kWindowsTickUs : us) / 1000);
 }
 
-bool PortWaitRead(HANDLE port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD count, DWORD* bytesRead)
+bool PortWaitRead(PortIo*, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD count, DWORD* bytesRead)
 {
     Guard guard(g_mutex);
     FakePort& fake = g_fakePort;
     *bytesRead = 0;
     const DWORD deadline = ClockMsLocked() + timeoutMs;
     for (;;) {
+        if ((fake.holdRead && !g_readHeld) || fake.failsReads) return ReadLocked(guard, buffer, count, bytesRead);
         if (WaitForSingleObject(wake, 0) == WAIT_OBJECT_0) return true;
-        if (port != INVALID_HANDLE_VALUE) {
-            DeliverArrivals(fake);
-            if (fake.removedError || !fake.queue.empty() || fake.pendingErrors) return ReadLocked(buffer, count, bytesRead);
-        }
+        DeliverArrivals(fake);
+        if (fake.removedError || !fake.queue.empty() || fake.pendingErrors)
+            return ReadLocked(guard, buffer, count, bytesRead);
         if (timeoutMs != INFINITE && static_cast<int32_t>(ClockMsLocked() - deadline) >= 0) return true;
         BlockUntilChanged(guard);
     }
 }
 
-void PortWake(HANDLE, HANDLE wake)
+void PortWake(HANDLE wake)
 {
     SetEvent(wake);
     Guard guard(g_mutex);
     Changed();
 }
 
-bool PortClearErrors(HANDLE, DWORD* errors, DWORD* queued)
+void RestUntil(HANDLE wake, DWORD ms)
+{
+    Guard guard(g_mutex);
+    const DWORD deadline = ClockMsLocked() + ms;
+    while (WaitForSingleObject(wake, 0) != WAIT_OBJECT_0 &&
+           (ms == INFINITE || static_cast<int32_t>(ClockMsLocked() - deadline) < 0))
+        BlockUntilChanged(guard);
+}
+
+bool PortClearErrors(PortIo*, DWORD* errors, DWORD* queued)
 {
     Guard guard(g_mutex);
     FakePort& port = g_fakePort;
     *errors = *queued = 0;
+    ++port.portCalls;
     if (port.removedError && !port.clearsWhenRemoved)
         return Fail(port.wineLoose ? ERROR_NOT_READY : port.removedError);
     port.clockUs += port.usPerLook;
@@ -247,10 +314,14 @@ bool PortClearErrors(HANDLE, DWORD* errors, DWORD* queued)
     return true;
 }
 
-void PortClose(HANDLE)
+void PortClose(PortIo* port)
 {
+    if (!port) return;
     Guard guard(g_mutex);
     ++g_fakePort.closes;
+    const auto open = std::find(g_open.begin(), g_open.end(), port);
+    if (open != g_open.end()) g_open.erase(open);
+    delete port;
 }
 
 DWORD PortClockMs()
@@ -275,12 +346,17 @@ DWORD PortListDevices(WCHAR* buffer, DWORD count)
 void PortListSetupDevices(void (*add)(const PortDevice& device, void* context), void* context)
 {
     Guard guard(g_mutex);
+    ++g_fakePort.setupListings;
     for (const FakeDevice& d : g_fakePort.setupDevices)
         add({d.name.c_str(), d.description.c_str(), d.hardwareId.c_str(), d.instanceId.c_str()}, context);
 }
 
 bool PortWriteFile(HANDLE file, const void* data, DWORD size)
 {
+    {
+        Guard guard(g_mutex);
+        HoldWhile(guard, &FakePort::holdFileWrite, &g_writeHeld);
+    }
     if (g_fakePort.fileWriteError) return Fail(g_fakePort.fileWriteError);
     DWORD written = 0;
     return WriteFile(file, data, size, &written, nullptr) && written == size;

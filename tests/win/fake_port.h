@@ -46,12 +46,23 @@ struct FakePort {
     DWORD fileWriteError = 0;                   // non-zero: writes to files fail with it
     bool holdOpen = false;                      // opens wait until the test lets them go
     uint64_t usPerLook = 0;                     // each look at the driver takes this long; the device sends on
+    DWORD failsReads = 0;        // non-zero: every read and wait fails at once with it, ClearCommError still fine
+    bool refusesTimeouts = false;
+    // A driver that ignores cancels: the next read to come is held, whatever
+    // wakes it, until the test clears this; it then brings `lateBytes`.
+    bool holdRead = false;
+    std::vector<uint8_t> lateBytes;
+    // A disk that stalls: the next write to come is held until the test clears this.
+    bool holdFileWrite = false;
 
     // What the program did.
     std::string openedPath;
     int openAttempts = 0;
     int opens = 0;
     int closes = 0;
+    int portCalls = 0;           // reads, waits and looks at the driver
+    int heldCalls = 0;           // reads and writes being held now
+    int setupListings = 0;
     DWORD requestedQueue = 0;
     DCB appliedState = {};
     COMMTIMEOUTS timeouts = {};
@@ -79,3 +90,7 @@ void MoveClock(uint64_t microseconds);
 // Waits until the link thread is blocked on the port having seen every
 // change, or `ended` says it is gone; false if neither comes.
 bool WaitUntilLinkIdle(bool (*ended)());
+// The notification handle of the port opened last, as WM_DEVICECHANGE names it.
+HANDLE OpenPortNotification();
+// Lets held reads and writes go and waits until they have left the port.
+void ReleaseHeld();
