@@ -61,7 +61,8 @@ void SetAcquisitionModemLines(ModemLines lines);
 void RetryLostPortNow();
 // Windows named a port that went.
 void NotePortRemoved(const WCHAR* name);
-// Whether a handle's device notification is the open port's.
+// Whether a handle's device notification is the run's port's (open, or closed
+// for Windows to take its device).
 bool IsOpenPortNotification(HANDLE notification);
 // Windows asks to take the open port's device away (a disable, a driver
 // update, a safe removal): the port is closed before this returns, unless

@@ -42,6 +42,8 @@ struct Link {
     ReceiveArea area;
     Frame frames[kMaxFramesPerTick];
     DWORD nextRetryMs;
+    bool reopened;
+    DWORD reopenedAtMs;
     bool gapPending;
     int failedRounds;
     bool fineTimer;
@@ -113,7 +115,6 @@ void ClosePort(Link& link)
     if (!link.port) return;
     PortClose(link.port);
     link.port = nullptr;
-    link.report.notification = nullptr;
 }
 
 // Opens and sets up the port as Start does; a busy port is one another
@@ -139,6 +140,7 @@ bool OpenConfigured(Link& link, bool* busy, bool* settingsRefused)
         SetLastError(error);
         return false;
     }
+    // Kept after the port closes: Windows may yet say it gave up taking it.
     link.report.notification = PortNotification(link.port);
     link.area.length = 0;
     link.failedRounds = 0;
@@ -153,8 +155,10 @@ void LosePort(Link& link, DWORD now)
         for (const PresentPort& port : ListPresentPorts()) link.presentAtLoss.push_back(port.name);
     link.report.lostAtMs = now;
     SetState(link, LinkState::Lost);
-    // A device just gone is not back within the same millisecond.
-    link.nextRetryMs = now + 1;
+    // A device just gone is not back within the same millisecond; one that
+    // fails as soon as it is open again waits the whole period.
+    const bool justReopened = link.reopened && now - link.reopenedAtMs < kRetryPeriodMs;
+    link.nextRetryMs = justReopened ? link.reopenedAtMs + kRetryPeriodMs : now + 1;
     HandOverRecording(link.run->number);
 }
 
@@ -256,6 +260,8 @@ void TryToReconnect(Link& link)
         return;
     }
     ShowNote(link, now, moved.empty() ? L"reconnected" : L"moved to ", moved.c_str());
+    link.reopened = true;
+    link.reopenedAtMs = now;
     ResetLinkHealth(link.report.health, now);
     SetState(link, LinkState::Running);
     link.gapPending = true;

@@ -97,6 +97,16 @@ protected:
         SendMessageW(main_, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(port));
     }
 
+    // WM_DEVICECHANGE for the open port's own handle registration.
+    LRESULT HandleMessage(WPARAM event)
+    {
+        DEV_BROADCAST_HANDLE handle = {};
+        handle.dbch_size = sizeof handle;
+        handle.dbch_devicetype = DBT_DEVTYP_HANDLE;
+        handle.dbch_hdevnotify = static_cast<HDEVNOTIFY>(LastPortNotification());
+        return SendMessageW(main_, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&handle));
+    }
+
     HWND main_ = nullptr;
 };
 
@@ -208,11 +218,14 @@ TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
         {"port cannot be opened", kConfig, ERROR_FILE_NOT_FOUND, false, SystemText(ERROR_FILE_NOT_FOUND)},
         {"another program holds it", kConfig, ERROR_ACCESS_DENIED, false,
          SystemText(ERROR_ACCESS_DENIED) + L"\nThe port is in use by another program."},
+        {"driver refuses the time-outs: reads would return at once", kConfig, 0, false,
+         SystemText(ERROR_INVALID_PARAMETER)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Launch(c.config);
         g_fakePort.refusesSettings = c.refuses;
+        g_fakePort.refusesTimeouts = !c.refuses && !c.openError;
         g_fakePort.openError = c.openError;
         ModalAnswer answer;
         g_fakePort.holdOpen = c.late;
@@ -393,6 +406,58 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
     }
 }
 
+// Whatever a driver answers, the link rests between failed rounds: a driver
+// that fails every call at once is a loss within a second, not a spinning
+// core. Windows asking for the device gets the port closed before the
+// answer, and no reopen until it gives up.
+TEST_F(Acquisition, NoDriverAnswerMakesTheLinkSpinAndWindowsCanTakeTheDevice)
+{
+    enum class Ask { No, Removed, GivesUp };
+    const struct {
+        const char* name;
+        DWORD fails;
+        Ask ask;
+    } cases[] = {
+        {"an abort the link did not ask for", ERROR_OPERATION_ABORTED, Ask::No},
+        {"semaphore time-out", ERROR_SEM_TIMEOUT, Ask::No},
+        {"not ready", ERROR_NOT_READY, Ask::No},
+        {"network device gone", ERROR_DEV_NOT_EXIST, Ask::No},
+        {"Windows takes the device", 0, Ask::Removed},
+        {"Windows asks, then gives up", 0, Ask::GivesUp},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Launch();
+        g_fakePort.windowsClock = true;
+        ASSERT_TRUE(StartAndSettle());
+        ArriveRamp(100, 100, 1);
+        TickFor(100);
+        const int callsBefore = g_fakePort.portCalls, attemptsBefore = g_fakePort.openAttempts;
+        g_fakePort.failsReads = c.fails;
+        if (c.ask != Ask::No) {
+            EXPECT_EQ(HandleMessage(DBT_DEVICEQUERYREMOVE), TRUE);
+            EXPECT_EQ(g_fakePort.closes, 1) << "closed before the answer";
+        }
+        TickFor(50);
+        EXPECT_FALSE(IsPortOpen()) << "lost at once";
+        TickFor(950);
+        EXPECT_LE(g_fakePort.portCalls - callsBefore, 200) << "calls in a second";
+        EXPECT_EQ(g_fakePort.openAttempts - attemptsBefore, c.ask == Ask::No ? 2 : 0) << "reopens";
+        if (c.ask == Ask::GivesUp) {
+            HandleMessage(DBT_DEVICEQUERYREMOVEFAILED);
+            Settle();
+            EXPECT_TRUE(IsPortOpen()) << "taken again at once";
+        }
+        if (c.ask == Ask::Removed) PortMessage(DBT_DEVICEREMOVECOMPLETE, L"COM5");
+        g_fakePort.failsReads = 0;
+        TickFor(600);
+        ASSERT_TRUE(IsPortOpen());
+        ArriveRamp(100, 100, 500);
+        TickFor(100);
+        EXPECT_EQ(g_sweep.raw[1], 509);
+    }
+}
+
 std::wstring RecordingName()
 {
     WCHAR text[96] = L"";
@@ -403,6 +468,98 @@ std::wstring RecordingName()
 bool RecordChecked(HWND main)
 {
     return GetMenuState(GetMenu(main), IDM_RECORD, MF_BYCOMMAND) & MF_CHECKED;
+}
+
+// Rows "frame,time_ms,y1,..." of a recording: each frame's number and y1.
+std::vector<std::pair<long, long>> RecordedRows(const std::wstring& name)
+{
+    std::vector<std::pair<long, long>> rows;
+    const std::string text = ReadText(name.c_str());
+    long frame = 0, y1 = 0;
+    for (size_t at = text.find('\n'); at != std::string::npos && at + 1 < text.size(); at = text.find('\n', at + 1))
+        if (sscanf(text.c_str() + at + 1, "%ld,%*u,%ld", &frame, &y1) == 2) rows.emplace_back(frame, y1);
+    return rows;
+}
+
+// Every frame numbered from 0 in order, with y1 counting up by one.
+bool Consecutive(const std::vector<std::pair<long, long>>& rows)
+{
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].first != static_cast<long>(i) || rows[i].second != rows[0].second + static_cast<long>(i)) return false;
+    return !rows.empty();
+}
+
+// A driver that ignores Stop's cancel, or a disk that stalls a write, gives
+// its thread back after the next run or recording began: it finishes its
+// own and never touches the next.
+TEST_F(Acquisition, ALateDriverOrWriterNeverReachesTheNextRunOrRecording)
+{
+    enum class Late { Read, Write, FailedWrite };
+    const struct {
+        const char* name;
+        Late late;
+        const char* nextPort;
+    } cases[] = {
+        {"a read held past Stop, the next run on the same port", Late::Read, "COM5"},
+        {"a read held past Stop, the next run on another port", Late::Read, "COM12"},
+        {"a write held past the recording's stop", Late::Write, "COM5"},
+        {"a held write that then fails", Late::FailedWrite, "COM5"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Launch();
+        SendMessageW(main_, WM_COMMAND, IDM_RECORD, 0);
+        const std::wstring first = RecordingName();
+        ASSERT_TRUE(StartAndSettle());
+        ArriveRamp(100, 200, 1);
+        TickFor(400);
+        if (c.late == Late::Read) {
+            g_fakePort.lateBytes = FrameBytes(7777, 0, 0);
+            g_fakePort.holdRead = true;
+        } else {
+            g_fakePort.holdFileWrite = true;
+            ArriveRamp(100, 300, 21);
+        }
+        // A held thread is never idle: the clock moves without waiting for it.
+        for (int tick = 0; tick < 30; ++tick) MoveClock(15625), PumpMessages(5);
+        ASSERT_EQ(g_fakePort.heldCalls, 1);
+        std::wstring second = first;
+        if (c.late == Late::Read) {
+            Stop();
+            SendMessageW(g_portList, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(
+                std::wstring(c.nextPort, c.nextPort + 5).c_str()));
+            ASSERT_TRUE(StartAndSettle()) << "the port the late link holds is waited for, not refused";
+        } else {
+            SendMessageW(main_, WM_COMMAND, IDM_RECORD, 0);
+            SendMessageW(main_, WM_COMMAND, IDM_RECORD, 0);
+            second = RecordingName();
+            ASSERT_NE(second, first);
+        }
+        ModalAnswer box;
+        AnswerNextModal(&box, IDOK);
+        if (c.late == Late::FailedWrite) g_fakePort.heldWriteError = ERROR_DISK_FULL;
+        ReleaseHeld();
+        TickFor(600);
+        ASSERT_TRUE(IsPortOpen());
+        const long nextFrom = 1000;
+        ArriveRamp(100, 500, static_cast<int16_t>(nextFrom));
+        TickFor(800);
+        EXPECT_EQ(g_sweep.raw[1], nextFrom + 49) << "the next run plots all its frames";
+        EXPECT_EQ(IsRecording(), true) << "the late one stops nothing";
+        PumpMessages(50);
+        EXPECT_EQ(box.seen, c.late == Late::FailedWrite);
+        if (box.seen) EXPECT_NE(box.text.find(first), std::wstring::npos) << "the failure names its own file";
+        SendMessageW(main_, WM_COMMAND, IDM_RECORD, 0);
+        const auto firstRows = RecordedRows(first), secondRows = RecordedRows(second);
+        EXPECT_TRUE(Consecutive(c.late == Late::Read ? std::vector(firstRows.begin(), firstRows.begin() + 20) : firstRows));
+        for (const auto& row : firstRows) EXPECT_NE(row.second, 7777) << "the late link records nothing";
+        if (c.late != Late::Read) {
+            EXPECT_TRUE(Consecutive(secondRows) && secondRows.back().second == nextFrom + 49) << "every frame";
+            EXPECT_LE(firstRows.size(), c.late == Late::FailedWrite ? 20u : 50u) << "its own rows only";
+        } else {
+            EXPECT_EQ(std::count_if(firstRows.begin(), firstRows.end(), [](auto& r) { return r.second >= 1000; }), 50);
+        }
+    }
 }
 
 // The file is there, with its header, as soon as recording is on, under a

@@ -129,10 +129,10 @@ bool WaitUntilLinkIdle(bool (*ended)())
     return false;
 }
 
-HANDLE OpenPortNotification()
+HANDLE LastPortNotification()
 {
     Guard guard(g_mutex);
-    return g_open.empty() ? nullptr : g_open.back()->notification;
+    return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4200 + g_fakePort.opens));
 }
 
 void ReleaseHeld()
@@ -355,7 +355,8 @@ bool PortWriteFile(HANDLE file, const void* data, DWORD size)
 {
     {
         Guard guard(g_mutex);
-        HoldWhile(guard, &FakePort::holdFileWrite, &g_writeHeld);
+        if (HoldWhile(guard, &FakePort::holdFileWrite, &g_writeHeld) && g_fakePort.heldWriteError)
+            return Fail(g_fakePort.heldWriteError);
     }
     if (g_fakePort.fileWriteError) return Fail(g_fakePort.fileWriteError);
     DWORD written = 0;

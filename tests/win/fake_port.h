@@ -54,6 +54,7 @@ struct FakePort {
     std::vector<uint8_t> lateBytes;
     // A disk that stalls: the next write to come is held until the test clears this.
     bool holdFileWrite = false;
+    DWORD heldWriteError = 0;  // non-zero: the held write then fails with it
 
     // What the program did.
     std::string openedPath;
@@ -91,6 +92,6 @@ void MoveClock(uint64_t microseconds);
 // change, or `ended` says it is gone; false if neither comes.
 bool WaitUntilLinkIdle(bool (*ended)());
 // The notification handle of the port opened last, as WM_DEVICECHANGE names it.
-HANDLE OpenPortNotification();
+HANDLE LastPortNotification();
 // Lets held reads and writes go and waits until they have left the port.
 void ReleaseHeld();
