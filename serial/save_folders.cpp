@@ -13,6 +13,8 @@ namespace {
 constexpr WCHAR kWorkingSettings[] = L"./config.ini";
 constexpr int kMessageLength = 256;
 
+// The window's thread only: it chooses them, reads settings and creates
+// recordings.
 std::wstring g_settingsFile = kWorkingSettings;
 std::wstring g_recordingsFolder;
 std::wstring g_warning;
