@@ -19,7 +19,8 @@ add_library(tarquell_app STATIC
     serial/acquisition.cpp
     serial/link.cpp
     serial/recording.cpp
-    serial/save_folders.cpp)
+    serial/save_folders.cpp
+    serial/system_text.cpp)
 target_include_directories(tarquell_app PUBLIC ui serial res)
 target_link_libraries(tarquell_app PUBLIC tarquell_core comctl32 gdi32 user32 kernel32 setupapi cfgmgr32 winmm shell32 ole32 uuid)
 

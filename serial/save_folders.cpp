@@ -7,11 +7,11 @@
 #include <string>
 
 #include "port_io.h"
+#include "system_text.h"
 
 namespace {
 
 constexpr WCHAR kWorkingSettings[] = L"./config.ini";
-constexpr int kMessageLength = 256;
 
 // The window's thread only: it chooses them, reads settings and creates
 // recordings.
@@ -30,16 +30,6 @@ std::wstring OwnFolder(const KNOWNFOLDERID& id)
     CoTaskMemFree(path);
     if (!folder.empty()) CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
-}
-
-std::wstring SystemMessage(DWORD error)
-{
-    WCHAR text[kMessageLength] = L"";
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                                  kMessageLength, nullptr);
-    while (length && (text[length - 1] == L'\r' || text[length - 1] == L'\n')) text[--length] = L'\0';
-    if (!length) swprintf(text, kMessageLength, L"error %lu", error);
-    return text;
 }
 
 }  // namespace

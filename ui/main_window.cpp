@@ -10,6 +10,7 @@
 #include "recording.h"
 #include "resource.h"
 #include "save_folders.h"
+#include "system_text.h"
 
 HINSTANCE g_instance;
 HWND g_mainWindow;
@@ -20,19 +21,7 @@ namespace {
 
 // The status row repaints at most 20 times a second, however fast frames come.
 constexpr UINT kStatusPeriodMs = 50;
-constexpr int kErrorTextLength = 512;
 constexpr UINT kDeviceBurstMs = 250;
-
-// The system's own words for an error, without the line end it comes with.
-std::wstring SystemMessage(DWORD error)
-{
-    WCHAR text[kErrorTextLength] = L"";
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                   kErrorTextLength, nullptr);
-    std::wstring message = text;
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
-    return message;
-}
 
 // The causes a user meets need different actions: close the other program,
 // plug the adapter back in, pick another speed.
