@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "link_health.h"
@@ -77,3 +79,10 @@ bool IsPortLost();
 uint32_t LinkFramesPerSecond();
 // The link field of the status row.
 int FormatLinkField(WCHAR* text, int size);
+// Hands bytes to the link, written between reads after any still queued.
+// False when they were not taken; the link field says why.
+bool SendToPort(const uint8_t* bytes, size_t count);
+// The modem status lines as the link last read them; `known` false where
+// the driver cannot report them.
+struct ModemStatus { bool known; bool cts, dsr, dcd, ri; };
+ModemStatus LinkModemStatus();
