@@ -29,6 +29,9 @@ AcquisitionEvents g_events;
 ModemLines g_lines;
 std::string g_followedPort;  // the run's port as the window last heard of it
 uint32_t g_droppedFromView;
+// Why the window itself did not hand a send to the link, and since when.
+WCHAR g_sendNote[kReportTextLength];
+DWORD g_sendNoteAtMs;
 RingFrame g_taken[kMaxFramesPerTick];
 Frame g_batch[kMaxFramesPerTick];
 
@@ -271,12 +274,45 @@ uint32_t LinkFramesPerSecond()
     return report.state == LinkState::Running ? report.health.framesPerSecond : 0;
 }
 
-// A lost or busy port overrides every note; a note overrides the health.
+bool SendToPort(const uint8_t* bytes, size_t count)
+{
+    if (!g_run) return false;
+    const LinkReport report = Report();
+    bool taken = false;
+    if (report.state == LinkState::Running) {
+        EnterCriticalSection(&g_run->lock);
+        taken = g_run->sendBytesWaiting + count <= kMostSendBytesWaiting;
+        if (taken) {
+            g_run->sendBytesWaiting += count;
+            g_run->requests.sends.emplace_back(bytes, bytes + count);
+        }
+        LeaveCriticalSection(&g_run->lock);
+    }
+    if (taken) {
+        PortWake(g_run->wake);
+        return true;
+    }
+    if (report.state == LinkState::Running)
+        swprintf(g_sendNote, kReportTextLength, L"not sent: 64 KiB already wait to be sent");
+    else
+        swprintf(g_sendNote, kReportTextLength, L"not sent: %hs is lost", report.portName);
+    g_sendNoteAtMs = PortClockMs();
+    return false;
+}
+
+ModemStatus LinkModemStatus()
+{
+    return Report().modem;
+}
+
+// A send the window refused says so over everything for a moment; a lost or
+// busy port overrides every other note; a note overrides the health.
 int FormatLinkField(WCHAR* text, int size)
 {
     if (!g_run) return 0;
     const LinkReport report = Report();
     const DWORD now = PortClockMs();
+    if (g_sendNote[0] && now - g_sendNoteAtMs < kSendNoteShowMs) return swprintf(text, size, L"%ls", g_sendNote);
     const unsigned long away = static_cast<unsigned long>((now - report.lostAtMs) / 1000);
     const char* port = report.portName;
     switch (report.state) {
@@ -292,7 +328,7 @@ int FormatLinkField(WCHAR* text, int size)
     case LinkState::Running:
         break;
     }
-    if (report.note[0] && now - report.noteShownAtMs < kNoteShowMs) return swprintf(text, size, L"%ls", report.note);
+    if (report.note[0] && now - report.noteShownAtMs < report.noteShowMs) return swprintf(text, size, L"%ls", report.note);
     if (!g_lines.dtr && now - report.health.lastByteMs >= kDtrHintAfterMs)
         return swprintf(text, size, L"no data; DTR is off (Порт → DTR)");
     char health[128];

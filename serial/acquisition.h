@@ -26,6 +26,9 @@ void SetAcquisitionEvents(const AcquisitionEvents& events);
 constexpr DWORD kRetryPeriodMs = 500;
 constexpr DWORD kNoteShowMs = 3000;
 constexpr DWORD kDtrHintAfterMs = 3000;
+constexpr DWORD kSendNoteShowMs = 2000;
+// Sends waiting beyond this are refused: the line is not taking them.
+constexpr size_t kMostSendBytesWaiting = 64 * 1024;
 // How long Start waits for the open before it says the port is opening, and
 // how long Stop waits for a driver before it leaves the thread to finish.
 constexpr DWORD kOpenWaitMs = 2000;

@@ -3,14 +3,17 @@
 // and closes. Everything here but the run's shared parts is its own.
 #include "link.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <deque>
 
 #include <timeapi.h>
 
 #include "port_io.h"
 #include "ports.h"
 #include "recording.h"
+#include "system_text.h"
 
 namespace {
 
@@ -27,6 +30,13 @@ constexpr DWORD kFineTimerHoldMs = 1000;
 // Windows asked for the port's device: no reopen until it says it did not
 // take it, the port is gone, or this long has passed.
 constexpr DWORD kQueryRemoveHoldMs = 5000;
+// A write the line has not taken by then (flow control held by the device,
+// a stalled driver) is given up.
+constexpr DWORD kSendLimitMs = 1000;
+constexpr DWORD kSentNoteShowMs = 2000;
+// The modem lines are looked at no more often, where the driver does not
+// wake the link for their changes.
+constexpr DWORD kModemLookMs = 100;
 
 // The link's own state for one run.
 struct Link {
@@ -50,6 +60,12 @@ struct Link {
     DWORD lastFramesMs;
     bool reopenHeld;
     DWORD heldSinceMs;
+    // What the window asked to send, oldest first; the front is being
+    // written when `writing`.
+    std::deque<std::vector<uint8_t>> sends;
+    bool writing;
+    DWORD writeStartedMs;
+    DWORD modemLookedAtMs;
 };
 
 // Each pass publishes if the window is not reading the report just then;
@@ -71,10 +87,11 @@ void Publish(Link& link, bool mustWait = false)
 }
 
 // The note's text, then the port it names, if any.
-void ShowNote(Link& link, DWORD now, const WCHAR* text, const char* port = "")
+void ShowNote(Link& link, DWORD now, const WCHAR* text, const char* port = "", DWORD showMs = kNoteShowMs)
 {
     swprintf(link.report.note, kReportTextLength, L"%ls%hs", text, port);
     link.report.noteShownAtMs = now;
+    link.report.noteShowMs = showMs;
 }
 
 // Sleeps until `ms` have passed or the window asks for something.
@@ -115,6 +132,8 @@ void ClosePort(Link& link)
     if (!link.port) return;
     PortClose(link.port);
     link.port = nullptr;
+    link.writing = false;
+    link.report.modem = {};
 }
 
 // Opens and sets up the port as Start does; a busy port is one another
@@ -147,9 +166,12 @@ bool OpenConfigured(Link& link, bool* busy, bool* settingsRefused)
     return true;
 }
 
+void DropSends(Link& link);
+
 void LosePort(Link& link, DWORD now)
 {
     ClosePort(link);
+    DropSends(link);
     link.presentAtLoss = {link.report.portName};
     if (link.identity.known)
         for (const PresentPort& port : ListPresentPorts()) link.presentAtLoss.push_back(port.name);
@@ -210,10 +232,103 @@ void HandToWindow(Link& link, int count, DWORD now)
     PostFramesReadyOnce(run);
 }
 
+// The front send is done with: its bytes no longer count against the queue.
+void EndSend(Link& link)
+{
+    LinkRun& run = *link.run;
+    EnterCriticalSection(&run.lock);
+    run.sendBytesWaiting -= link.sends.front().size();
+    LeaveCriticalSection(&run.lock);
+    link.sends.pop_front();
+    link.writing = false;
+}
+
+void DropSends(Link& link)
+{
+    if (link.sends.empty()) return;
+    ShowNote(link, PortClockMs(), L"not sent: the port was lost", "", kSentNoteShowMs);
+    while (!link.sends.empty()) EndSend(link);
+}
+
+void NoteSendResult(Link& link, DWORD now, DWORD error)
+{
+    WCHAR text[kReportTextLength];
+    if (error)
+        swprintf(text, kReportTextLength, L"not sent: %ls", SystemMessage(error).c_str());
+    else
+        swprintf(text, kReportTextLength, L"sent %zu bytes", link.sends.front().size());
+    ShowNote(link, now, text, "", kSentNoteShowMs);
+}
+
+// Between reads: the write under way is checked, given up after a second,
+// and the next one started. A write that fails as a removed device's do is
+// a loss, as a read is. False when the port was lost.
+bool WriteSends(Link& link, DWORD now)
+{
+    for (;;) {
+        DWORD error = 0;
+        if (link.writing) {
+            if (!PortWriteEnded(link.port, &error)) {
+                if (now - link.writeStartedMs < kSendLimitMs) return true;
+                PortCancelWrite(link.port);
+                ShowNote(link, now, L"not sent: the line did not take it in 1 s", "", kSentNoteShowMs);
+                EndSend(link);
+                continue;
+            }
+            if (error && IsLossError(error)) return false;
+            NoteSendResult(link, now, error);
+            EndSend(link);
+        }
+        if (link.sends.empty()) return true;
+        const std::vector<uint8_t>& bytes = link.sends.front();
+        link.writing = PortStartWrite(link.port, bytes.data(), static_cast<DWORD>(bytes.size()));
+        link.writeStartedMs = now;
+        if (link.writing) continue;
+        error = GetLastError();
+        if (IsLossError(error)) return false;
+        NoteSendResult(link, now, error);
+        EndSend(link);
+    }
+}
+
+// Read at most every 100 ms; a driver that cannot tell them (Wine's ptys)
+// is not asked again.
+void LookAtModemLines(Link& link, DWORD now)
+{
+    ModemStatus& modem = link.report.modem;
+    if (!modem.known && link.modemLookedAtMs) return;
+    if (link.modemLookedAtMs && now - link.modemLookedAtMs < kModemLookMs) return;
+    link.modemLookedAtMs = now;
+    DWORD lines = 0;
+    modem.known = PortModemStatus(link.port, &lines);
+    modem.cts = lines & MS_CTS_ON, modem.dsr = lines & MS_DSR_ON;
+    modem.dcd = lines & MS_RLSD_ON, modem.ri = lines & MS_RING_ON;
+}
+
+// How long the link may wait for bytes: until a hand-over, a write's limit
+// or a look at the modem lines falls due.
+DWORD WaitLimitMs(const Link& link, DWORD now)
+{
+    DWORD limit = RecordingHandOverDueInMs();
+    const auto within = [&](DWORD startMs, DWORD periodMs) {
+        const DWORD since = now - startMs;
+        limit = std::min(limit, since >= periodMs ? 0 : periodMs - since);
+    };
+    if (link.writing) within(link.writeStartedMs, kSendLimitMs);
+    if (link.report.modem.known) within(link.modemLookedAtMs, kModemLookMs);
+    return limit;
+}
+
 void ReadAndHandOver(Link& link)
 {
     DWORD bytes = 0;
-    const Drained drained = DrainPort(link, RecordingHandOverDueInMs(), &bytes);
+    const DWORD before = PortClockMs();
+    LookAtModemLines(link, before);
+    if (!WriteSends(link, before)) {
+        LosePort(link, before);
+        return;
+    }
+    const Drained drained = DrainPort(link, WaitLimitMs(link, before), &bytes);
     const DWORD now = PortClockMs();
     link.failedRounds = drained == Drained::Failed ? link.failedRounds + 1 : 0;
     if (drained == Drained::Gone || link.failedRounds >= kFailedRoundsForLoss) {
@@ -284,10 +399,12 @@ bool TakeRequests(Link& link)
         SetEvent(run.wake);
         return true;
     }
-    const LinkRequests requests = run.requests;
-    run.requests = {};
+    LinkRequests requests = {};
+    std::swap(requests, run.requests);
     run.requests.lines = requests.lines;
     LeaveCriticalSection(&run.lock);
+    for (std::vector<uint8_t>& bytes : requests.sends) link.sends.push_back(std::move(bytes));
+    if (!link.port) DropSends(link);
     if (requests.stop) return false;
     const DWORD now = PortClockMs();
     if (requests.removed[0] && IsOurPort(link, requests.removed)) {

@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "acquisition.h"
 #include "frame_ring.h"
@@ -25,6 +27,7 @@ struct LinkRequests {
     WCHAR removed[kReportTextLength];  // a port Windows said went
     bool queryRemove;                  // Windows asks to take the open port's device away
     bool queryRemoveFailed;            // and then did not
+    std::vector<std::vector<uint8_t>> sends;  // each written whole, in order
 };
 
 // What the link tells the window for the status row; under `LinkRun::lock`.
@@ -37,7 +40,9 @@ struct LinkReport {
     LinkHealth health;
     WCHAR note[kReportTextLength];
     DWORD noteShownAtMs;
+    DWORD noteShowMs;
     HANDLE notification;  // the open port's device registration, compared only
+    ModemStatus modem;
 };
 
 // One Start's run. Start creates it and hands it to the link thread and the
@@ -62,6 +67,7 @@ struct LinkRun {
     CRITICAL_SECTION lock;
     LinkRequests requests;
     LinkReport report;
+    size_t sendBytesWaiting;  // asked for and not yet written or given up
     // Written by the link before `opened` is set, read by the window after.
     bool openFailed;
     StartFailure startFailure;

@@ -33,6 +33,16 @@ bool PortRead(PortIo* port, void* buffer, DWORD count, DWORD* bytesRead);
 // `timeoutMs` passes (likewise). False, with the error, when the driver
 // failed the read or the wait.
 bool PortWaitRead(PortIo* port, HANDLE wake, DWORD timeoutMs, void* buffer, DWORD count, DWORD* bytesRead);
+// Starts writing `count` bytes, which must stay put until the write ends;
+// while it is under way, PortWaitRead's wait also ends when it does. False,
+// with the error, when it failed at once.
+bool PortStartWrite(PortIo* port, const void* data, DWORD count);
+// Whether the write under way has ended; then `error` is 0 when all was written.
+bool PortWriteEnded(PortIo* port, DWORD* error);
+// Gives up the write under way; it has ended when this returns.
+void PortCancelWrite(PortIo* port);
+// GetCommModemStatus: MS_CTS_ON, MS_DSR_ON, MS_RLSD_ON, MS_RING_ON.
+bool PortModemStatus(PortIo* port, DWORD* lines);
 // EscapeCommFunction: SETDTR, CLRDTR, SETRTS, CLRRTS.
 bool PortEscape(PortIo* port, DWORD function);
 bool PortPurge(PortIo* port, DWORD flags);

@@ -21,6 +21,10 @@ struct PortIo {
     // Line errors that a read's look at the driver took, for PortClearErrors.
     DWORD errorsSeen;
     HDEVNOTIFY notification;
+    // The one write under way, if any, with its own event.
+    OVERLAPPED write;
+    DWORD writeCount;
+    bool writing;
 };
 
 namespace {
@@ -62,8 +66,10 @@ constexpr DWORD kPollMs = 10;
 bool FinishOverlapped(PortIo* port, OVERLAPPED* overlapped, HANDLE wake, DWORD timeoutMs, DWORD* transferred,
                       bool* cancelled)
 {
-    const HANDLE events[] = {overlapped->hEvent, wake};
-    *cancelled = WaitForMultipleObjects(wake ? 2 : 1, events, FALSE, timeoutMs) != WAIT_OBJECT_0;
+    // A write that ends is news for the link, as a wake is.
+    const HANDLE events[] = {overlapped->hEvent, wake, port->write.hEvent};
+    const DWORD count = !wake ? 1 : port->writing ? 3 : 2;
+    *cancelled = WaitForMultipleObjects(count, events, FALSE, timeoutMs) != WAIT_OBJECT_0;
     if (*cancelled) CancelIoEx(port->handle, overlapped);
     if (GetOverlappedResult(port->handle, overlapped, transferred, TRUE)) return true;
     return *cancelled && GetLastError() == ERROR_OPERATION_ABORTED;
@@ -106,7 +112,8 @@ PortIo* PortOpen(const char* path, HWND notify)
     PortIo* port = new PortIo();
     port->handle = handle;
     port->ioEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    port->waitByCommEvent = SetCommMask(handle, EV_RXCHAR | EV_ERR);
+    port->write.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    port->waitByCommEvent = SetCommMask(handle, EV_RXCHAR | EV_ERR | EV_CTS | EV_DSR | EV_RLSD | EV_RING);
     // Without it Windows cannot take the device away while the port is open
     // (disable, driver update, safe removal): only a handle's registration
     // hears the query.
@@ -202,6 +209,46 @@ void PortWake(HANDLE wake)
     SetEvent(wake);
 }
 
+bool PortStartWrite(PortIo* port, const void* data, DWORD count)
+{
+    const HANDLE event = port->write.hEvent;
+    port->write = {};
+    port->write.hEvent = event;
+    port->writeCount = count;
+    DWORD written = 0;
+    if (!WriteFile(port->handle, data, count, &written, &port->write) && GetLastError() != ERROR_IO_PENDING)
+        return false;
+    port->writing = true;
+    return true;
+}
+
+bool PortWriteEnded(PortIo* port, DWORD* error)
+{
+    DWORD written = 0;
+    if (!GetOverlappedResult(port->handle, &port->write, &written, FALSE)) {
+        *error = GetLastError();
+        if (*error == ERROR_IO_INCOMPLETE) return false;
+    } else {
+        *error = written == port->writeCount ? 0 : ERROR_WRITE_FAULT;
+    }
+    port->writing = false;
+    return true;
+}
+
+void PortCancelWrite(PortIo* port)
+{
+    if (!port->writing) return;
+    CancelIoEx(port->handle, &port->write);
+    DWORD written = 0;
+    GetOverlappedResult(port->handle, &port->write, &written, TRUE);
+    port->writing = false;
+}
+
+bool PortModemStatus(PortIo* port, DWORD* lines)
+{
+    return GetCommModemStatus(port->handle, lines);
+}
+
 bool PortEscape(PortIo* port, DWORD function)
 {
     return EscapeCommFunction(port->handle, function);
@@ -227,8 +274,10 @@ void PortClose(PortIo* port)
 {
     if (!port) return;
     if (port->notification) UnregisterDeviceNotification(port->notification);
+    PortCancelWrite(port);
     CloseHandle(port->handle);
     CloseHandle(port->ioEvent);
+    CloseHandle(port->write.hEvent);
     delete port;
 }
 

@@ -13,6 +13,8 @@ FakePort g_fakePort;
 struct PortIo {
     std::string path;
     HANDLE notification;
+    std::string writing;
+    bool writePending;
 };
 
 namespace {
@@ -162,7 +164,7 @@ PortIo* PortOpen(const char* path, HWND)
         return nullptr;
     }
     ++g_fakePort.opens;
-    g_open.push_back(new PortIo{path, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4200 + g_fakePort.opens))});
+    g_open.push_back(new PortIo{path, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4200 + g_fakePort.opens)), {}, false});
     return g_open.back();
 }
 
@@ -200,6 +202,38 @@ bool PortSetState(PortIo*, const DCB* settings)
     port.abortOnError = settings->fAbortOnError;
     port.dtr = settings->fDtrControl == DTR_CONTROL_ENABLE;
     return true;
+}
+
+bool PortStartWrite(PortIo* port, const void* data, DWORD count)
+{
+    Guard guard(g_mutex);
+    if (g_fakePort.sendError) return Fail(g_fakePort.sendError);
+    port->writing.assign(static_cast<const char*>(data), count);
+    port->writePending = true;
+    return true;
+}
+
+bool PortWriteEnded(PortIo* port, DWORD* error)
+{
+    Guard guard(g_mutex);
+    *error = 0;
+    if (g_fakePort.lineHeld) return false;
+    if (port->writePending) g_fakePort.sent += port->writing;
+    port->writePending = false;
+    return true;
+}
+
+void PortCancelWrite(PortIo* port)
+{
+    Guard guard(g_mutex);
+    port->writePending = false;
+}
+
+bool PortModemStatus(PortIo*, DWORD* lines)
+{
+    Guard guard(g_mutex);
+    *lines = g_fakePort.modemLines;
+    return g_fakePort.wineLoose ? Fail(ERROR_NOT_SUPPORTED) : true;
 }
 
 // A pty has no modem lines; a Windows driver sets DTR at once.

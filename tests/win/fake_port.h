@@ -55,6 +55,9 @@ struct FakePort {
     // A disk that stalls: the next write to come is held until the test clears this.
     bool holdFileWrite = false;
     DWORD heldWriteError = 0;  // non-zero: the held write then fails with it
+    bool lineHeld = false;     // writes to the port stay under way (flow control held by the device)
+    DWORD sendError = 0;       // non-zero: writes to the port fail at once with it
+    DWORD modemLines = 0;      // MS_*_ON; a pty (wineLoose) cannot tell them
 
     // What the program did.
     std::string openedPath;
@@ -64,6 +67,7 @@ struct FakePort {
     int portCalls = 0;           // reads, waits and looks at the driver
     int heldCalls = 0;           // reads and writes being held now
     int setupListings = 0;
+    std::string sent;            // what reached the device
     DWORD requestedQueue = 0;
     DCB appliedState = {};
     COMMTIMEOUTS timeouts = {};
