@@ -131,16 +131,6 @@ bool IsAcquiring()
     return g_run != nullptr;
 }
 
-bool AreLinkPostsQueued()
-{
-    return !g_run || g_run->posted == g_run->signalled;
-}
-
-bool IsLinkRunning()
-{
-    return g_run && WaitForSingleObject(g_linkThread, 0) == WAIT_TIMEOUT;
-}
-
 bool IsPortOpen()
 {
     return Report().state == LinkState::Running;

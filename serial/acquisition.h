@@ -56,10 +56,6 @@ bool TakeAcquiredFrames(SweepState& sweep);
 // post of their own.
 void RearmFramesReady();
 bool IsAcquiring();
-// Every message the link meant for the window is in its queue.
-bool AreLinkPostsQueued();
-// The link thread has not ended: a failed open ends it.
-bool IsLinkRunning();
 // Taken at the next open; a running port gets them at once.
 void SetAcquisitionModemLines(ModemLines lines);
 // A device came or went: a lost port is tried again at once.

@@ -70,9 +70,8 @@ struct Link {
 
 // Each pass publishes if the window is not reading the report just then;
 // a change of state always does.
-void Notify(LinkRun& run, HANDLE signal)
+void Notify(HANDLE signal)
 {
-    ++run.signalled;
     ReleaseSemaphore(signal, 1, nullptr);
 }
 
@@ -124,7 +123,7 @@ void SetState(Link& link, LinkState state)
     if (state == link.report.state) return;
     link.report.state = state;
     Publish(link, true);
-    Notify(*link.run, link.run->changedSignal);
+    Notify(link.run->changedSignal);
 }
 
 void ClosePort(Link& link)
@@ -454,7 +453,7 @@ DWORD WINAPI LinkMain(void* param)
     ResetLinkHealth(link->report.health, PortClockMs());
     Publish(*link);
     SetEvent(run.opened);
-    Notify(run, run.changedSignal);
+    Notify(run.changedSignal);
     // Published before every wait, so the window never sees a stale state.
     while (!run.openFailed && TakeRequests(*link)) {
         Publish(*link);
@@ -477,7 +476,7 @@ void PostFramesReadyOnce(LinkRun& run)
     // Pairs with the window's taking the flag back before it looks at the
     // ring: either it sees these frames, or this sees the flag cleared.
     std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (!run.framesPosted.exchange(true)) Notify(run, run.framesSignal);
+    if (!run.framesPosted.exchange(true)) Notify(run.framesSignal);
 }
 
 DWORD WINAPI NotifierMain(void* param)
@@ -489,7 +488,6 @@ DWORD WINAPI NotifierMain(void* param)
         if (which == WAIT_OBJECT_0 && run.events.framesReady) run.events.framesReady();
         if (which == WAIT_OBJECT_0 + 1 && run.events.linkChanged) run.events.linkChanged();
         if (which != WAIT_OBJECT_0 && which != WAIT_OBJECT_0 + 1) break;
-        ++run.posted;
     }
     LeaveRun(&run);
     return 0;

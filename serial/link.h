@@ -77,12 +77,10 @@ struct LinkRun {
     FrameRing ring;
     // Posting to a window takes the window system's own lock, which a
     // window's thread stopped inside it would hold: the link only releases a
-    // semaphore, and the run's notifier thread posts. `signalled` and `posted`
-    // count them, so that a test knows when every post is in the queue.
-    // `notifierStop` (manual-reset) is set by the link as it leaves, and by
-    // Stop, so that a late link's signals reach no window.
+    // semaphore, and the run's notifier thread posts. `notifierStop`
+    // (manual-reset) is set by the link as it leaves, and by Stop, so that a
+    // late link's signals reach no window.
     HANDLE framesSignal, changedSignal, notifierStop;
-    std::atomic<uint32_t> signalled, posted;
     std::atomic<int> users;
 };
 

@@ -46,6 +46,8 @@ void BlockUntilChanged(Guard& guard)
 
 constexpr uint64_t kWindowsTickUs = 15625;
 std::vector<PortIo*> g_open;
+// The thread that opened the port last: the current run's link.
+HANDLE g_linkThread;
 std::condition_variable g_released;
 
 // Whether a read and a write are being held.
@@ -121,9 +123,10 @@ void MoveClock(uint64_t microseconds)
     Changed();
 }
 
-bool WaitUntilLinkIdle(bool (*ended)())
+bool WaitUntilLinkIdle()
 {
     Guard guard(g_mutex);
+    const auto ended = [] { return g_linkThread && WaitForSingleObject(g_linkThread, 0) == WAIT_OBJECT_0; };
     for (int tries = 0; tries < 500; ++tries)
         if (ended() || g_idle.wait_for(guard, std::chrono::milliseconds(10),
                                        [] { return g_blocked && g_idleAtChange == g_changes; }))
@@ -148,6 +151,8 @@ void ReleaseHeld()
 PortIo* PortOpen(const char* path, HWND)
 {
     Guard guard(g_mutex);
+    if (g_linkThread) CloseHandle(g_linkThread);
+    g_linkThread = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
     while (g_fakePort.holdOpen) BlockUntilChanged(guard);
     g_fakePort.openedPath = path;
     ++g_fakePort.openAttempts;

@@ -93,8 +93,8 @@ void ArriveBytes(DWORD atMs, const std::vector<uint8_t>& bytes);
 // Moves the virtual clock, waking whatever waits on it.
 void MoveClock(uint64_t microseconds);
 // Waits until the link thread is blocked on the port having seen every
-// change, or `ended` says it is gone; false if neither comes.
-bool WaitUntilLinkIdle(bool (*ended)());
+// change, or has ended; false if neither comes.
+bool WaitUntilLinkIdle();
 // The notification handle of the port opened last, as WM_DEVICECHANGE names it.
 HANDLE LastPortNotification();
 // Lets held reads and writes go and waits until they have left the port.
