@@ -63,6 +63,13 @@ foreach(scaling 96:1280x1024 144:1280x800 192:2560x1600)
         $<TARGET_FILE:tarquell> $<TARGET_FILE:tarquell_e2e_tests> --gtest_filter=Layout.*)
 endforeach()
 
+# The real port layer in-process, on a pty-backed COM port that run-e2e serves.
+add_executable(tarquell_port_tests tests/port/port_test.cpp tests/win/win_test_util.cpp serial/port_win32.cpp)
+target_include_directories(tarquell_port_tests PRIVATE tests/win)
+target_link_libraries(tarquell_port_tests PRIVATE tarquell_app GTest::gtest_main)
+add_test(NAME port COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e --work port
+    $<TARGET_FILE:tarquell> $<TARGET_FILE:tarquell_port_tests>)
+
 add_executable(tarquell-click tools/click.cpp)
 target_include_directories(tarquell-click PRIVATE res)
 target_link_options(tarquell-click PRIVATE -municode)

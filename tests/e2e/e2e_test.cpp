@@ -20,21 +20,6 @@ namespace {
 const std::wstring g_program = _wgetenv(L"TARQUELL_PROGRAM") ? _wgetenv(L"TARQUELL_PROGRAM") : L"";
 const std::wstring g_work = _wgetenv(L"TARQUELL_WORK") ? _wgetenv(L"TARQUELL_WORK") : L"";
 
-// One request to run-e2e's device server; the file is renamed into place so
-// that the server never reads half of it.
-::testing::AssertionResult Device(const std::string& request)
-{
-    const std::wstring dir = g_work + L"\\device\\";
-    DeleteFileW((dir + L"reply").c_str());
-    WriteText((dir + L"request.tmp").c_str(), request + "\n");
-    std::string reply;
-    if (!MoveFileExW((dir + L"request.tmp").c_str(), (dir + L"request").c_str(), MOVEFILE_REPLACE_EXISTING) ||
-        !PumpUntil([&] { return !(reply = ReadText((dir + L"reply").c_str())).empty(); }, 15000, 20))
-        reply = "no answer";
-    if (reply == "ok\n") return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "device request " << request << ": " << reply;
-}
-
 // ----------------------------------------------------------------- pixels
 
 constexpr int kTraces = 3;

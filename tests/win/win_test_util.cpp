@@ -168,3 +168,18 @@ void ExpectLaidOut(HWND main, HWND view, UINT dpi, int scale)
     EXPECT_TRUE(plot.height > 512 * scale && plot.At(31 * scale, 512 * scale) != GridColour(31, 0)) << "grid below";
     SetThreadDpiAwarenessContext(awareness);
 }
+
+// The file is renamed into place so that the server never reads half of it.
+::testing::AssertionResult Device(const std::string& request)
+{
+    const wchar_t* work = _wgetenv(L"TARQUELL_WORK");
+    const std::wstring dir = std::wstring(work ? work : L"") + L"\\device\\";
+    DeleteFileW((dir + L"reply").c_str());
+    WriteText((dir + L"request.tmp").c_str(), request + "\n");
+    std::string reply;
+    if (!MoveFileExW((dir + L"request.tmp").c_str(), (dir + L"request").c_str(), MOVEFILE_REPLACE_EXISTING) ||
+        !PumpUntil([&] { return !(reply = ReadText((dir + L"reply").c_str())).empty(); }, 15000, 20))
+        reply = "no answer";
+    if (reply == "ok\n") return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "device request " << request << ": " << reply;
+}

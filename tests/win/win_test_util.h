@@ -2,6 +2,7 @@
 // windows, and reading painted pixels back.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
@@ -53,3 +54,6 @@ COLORREF GridColour(int x, int y);
 // 1024 x 512 grid pixels of `scale` x `scale` device pixels; the window
 // within the work area.
 void ExpectLaidOut(HWND main, HWND view, UINT dpi, int scale);
+// One request to run-e2e's device server, in the work directory it names in
+// TARQUELL_WORK ("start com5 ...", "control ...", "speed BAUD", "stop").
+::testing::AssertionResult Device(const std::string& request);
