@@ -1,7 +1,8 @@
 // The few calls through which the acquisition reaches the serial port, the
 // system's device list, the recording file and the clocks. The program links
-// the Win32 ones (port_win32.cpp); tests link a scripted port that refuses,
-// overruns and fails as Windows documents.
+// the Win32 ones (port_win32.cpp), and so do the port layer's own tests on a
+// pty; the window's tests link a scripted port that refuses, overruns and
+// fails as Windows documents.
 #pragma once
 
 #include <windows.h>
