@@ -87,7 +87,7 @@ bool ReadOverlapped(PortIo* port, void* buffer, DWORD count, DWORD* bytesRead, H
 
 // True once bytes or an error may be waiting, or when woken or timed out
 // (`woken`). A driver that fails the wait by itself, at once or a moment
-// later (Wine's ptys end it with 995), never gets it again: the read that
+// later (Wine's ptys refuse it with 50), never gets it again: the read that
 // follows tells whether the port is still there.
 bool WaitCommEventFor(PortIo* port, HANDLE wake, DWORD timeoutMs, bool* woken)
 {
