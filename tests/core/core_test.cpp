@@ -16,6 +16,7 @@
 #include "port_identity.h"
 #include "recording_reader.h"
 #include "scope_settings.h"
+#include "send_line.h"
 #include "sweep_state.h"
 
 namespace {
@@ -613,6 +614,88 @@ TEST(RecordingReader, ReadsRowsAndNamesTheFirstBadLine)
     FinishReadingRecording(reader, g_history);
     EXPECT_EQ(HistoryFrame(g_history, 1).value[2], -32768);
     EXPECT_EQ(HistoryFrameMs(g_history, 1), 16u);
+}
+
+// ------------------------------------------------------------ the send row
+
+TEST(SendLine, TextAndHexBecomeTheirBytesOrNameTheFirstBadCharacter)
+{
+    const struct {
+        const char* text;
+        bool hex;
+        LineEnd end;
+        std::string bytes;
+        int position;  // 0: parses
+        const char* character;
+    } rows[] = {
+        {"rate 1440", false, LineEnd::Lf, "rate 1440\n", 0, ""},
+        {"a\\r\\n\\t\\\\\\x41\\x7f", false, LineEnd::CrLf, "a\r\n\t\\A\x7f\r\n", 0, ""},
+        {"start", false, LineEnd::None, "start", 0, ""},
+        {"x", false, LineEnd::Cr, "x\r", 0, ""},
+        {"пуск", false, LineEnd::Lf, "пуск\n", 0, ""},
+        {"\\x00", false, LineEnd::None, std::string(1, '\0'), 0, ""},
+        {"", false, LineEnd::Lf, "\n", 0, ""},
+        {"ab\\x4", false, LineEnd::Lf, "", 6, ""},
+        {"\\x4z", false, LineEnd::Lf, "", 4, "z"},
+        {"пуск\\q", false, LineEnd::Lf, "", 6, "q"},  // counted in characters, not bytes
+        {"go\\", false, LineEnd::Lf, "", 4, ""},
+        {"11 55 00 01", true, LineEnd::Lf, std::string("\x11\x55\x00\x01", 4), 0, ""},
+        {"115500", true, LineEnd::CrLf, std::string("\x11\x55\x00", 3), 0, ""},
+        {"aB\tcd", true, LineEnd::Lf, "\xab\xcd", 0, ""},
+        {"", true, LineEnd::Lf, "", 0, ""},
+        {"zz", true, LineEnd::Lf, "", 1, "z"},
+        {"11 я", true, LineEnd::Lf, "", 4, "я"},
+        {"11 5 55", true, LineEnd::Lf, "", 5, " "},
+        {"115", true, LineEnd::Lf, "", 4, ""},
+        {"0x11", true, LineEnd::Lf, "", 2, "x"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.text) + (row.hex ? " in HEX" : ""));
+        std::vector<uint8_t> bytes = {1, 2};
+        SendProblem problem = {};
+        EXPECT_EQ(ParseSendText(row.text, std::strlen(row.text), row.hex, row.end, &bytes, &problem), !row.position);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), row.bytes);
+        EXPECT_EQ(problem.position, row.position);
+        EXPECT_STREQ(problem.character, row.character);
+    }
+    char text[120];
+    SendProblem problem = {};
+    std::vector<uint8_t> bytes;
+    ParseSendText("\x01", 1, true, LineEnd::None, &bytes, &problem);
+    FormatSendProblem(problem, text, sizeof text);
+    EXPECT_STREQ(text, "«\\x01» at position 1 is not a hex digit");
+    ParseSendText("115", 3, true, LineEnd::None, &bytes, &problem);
+    FormatSendProblem(problem, text, sizeof text);
+    EXPECT_STREQ(text, "the text ends at position 4: the last byte has one hex digit");
+}
+
+TEST(SendLine, HistoryKeepsTheNewestDistinctLinesAndEachComesBackFromTheIni)
+{
+    std::vector<std::string> history;
+    for (int i = 0; i < 25; ++i) RememberSentLine(history, "line " + std::to_string(i));
+    RememberSentLine(history, "line 10");
+    RememberSentLine(history, "");
+    ASSERT_EQ(history.size(), size_t{kSentLinesKept});
+    EXPECT_EQ(history[0] + "|" + history[1] + "|" + history.back(), "line 10|line 24|line 5");
+    EXPECT_EQ(std::count(history.begin(), history.end(), "line 10"), 1);
+
+    // The profile API trims blanks and a pair of quotes and keeps only ANSI.
+    std::vector<std::string> lines = {" rate 5 ", "a;b", "\"quoted\"", "'x'", "100%", "%41", "пуск", "\t", "  ",
+                                      "=x", "[s]"};
+    std::mt19937 random(28);
+    for (int i = 0; i < 300; ++i) {
+        std::string line(random() % 12, '\0');
+        for (char& c : line) c = static_cast<char>(random());
+        lines.push_back(line);
+    }
+    for (const std::string& line : lines) {
+        const std::string value = EncodeIniValue(line);
+        SCOPED_TRACE(value);
+        EXPECT_EQ(DecodeIniValue(value), line);
+        EXPECT_TRUE(std::all_of(value.begin(), value.end(), [](char c) { return c >= ' ' && c < 0x7F && c != ';'; }));
+        EXPECT_TRUE(value.empty() || (!std::strchr(" \"'", value.front()) && !std::strchr(" \"'", value.back())));
+    }
+    EXPECT_EQ(DecodeIniValue("50% %4 %zz %41"), "50% %4 %zz A");
 }
 
 }  // namespace
