@@ -15,6 +15,7 @@ add_library(tarquell_app STATIC
     ui/scope_bar.cpp
     ui/history_view.cpp
     ui/layout.cpp
+    ui/send_row.cpp
     serial/ports.cpp
     serial/acquisition.cpp
     serial/link.cpp

@@ -49,6 +49,12 @@
 #define IDC_SINGLE          1108
 #define IDC_FREEZE          1109
 
+// Send row
+#define IDC_SEND_TEXT       1201
+#define IDC_SEND_END        1202
+#define IDC_SEND_HEX        1203
+#define IDC_SEND            1204
+
 // Labels, placed by the layout
 #define IDC_PORT_LABEL      1120
 #define IDC_SPEED_LABEL     1121

@@ -62,6 +62,9 @@ bool MeasurePortItem(MEASUREITEMSTRUCT* item);
 bool DrawPortItem(const DRAWITEMSTRUCT* item);
 
 // scope_bar.cpp
+// A child of the main window at no place yet: the layout places it.
+HWND CreateControl(HWND parent, const WCHAR* className, const WCHAR* text, DWORD style, int id);
+HWND CreateList(HWND parent, const WCHAR* const* items, int count, int id);
 void CreateScopeBar(HWND mainWindow);
 void SaveScopeSettings();
 bool OnScopeCommand(WPARAM wParam);
@@ -70,6 +73,13 @@ void ToggleFreeze();
 void StepGain(int wheelDelta);
 void SetTriggerPosition(int column);
 int FormatScopeField(char* text, int size);
+
+// send_row.cpp: the line, its history and settings, sent to the port.
+void CreateSendRow(HWND mainWindow);
+void SaveSendSettings();
+bool OnSendCommand(WPARAM wParam);
+// Sending needs a run; the row is greyed without one.
+void EnableSendRow(bool running);
 
 // history_view.cpp
 void AttachHistory();
@@ -94,13 +104,17 @@ void OnReadingDone(HWND window, WPARAM readNumber);
 // layout.cpp: what the window shows follows its DPI. The view's client in
 // device pixels: the plot at `scale` device pixels a column and a row, then
 // the status rows, each `rowHeight` high in the status font.
+constexpr int kLampCount = 4;
+constexpr const WCHAR* kLampNames[kLampCount] = {L"CTS", L"DSR", L"DCD", L"RI"};
+constexpr WCHAR kUnknownLamp[] = L"—";
 struct ViewLayout {
     int scale = 1;
     int plotWidth = kSweepWidth, plotHeight = kGridRows;
     int statusTop = kGridRows, rowHeight = 0;
     int countX = 0, valueX[kTraceCount + 1] = {}, valuesRight = 0;
+    int lampX[kLampCount] = {}, lampWidth = 0;  // the modem lines, right on the values' row
     int linkX = 0, linkTop = 0, recordRight = 0;
-    int scopeTop = 0, scopeBottom = 0;
+    int scopeTop = 0, scopeBottom = 0, rowRight = 0;
     int thumbTop = 0, thumbBottom = 0;  // where the view stands in the history, while frozen
     int width = 0, height = 0;
 };

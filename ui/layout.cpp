@@ -48,6 +48,10 @@ constexpr int kPortBar[] = {IDC_PORT_LABEL, IDC_PORT_LIST, IDC_SPEED_LABEL, IDC_
 constexpr int kScopeBar[] = {IDC_TIME_LABEL,  IDC_TIMEBASE,    IDC_VTRACE,      IDC_GAIN_LABEL, IDC_GAIN,
                              IDC_CENTRE_LABEL, IDC_CENTRE,      IDC_TRIG_LABEL,  IDC_TRIG_MODE,  IDC_TRIG_SOURCE,
                              IDC_LEVEL_LABEL,  IDC_TRIG_LEVEL,  IDC_SINGLE,      IDC_FREEZE};
+// Right to left from the row's right edge; the field takes what is left, at
+// least room for a line like this.
+constexpr int kSendRowFixed[] = {IDC_SEND, IDC_SEND_HEX, IDC_SEND_END};
+constexpr WCHAR kShortestSendField[] = L"values 1 2 3";
 
 UINT g_dpi = USER_DEFAULT_SCREEN_DPI;
 HFONT g_messageFont;
@@ -136,6 +140,8 @@ int ControlWidth(HDC dc, HWND control)
     if (IsClass(control, L"Edit")) return TextWidth(dc, kWidestNumber) + 2 * Metric(SM_CXEDGE) + Scaled(8);
     GetWindowTextW(control, text, kTextLength);
     if (IsLabel(id)) return TextWidth(dc, text) + Scaled(2);
+    if ((GetWindowLongW(control, GWL_STYLE) & (BS_TYPEMASK | BS_PUSHLIKE)) == BS_AUTOCHECKBOX)
+        return TextWidth(dc, text) + Metric(SM_CXMENUCHECK) + Scaled(8);
     return std::max(TextWidth(dc, text) + Scaled(16), id == IDC_START || id == IDC_STOP ? Scaled(50) : 0);
 }
 
@@ -144,6 +150,16 @@ int WindowHeight(HWND window)
     RECT rect = {};
     GetWindowRect(window, &rect);
     return rect.bottom - rect.top;
+}
+
+// A list shows its edit's height, centred in the row, and drops down below;
+// a label its text's height; the rest fill the row.
+void PlaceControl(HDC dc, HWND control, int x, int top, int width, int height)
+{
+    const bool list = IsClass(control, L"ComboBox");
+    const int shown = IsLabel(GetDlgCtrlID(control)) ? TextHeight(dc) : list ? WindowHeight(control) : height;
+    SetWindowPos(control, nullptr, x, top + (height - shown) / 2, width, shown + (list ? Scaled(kListHeight) : 0),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool StartsGroup(HWND control)
@@ -177,15 +193,31 @@ int Flow(HWND mainWindow, HDC dc, const int (&ids)[count], int left, int top, in
                 x += gap;
             }
         }
-        const bool list = IsClass(controls[i], L"ComboBox");
-        const int shown = IsLabel(ids[i]) ? TextHeight(dc) : list ? WindowHeight(controls[i]) : height;
-        if (place)
-            SetWindowPos(controls[i], nullptr, x, top + (height - shown) / 2, widths[i],
-                         shown + (list ? Scaled(kListHeight) : 0), SWP_NOZORDER | SWP_NOACTIVATE);
+        if (place) PlaceControl(dc, controls[i], x, top, widths[i], height);
         x += widths[i];
         widest = std::max(widest, x);
     }
     return widest;
+}
+
+int SendRowWidth(HWND mainWindow, HDC dc)
+{
+    int width = TextWidth(dc, kShortestSendField) + Metric(SM_CXVSCROLL);
+    for (int id : kSendRowFixed) width += Scaled(8) + ControlWidth(dc, GetDlgItem(mainWindow, id));
+    return width;
+}
+
+void PlaceSendRow(HWND mainWindow, HDC dc, int left, int top, int right, int height)
+{
+    int x = right;
+    for (int id : kSendRowFixed) {
+        HWND control = GetDlgItem(mainWindow, id);
+        const int width = ControlWidth(dc, control);
+        x -= width;
+        PlaceControl(dc, control, x, top, width, height);
+        x -= Scaled(8);
+    }
+    PlaceControl(dc, GetDlgItem(mainWindow, IDC_SEND_TEXT), left, top, x - left, height);
 }
 
 // The longest texts the status rows hold, from the formatters themselves.
@@ -205,9 +237,10 @@ void WidestStatusTexts(char* link, char* scopeLine, int size)
     FormatScopeLine(scope, TriggerPhase::Waiting, 3, true, scopeLine + position, size - position);
 }
 
-// The plot, then the status rows: the count and the values; the link and the
-// recording on the same row when they fit, else on the next; the scope line
-// on as many rows as its longest text takes.
+// The plot, then the status rows: the count and the values, the modem lines
+// at the row's right end; the link and the recording between them when they
+// fit, else on the next row; the scope line on as many rows as its longest
+// text takes.
 ViewLayout ViewFor(int scale)
 {
     HDC dc = CreateCompatibleDC(nullptr);
@@ -225,16 +258,22 @@ ViewLayout ViewFor(int scale)
         x = view.valueX[trace] + std::max(TextWidth(dc, kNegativeValue), TextWidth(dc, kPositiveValue));
     }
     view.valuesRight = x;
-    view.recordRight = view.plotWidth - pad;
+    view.rowRight = view.plotWidth - pad;
+    for (const WCHAR* name : kLampNames) view.lampWidth = std::max(view.lampWidth, TextWidth(dc, name));
+    view.lampWidth = std::max(view.lampWidth, TextWidth(dc, kUnknownLamp));
+    const int lampGap = Scaled(6);
+    for (int lamp = 0; lamp < kLampCount; ++lamp)
+        view.lampX[lamp] = view.rowRight - (kLampCount - lamp) * view.lampWidth - (kLampCount - 1 - lamp) * lampGap;
     char link[kTextLength], scopeLine[kTextLength];
     WidestStatusTexts(link, scopeLine, kTextLength);
     SIZE linkSize = {};
     GetTextExtentPoint32A(dc, link, static_cast<int>(strlen(link)), &linkSize);
-    const bool shareRow = x + 2 * gap + linkSize.cx + TextWidth(dc, kWidestRecord) <= view.recordRight;
+    const bool shareRow = x + 3 * gap + linkSize.cx + TextWidth(dc, kWidestRecord) <= view.lampX[0];
+    view.recordRight = shareRow ? view.lampX[0] - gap : view.rowRight;
     view.linkX = shareRow ? x + gap : pad;
     view.linkTop = view.statusTop + (shareRow ? 0 : view.rowHeight);
     view.scopeTop = view.linkTop + view.rowHeight;
-    RECT scopeRect = {view.countX, view.scopeTop, view.recordRight, view.scopeTop};
+    RECT scopeRect = {view.countX, view.scopeTop, view.rowRight, view.scopeTop};
     WCHAR wideScopeLine[kTextLength];
     MultiByteToWideChar(CP_UTF8, 0, scopeLine, -1, wideScopeLine, kTextLength);
     DrawTextW(dc, wideScopeLine, -1, &scopeRect, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
@@ -281,7 +320,7 @@ void LayOut(HWND mainWindow, const RECT* suggested)
     HDC dc = CreateCompatibleDC(nullptr);
     HGDIOBJ previous = SelectObject(dc, g_messageFont);
     int rowHeight = TextHeight(dc) + Scaled(8);
-    for (int id : {IDC_PORT_LIST, IDC_SPEED_LIST, IDC_TIMEBASE})
+    for (int id : {IDC_PORT_LIST, IDC_SPEED_LIST, IDC_TIMEBASE, IDC_SEND_TEXT, IDC_SEND_END})
         rowHeight = std::max(rowHeight, WindowHeight(GetDlgItem(mainWindow, id)));
     const int margin = Scaled(10), top = Scaled(4), viewLeft = Scaled(30);
     // The scope bar goes beside the port bar when the work area is wide
@@ -299,23 +338,40 @@ void LayOut(HWND mainWindow, const RECT* suggested)
 
     const int border = WindowSize(g_traceView, 0, 0).cx;
     ViewLayout view = {};
-    int clientWidth = 0, clientHeight = 0;
+    int clientWidth = 0, clientHeight = 0, viewBottom = 0;
+    bool sendBeside = false;
     SIZE size = {};
+    const auto fits = [&] {
+        size = WindowSize(mainWindow, clientWidth, clientHeight);
+        return size.cx <= work.right - work.left && size.cy <= work.bottom - work.top;
+    };
+    // The send row goes under the view; where the window would then be too
+    // tall for the work area, right of the port bar if the scope bar left room.
     for (int scale = g_dpi >= kDoublingDpi ? 2 : 1; scale >= 1; --scale) {
         view = ViewFor(scale);
         clientWidth = std::max(barWidth, 2 * viewLeft + view.width + border);
-        clientHeight = viewTop + view.height + border + margin;
-        size = WindowSize(mainWindow, clientWidth, clientHeight);
-        if (size.cx <= work.right - work.left && size.cy <= work.bottom - work.top) break;
+        viewBottom = viewTop + view.height + border;
+        clientHeight = viewBottom + Scaled(6) + rowHeight + margin;
+        sendBeside = false;
+        if (fits()) break;
+        sendBeside = !beside && portRows == 1 &&
+                     portRight + Scaled(8) + SendRowWidth(mainWindow, dc) <= clientWidth - margin;
+        if (sendBeside) clientHeight = viewBottom + margin;
+        if (sendBeside && fits()) break;
     }
 
     Flow(mainWindow, dc, kPortBar, margin, top, right, rowHeight, true, &portRows);
     Flow(mainWindow, dc, kScopeBar, scopeLeft, scopeTop, right, rowHeight, true, &scopeRows);
+    const int viewX = (clientWidth - view.width - border) / 2;
+    if (sendBeside)
+        PlaceSendRow(mainWindow, dc, portRight + Scaled(8), top, clientWidth - margin, rowHeight);
+    else
+        PlaceSendRow(mainWindow, dc, viewX, viewBottom + Scaled(6), viewX + view.width + border, rowHeight);
     SelectObject(dc, previous);
     DeleteDC(dc);
     g_viewLayout = view;
-    SetWindowPos(g_traceView, nullptr, (clientWidth - view.width - border) / 2, viewTop, view.width + border,
-                 view.height + border, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(g_traceView, nullptr, viewX, viewTop, view.width + border, view.height + border,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     const int x = std::max<LONG>(work.left, std::min<int>(place.left, work.right - size.cx));
     const int y = std::max<LONG>(work.top, std::min<int>(place.top, work.bottom - size.cy));
     SetWindowPos(mainWindow, nullptr, x, y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);

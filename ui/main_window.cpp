@@ -92,6 +92,7 @@ void ShowIdle(HWND window)
 {
     EnableWindow(g_startButton, TRUE);
     EnableWindow(g_stopButton, FALSE);
+    EnableSendRow(false);
     FollowStatus(window);
 }
 
@@ -104,6 +105,7 @@ LRESULT OnCreate(HWND window)
     CreateTraceView(window);
     CreateControlBar(window);
     CreateScopeBar(window);
+    CreateSendRow(window);
     ShowModemLines(window);
     if (*SettingsWarning()) SetTimer(window, ID_WARNING_TIMER, kSettingsWarningShowMs, nullptr);
     InitLayout(window);
@@ -130,6 +132,7 @@ LRESULT OnStart(HWND window)
     ResetSweep(g_sweep);
     EnableWindow(g_startButton, FALSE);
     EnableWindow(g_stopButton, TRUE);
+    EnableSendRow(true);
     InvalidateRect(g_traceView, nullptr, TRUE);
     FollowStatus(window);
     return 0;
@@ -188,7 +191,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 {
     if (lParam && reinterpret_cast<HWND>(lParam) == g_portList) return OnPortList(wParam);
     if (lParam && reinterpret_cast<HWND>(lParam) == g_speedList) return NoteSpeedChoice(HIWORD(wParam)), 0;
-    if (OnScopeCommand(wParam)) return 0;
+    if (OnScopeCommand(wParam) || OnSendCommand(wParam)) return 0;
     switch (LOWORD(wParam)) {
     case IDC_START: return OnStart(window);
     case IDC_STOP: return OnStop(window);
@@ -310,6 +313,7 @@ void SaveSettingsAndRecording()
     if (!*SettingsWarning()) {
         SaveSettings();
         SaveScopeSettings();
+        SaveSendSettings();
     }
     StopRecording();
 }

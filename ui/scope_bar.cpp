@@ -117,19 +117,6 @@ void CommitEdit(HWND edit)
     Redraw();
 }
 
-HWND CreateControl(HWND parent, const WCHAR* className, const WCHAR* text, DWORD style, int id)
-{
-    return CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_instance, nullptr);
-}
-
-HWND CreateList(HWND parent, const WCHAR* const* items, int count, int id)
-{
-    HWND list = CreateControl(parent, L"combobox", L"", CBS_DROPDOWNLIST | WS_VSCROLL, id);
-    for (int i = 0; i < count; ++i) SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(items[i]));
-    return list;
-}
-
 // The keys and values are ASCII; the file's path may not be.
 std::wstring Wide(const char* text)
 {
@@ -207,6 +194,19 @@ void LoadScopeSettings()
 }
 
 }  // namespace
+
+HWND CreateControl(HWND parent, const WCHAR* className, const WCHAR* text, DWORD style, int id)
+{
+    return CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_instance, nullptr);
+}
+
+HWND CreateList(HWND parent, const WCHAR* const* items, int count, int id)
+{
+    HWND list = CreateControl(parent, L"combobox", L"", CBS_DROPDOWNLIST | WS_VSCROLL, id);
+    for (int i = 0; i < count; ++i) SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(items[i]));
+    return list;
+}
 
 void CreateScopeBar(HWND mainWindow)
 {

@@ -40,6 +40,10 @@ constexpr int kStatusBufferLength = 50;
 constexpr COLORREF kTraceColours[kTraceCount + 1] = {
     0, RGB(255, 255, 0), RGB(0, 70, 255), RGB(255, 0, 70)};
 constexpr COLORREF kCountColour = RGB(150, 150, 150);
+constexpr COLORREF kLampOn = RGB(0, 255, 0);
+constexpr COLORREF kLampOff = RGB(70, 70, 70);
+// The modem lines as StatusFields keeps them: a bit a line, and one for known.
+constexpr uint8_t kLampsKnown = 1 << kLampCount;
 constexpr COLORREF kTextBackground = RGB(0, 0, 0);
 constexpr const WCHAR* kValueFormats[kTraceCount + 1] = {L"", L"y1: %06d", L"y2: %06d", L"y3: %06d"};
 
@@ -132,6 +136,7 @@ struct StatusFields {
     char scope[kFieldLength * 2];
     bool hasReadout;
     char readout[kTraceCount + 1][kReadoutPart];
+    uint8_t lamps;
     bool operator==(const StatusFields&) const = default;
 };
 StatusFields g_shownFields;
@@ -144,6 +149,8 @@ StatusFields FormatStatusFields()
         swprintf(fields.link, kFieldLength, L"%ls", SettingsWarningNote());
     fields.hasReadout = FormatReadout(ShownPicture(), fields.readout);
     if (!fields.hasReadout) FormatScopeField(fields.scope, sizeof fields.scope);
+    const ModemStatus modem = LinkModemStatus();
+    if (modem.known) fields.lamps = kLampsKnown | modem.cts | modem.dsr << 1 | modem.dcd << 2 | modem.ri << 3;
     return fields;
 }
 
@@ -154,7 +161,7 @@ void DrawScopeLine(HDC dc, const StatusFields& fields)
     const ViewLayout& at = g_viewLayout;
     WCHAR text[kFieldLength * 2];
     if (!fields.hasReadout) {
-        RECT line = {at.countX, at.scopeTop, at.recordRight, at.scopeBottom};
+        RECT line = {at.countX, at.scopeTop, at.rowRight, at.scopeBottom};
         MultiByteToWideChar(CP_UTF8, 0, fields.scope, -1, text, kFieldLength * 2);
         DrawTextW(dc, text, -1, &line, DT_WORDBREAK | DT_NOPREFIX);
         return;
@@ -168,6 +175,20 @@ void DrawScopeLine(HDC dc, const StatusFields& fields)
         SIZE size = {};
         GetTextExtentPoint32W(dc, text, length, &size);
         x += size.cx + at.rowHeight;
+    }
+}
+
+// Lit, dim, or a dash each where the driver cannot tell.
+void DrawLamps(HDC dc, uint8_t lamps)
+{
+    const ViewLayout& at = g_viewLayout;
+    const RECT lampsRow = {at.lampX[0], at.statusTop, at.rowRight, at.statusTop + at.rowHeight};
+    FillRect(dc, &lampsRow, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    for (int lamp = 0; lamp < kLampCount; ++lamp) {
+        const WCHAR* text = lamps & kLampsKnown ? kLampNames[lamp] : kUnknownLamp;
+        SetTextColor(dc, !(lamps & kLampsKnown) ? kCountColour : lamps & (1 << lamp) ? kLampOn : kLampOff);
+        RECT slot = {at.lampX[lamp], at.statusTop, at.lampX[lamp] + at.lampWidth, at.statusTop + at.rowHeight};
+        DrawTextW(dc, text, -1, &slot, DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
     }
 }
 
@@ -187,6 +208,7 @@ void DrawStatusFields(HDC dc, const StatusFields& fields)
     ExtTextOutW(dc, at.linkX, at.linkTop, ETO_CLIPPED, &clip, fields.link, static_cast<UINT>(wcslen(fields.link)),
                 nullptr);
     DrawScopeLine(dc, fields);
+    DrawLamps(dc, fields.lamps);
     g_shownFields = fields;
 }
 
@@ -389,8 +411,10 @@ void UpdateStatusRow()
     if (g_frozen) InvalidateRect(g_traceView, &thumb, FALSE);
     if (FormatStatusFields() == g_shownFields) return;
     const RECT fields = {at.linkX, at.linkTop, at.recordRight, at.linkTop + at.rowHeight};
-    const RECT scopeLine = {at.countX, at.scopeTop, at.recordRight, at.scopeBottom};
+    const RECT scopeLine = {at.countX, at.scopeTop, at.rowRight, at.scopeBottom};
+    const RECT lamps = {at.lampX[0], at.statusTop, at.rowRight, at.statusTop + at.rowHeight};
     InvalidateRect(g_traceView, &fields, TRUE);
+    InvalidateRect(g_traceView, &lamps, TRUE);
     InvalidateRect(g_traceView, &scopeLine, TRUE);
     InvalidateRect(g_traceView, &thumb, TRUE);
 }

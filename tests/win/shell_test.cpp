@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "acquisition.h"
+#include <commctrl.h>
 #include "app.h"
 #include "app_session.h"
 #include "recording.h"
@@ -129,6 +130,43 @@ TEST_F(MainWindow, LogoffSavesTheSettingsUnlessCancelled)
     EXPECT_NE(ReadText().find("portspeed=9600"), std::string::npos);
 }
 
+// Up walks back through the lines sent and Down forward to what was typed;
+// Enter on a line that does not parse keeps it, its first bad character selected.
+TEST(SendRow, UpAndDownWalkTheHistoryAndABadCharacterIsSelected)
+{
+    HWND main = StartApp("[Send]\r\nline1=rate 1440\r\nline2=%20a%3B\r\nline3=rate 1440\r\nhex=1\r\n");
+    ASSERT_NE(main, nullptr);
+    EnableSendRow(true);
+    HWND field = GetDlgItem(main, IDC_SEND_TEXT);
+    COMBOBOXINFO parts = {};
+    parts.cbSize = sizeof parts;
+    GetComboBoxInfo(field, &parts);
+    SetForegroundWindow(main);
+    SetFocus(parts.hwndItem);
+    SetWindowTextW(field, L"11 5z");
+    const struct {
+        WORD key;
+        const wchar_t* text;
+    } steps[] = {{VK_UP, L"rate 1440"}, {VK_UP, L" a;"}, {VK_UP, L" a;"}, {VK_DOWN, L"rate 1440"},
+                 {VK_DOWN, L"11 5z"},   {VK_DOWN, L"11 5z"}, {VK_RETURN, L"11 5z"}};
+    for (const auto& step : steps) {
+        PressKeys({step.key});
+        PumpMessages(50);
+        EXPECT_EQ(WindowText(field), step.text);
+    }
+    DWORD from = 0, to = 0;
+    SendMessageW(parts.hwndItem, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    EXPECT_TRUE(from == 4 && to == 5) << from << ".." << to;
+    EXPECT_EQ(SendMessageW(field, CB_GETCOUNT, 0, 0), 2) << "one line kept once, nothing sent";
+    HWND balloon = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM found) {
+        if (IsWindowVisible(window) && ClassName(window) == TOOLTIPS_CLASSW) *reinterpret_cast<HWND*>(found) = window;
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&balloon));
+    EXPECT_EQ(WindowText(balloon), L"«z» at position 5 is not a hex digit");
+    CloseApp(main);
+}
+
 // Each way out ends the dialog with its result and leaves the owner usable;
 // the menu command opens the same dialog as its template.
 TEST(InfoDialogs, MenuCommandsOpenTheirDialogAndEveryWayOutGivesItsResult)
@@ -219,6 +257,7 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
                                       "trig_mode=" + mode + "\r\ntrig_source=1\r\ntrig_edge=" + edge +
                                       "\r\ntrig_level=0\r\ntrig_position=128\r\n");
     };
+    const std::string sends = standard + "[Send]\r\nline1=%20rate 5%3B%20\r\nline2=%22go%22\r\nline_end=crlf\r\nhex=1\r\n";
     const std::string absent = "[General]\r\nportname=COM9\r\nportspeed=300\r\n";
     const std::string scope = "[Scope]\r\ntimebase=7\r\ngain1=3\r\ngain2=16\r\ncentre1=99999\r\ncentre3=-2048\r\n"
                               "trig_mode=foo\r\ntrig_source=4\r\ntrig_edge=fall\r\ntrig_level=12x\r\ntrig_position=2000\r\n";
@@ -275,6 +314,8 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
          scopeIn("single", "fall")},
         {"scope reset to the defaults", scopeIn("normal", "fall", "200").c_str(), Kind::File, nullptr, nullptr, nullptr,
          nullptr, scopeIn("off"), IDM_SCOPE_RESET},
+        // Lines kept as the profile API would trim them come back whole.
+        {"send history and choices", sends.c_str(), Kind::File, nullptr, nullptr, nullptr, nullptr, sends},
         {"longest speed text", standard.c_str(), Kind::File, nullptr, nullptr, nullptr, L"12582912",
          Replace(standard, "115200", "12582912")},
         // Unlisted choices take the default; numbers beyond the range are clamped.

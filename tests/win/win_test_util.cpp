@@ -151,6 +151,8 @@ void ExpectLaidOut(HWND main, HWND view, UINT dpi, int scale)
         wchar_t entry[256];
         for (int i = 0; kind == L"ComboBox" && SendMessageW(child, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry)) > 0; ++i)
             text = std::max(text, width(entry)), chrome = GetSystemMetricsForDpi(SM_CXVSCROLL, dpi);
+        if (kind == L"Button" && (GetWindowLongW(child, GWL_STYLE) & (BS_TYPEMASK | BS_PUSHLIKE)) == BS_AUTOCHECKBOX)
+            chrome = GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi);
         EXPECT_TRUE(child == view || text + chrome <= box.right - box.left) << name << " cuts its text";
     }
     DeleteObject(SelectObject(dc, previous));
