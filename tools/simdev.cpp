@@ -83,6 +83,7 @@ struct Sim {
     int ctl_fd = -1;
     int ctl_wfd = -1;  // our own writer keeps the FIFO from reporting EOF forever
     std::string ctl_buf;
+    std::string line_buf;  // what the program sent, up to its next line end
     bool fifo_made = false;
 
     double rate = 100;
@@ -476,6 +477,17 @@ bool open_control(Sim& s) {
     return true;
 }
 
+// The answer to "?": a text line, which a reader skips as bytes that start no frame.
+void answer_query(Sim& s) {
+    char text[96];
+    int n = std::snprintf(text, sizeof text, "simdev %g frames/s, ", s.rate);
+    if (s.const_values)
+        n += std::snprintf(text + n, sizeof text - size_t(n), "values %d %d %d\r\n", s.values[0], s.values[1], s.values[2]);
+    else
+        n += std::snprintf(text + n, sizeof text - size_t(n), "%s\r\n", s.counter ? "counter" : "waves");
+    write_out(s, reinterpret_cast<const uint8_t*>(text), size_t(n));
+}
+
 void run_command(Sim& s, const std::string& line) {
     std::istringstream in(line);
     std::string cmd;
@@ -518,6 +530,8 @@ void run_command(Sim& s, const std::string& line) {
         s.marks.push_back(int16_t(n));
     } else if (cmd == "rate" && arg_ok(1) && parse_rate(args[0].c_str(), &s.rate)) {
         rebase_schedule(s, now);
+    } else if (cmd == "?" && arg_ok(0)) {
+        answer_query(s);
     } else if (cmd == "quit" && arg_ok(0)) {
         s.quit = true;
     } else {
@@ -544,18 +558,45 @@ void read_control(Sim& s) {
     if (s.ctl_buf.size() > 65536) s.ctl_buf.clear();
 }
 
+// What the program sends is read as commands too, a line (LF or CR ended)
+// each; every line is noted on stdout as "heard NS LINE" with the time it was
+// read, for the latency from the program's send to the device.
+void read_device(Sim& s) {
+    char chunk[4096];
+    for (;;) {
+        ssize_t r = read(s.fd, chunk, sizeof chunk);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        s.line_buf.append(chunk, size_t(r));
+    }
+    const long long read_at = (long long)mono_ns();
+    size_t end;
+    while ((end = s.line_buf.find_first_of("\r\n")) != std::string::npos) {
+        std::string line = s.line_buf.substr(0, end);
+        s.line_buf.erase(0, end + 1);
+        if (line.empty()) continue;
+        std::printf("heard %lld %s\n", read_at, line.c_str());
+        std::fflush(stdout);
+        run_command(s, line);
+        if (s.quit || s.fd < 0) break;
+    }
+    if (s.line_buf.size() > 65536) s.line_buf.clear();
+}
+
 void wait_until(Sim& s, int64_t deadline) {
     int64_t now = mono_ns();
     if (deadline <= now) return;
-    if (s.ctl_fd >= 0) {
-        pollfd pfd{s.ctl_fd, POLLIN, 0};
+    pollfd pfds[2];
+    nfds_t count = 0;
+    if (s.ctl_fd >= 0) pfds[count++] = {s.ctl_fd, POLLIN, 0};
+    const bool listening = s.opt.out.empty() && s.fd >= 0 && reader_present(s);
+    if (listening) pfds[count++] = {s.fd, POLLIN, 0};
+    if (count > 0) {
         timespec rel = to_timespec(deadline - now);
-        int r = ppoll(&pfd, 1, &rel, nullptr);
-        if (r > 0) {
-            read_control(s);
-            return;
-        }
-        if (r < 0) return;
+        const int r = ppoll(pfds, count, &rel, nullptr);
+        if (r > 0 && s.ctl_fd >= 0 && (pfds[0].revents & POLLIN)) read_control(s);
+        if (r > 0 && listening && (pfds[count - 1].revents & POLLIN) && !s.quit && s.fd >= 0) read_device(s);
+        return;
     }
     timespec abs = to_timespec(deadline);
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &abs, nullptr);
@@ -611,10 +652,12 @@ void usage(FILE* f) {
         "  --reopen-after MS     then open a new one MS ms later (prints a new port line)\n"
         "  --control PATH        FIFO for commands: silent MS, resume, hangup, reopen,\n"
         "                        garbage L, drop, insert, values A B C, wave, mark V,\n"
-        "                        rate FPS, quit\n"
+        "                        rate FPS, ? (answers a text line on the port), quit;\n"
+        "                        each line the program sends on the port (LF or CR\n"
+        "                        ended) is taken as one too, noted as 'heard NS LINE'\n"
         "  --duration MS         exit after MS ms\n"
         "  --count N             exit after N frames\n"
-        "  --quiet               print only the port and mark lines\n"
+        "  --quiet               print only the port, mark and heard lines\n"
         "  --help                show this help\n",
         f);
 }
