@@ -221,8 +221,7 @@ void LoadSendSettings()
 
 void CreateSendRow(HWND mainWindow)
 {
-    g_field = CreateControl(mainWindow, L"combobox", L"", CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP,
-                            IDC_SEND_TEXT);
+    g_field = CreateControl(mainWindow, L"combobox", L"", CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL, IDC_SEND_TEXT);
     SendMessageW(g_field, CB_LIMITTEXT, kFieldLimit, 0);
     COMBOBOXINFO parts = {};
     parts.cbSize = sizeof parts;
@@ -231,11 +230,11 @@ void CreateSendRow(HWND mainWindow)
     SetWindowSubclass(g_fieldEdit, FieldKeys, 0, 0);
     g_problemTip = nullptr;  // went with the last main window
     g_lineEndList = CreateList(mainWindow, kLineEndChoices, kLineEndCount, IDC_SEND_END);
-    g_hexBox = CreateControl(mainWindow, L"button", L"HEX", BS_AUTOCHECKBOX | WS_TABSTOP, IDC_SEND_HEX);
-    g_sendButton = CreateControl(mainWindow, L"button", L"Отправить", BS_PUSHBUTTON | WS_TABSTOP, IDC_SEND);
+    g_hexBox = CreateControl(mainWindow, L"button", L"HEX", BS_AUTOCHECKBOX, IDC_SEND_HEX);
+    g_sendButton = CreateControl(mainWindow, L"button", L"Отправить", BS_PUSHBUTTON, IDC_SEND);
     LoadSendSettings();
     ShowHistory();
-    ShowRowState();
+    EnableSendRow(false);
 }
 
 // A file that never had send settings gets none while they are the defaults.
