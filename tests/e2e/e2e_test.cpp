@@ -362,7 +362,8 @@ TEST_F(Layout, EverythingFitsAndThePlotKeepsWholePixels)
     const auto row = std::find_if(std::begin(scalings), std::end(scalings), [&](const auto& r) { return r.dpi == dpi; });
     ASSERT_NE(row, std::end(scalings)) << "run through run-e2e --dpi";
     SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
-    ASSERT_TRUE(Launch(Config("COM5")));
+    // The send field holds a typical line wherever its row goes.
+    ASSERT_TRUE(Launch(Config("COM5", "[Send]\r\nline1=values 1 2 3\r\nline_end=crlf\r\n")));
     ASSERT_EQ(GetDpiForWindow(main_), dpi);
     EXPECT_EQ(GetAwarenessFromDpiAwarenessContext(GetWindowDpiAwarenessContext(main_)), DPI_AWARENESS_PER_MONITOR_AWARE);
     ExpectLaidOut(main_, view_, dpi, row->scale);
