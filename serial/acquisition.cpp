@@ -167,6 +167,7 @@ bool StartAcquisition(const char* portName, DWORD speed, ModemLines lines, HWND 
     g_linkThread = CreateThread(nullptr, 0, LinkMain, run, 0, nullptr);
     g_run = run;
     g_droppedFromView = 0;
+    g_sendNote[0] = L'\0';
     g_followedPort = portName;
     SetRecordedRun(run->number);
     const bool answered = WaitForSingleObject(run->opened, kOpenWaitMs) == WAIT_OBJECT_0;

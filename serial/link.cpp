@@ -68,19 +68,22 @@ struct Link {
     DWORD modemLookedAtMs;
 };
 
-// Each pass publishes if the window is not reading the report just then;
-// a change of state always does.
 void Notify(HANDLE signal)
 {
     ReleaseSemaphore(signal, 1, nullptr);
 }
 
+// Each pass publishes if the window is not reading the report just then,
+// and else comes again at once rather than wait with it unpublished; a
+// change of state always does.
 void Publish(Link& link, bool mustWait = false)
 {
-    if (mustWait)
+    if (mustWait) {
         EnterCriticalSection(&link.run->lock);
-    else if (!TryEnterCriticalSection(&link.run->lock))
+    } else if (!TryEnterCriticalSection(&link.run->lock)) {
+        SetEvent(link.run->wake);
         return;
+    }
     link.run->report = link.report;
     LeaveCriticalSection(&link.run->lock);
 }
@@ -300,6 +303,7 @@ void LookAtModemLines(Link& link, DWORD now)
     link.modemLookedAtMs = now;
     DWORD lines = 0;
     modem.known = PortModemStatus(link.port, &lines);
+    if (!modem.known) lines = 0;
     modem.cts = lines & MS_CTS_ON, modem.dsr = lines & MS_DSR_ON;
     modem.dcd = lines & MS_RLSD_ON, modem.ri = lines & MS_RING_ON;
 }
@@ -327,6 +331,7 @@ void ReadAndHandOver(Link& link)
         LosePort(link, before);
         return;
     }
+    Publish(link);
     const Drained drained = DrainPort(link, WaitLimitMs(link, before), &bytes);
     const DWORD now = PortClockMs();
     link.failedRounds = drained == Drained::Failed ? link.failedRounds + 1 : 0;
@@ -352,6 +357,7 @@ void ReadAndHandOver(Link& link)
 
 void TryToReconnect(Link& link)
 {
+    Publish(link);
     const DWORD now = PortClockMs();
     if (link.reopenHeld && now - link.heldSinceMs >= kQueryRemoveHoldMs) link.reopenHeld = false;
     if (link.reopenHeld) {
@@ -454,9 +460,8 @@ DWORD WINAPI LinkMain(void* param)
     Publish(*link);
     SetEvent(run.opened);
     Notify(run.changedSignal);
-    // Published before every wait, so the window never sees a stale state.
+    // Each pass publishes before its wait, so the window never sees a stale state.
     while (!run.openFailed && TakeRequests(*link)) {
-        Publish(*link);
         if (link->port)
             ReadAndHandOver(*link);
         else

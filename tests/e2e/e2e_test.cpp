@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "resource.h"
 #include "win_test_util.h"
@@ -280,6 +281,43 @@ TEST_P(Recording, KeepsEveryFrameInOrder)
 
 INSTANTIATE_TEST_SUITE_P(Device, Recording, ::testing::Values(std::pair(1440, 2000), std::pair(100, 150)),
                          [](const auto& info) { return "At" + std::to_string(info.param.first) + "FramesPerSecond"; });
+
+// ------------------------------------------------------------------- send
+
+// The device takes each line it hears as a command: new values, a faster
+// rate, and `?`, whose text reply the program skips as bytes that start no
+// frame. The recording shows what came back.
+TEST_F(E2e, LinesSentChangeWhatTheDeviceSends)
+{
+    ASSERT_TRUE(Launch(Config("COM5")));
+    ASSERT_TRUE(Device("start com5 --rate 50"));
+    ASSERT_TRUE(StartOpens());
+    ASSERT_TRUE(Send(main_, WM_COMMAND, IDM_RECORD));
+    HWND field = GetDlgItem(main_, IDC_SEND_TEXT);
+    for (const wchar_t* line : {L"?", L"values 1 2 3", L"rate 1440"}) {
+        SetWindowTextW(field, line);
+        ASSERT_TRUE(Send(main_, WM_COMMAND, IDC_SEND));
+        EXPECT_TRUE(PumpUntil([&] { return WindowText(field).empty(); }, 1000)) << "taken: the field is cleared";
+    }
+    PumpMessages(1500);
+    ASSERT_TRUE(Send(main_, WM_COMMAND, IDM_RECORD));
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((dir_ + L"\\tarquell-*.csv").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
+    const std::string text = ReadText((dir_ + L"\\" + found.cFileName).c_str());
+    long long lastMs = 0, ms = 0;
+    std::vector<long long> times;
+    int y[3] = {};
+    for (size_t at = text.find('\n'); at + 1 < text.size(); at = text.find('\n', at + 1))
+        if (std::sscanf(text.c_str() + at + 1, "%*lld,%lld,%d,%d,%d", &ms, &y[0], &y[1], &y[2]) == 4) times.push_back(lastMs = ms);
+    EXPECT_TRUE(y[0] == 1 && y[1] == 2 && y[2] == 3) << "values 1 2 3: " << y[0] << " " << y[1] << " " << y[2];
+    const auto inLastSecond = std::count_if(times.begin(), times.end(), [&](long long t) { return t > lastMs - 1000; });
+    EXPECT_NEAR(inLastSecond, 1440, 150) << "frames a second after rate 1440";
+    ExpectClosesCleanly();
+    EXPECT_NE(ReadText((dir_ + L"\\config.ini").c_str()).find("line1=rate 1440"), std::string::npos)
+        << "the history is kept";
+}
 
 // ---------------------------------------------------------------- trigger
 

@@ -195,6 +195,61 @@ TEST_F(Acquisition, NativeUsbBoardPlotsOnceDtrIsRaised)
     }
 }
 
+// What the send row hands over is written in order between reads; a line
+// that does not take it is given up after a second while frames keep
+// coming. The modem lines are lit as the driver reports them, or not known.
+TEST_F(Acquisition, SendsAreWrittenInOrderAndTheModemLinesFollowTheDriver)
+{
+    for (bool wine : {false, true}) {
+        SCOPED_TRACE(wine ? "Wine's pty" : "Windows");
+        Launch();
+        g_fakePort.wineLoose = wine;
+        g_fakePort.modemLines = MS_CTS_ON | MS_RLSD_ON;
+        ASSERT_TRUE(StartAndSettle());
+        ArriveRamp(100, 5000, 1);
+        TickFor(100);
+        const ModemStatus lamps = LinkModemStatus();
+        EXPECT_EQ(std::tuple(lamps.known, lamps.cts, lamps.dsr, lamps.dcd, lamps.ri),
+                  wine ? std::tuple(false, false, false, false, false) : std::tuple(true, true, false, true, false));
+        g_fakePort.modemLines = MS_DSR_ON | MS_RING_ON;
+        TickFor(150);
+        EXPECT_EQ(LinkModemStatus().dsr && LinkModemStatus().ri && !LinkModemStatus().cts, !wine) << "a change";
+        const auto sendLine = [&](const wchar_t* text) {
+            SetWindowTextW(GetDlgItem(main_, IDC_SEND_TEXT), text);
+            SendMessageW(main_, WM_COMMAND, IDC_SEND, 0);
+        };
+        sendLine(L"rate 10");
+        TickFor(10);
+        EXPECT_EQ(LinkField(), L"sent 8 bytes");
+        sendLine(L"\\x11\\x55");
+        TickFor(10);
+        EXPECT_EQ(g_fakePort.sent, "rate 10\n\x11\x55\n") << "in order, each with its line end";
+        EXPECT_EQ(LinkField(), L"sent 3 bytes");
+        g_fakePort.lineHeld = true;
+        sendLine(L"held");
+        const int16_t before = g_sweep.raw[1];
+        TickFor(900);
+        EXPECT_EQ(LinkField().substr(0, 5), L"sent ");
+        TickFor(200);
+        EXPECT_EQ(LinkField(), L"not sent: the line did not take it in 1 s");
+        EXPECT_EQ(g_sweep.raw[1], before + 110) << "frames kept coming";
+        const std::string big(60 * 1024, 'x');
+        EXPECT_TRUE(SendToPort(reinterpret_cast<const uint8_t*>(big.data()), big.size()));
+        EXPECT_FALSE(SendToPort(reinterpret_cast<const uint8_t*>(big.data()), big.size()));
+        EXPECT_EQ(LinkField(), L"not sent: 64 KiB already wait to be sent");
+        g_fakePort.lineHeld = false;
+        TickFor(50);
+        EXPECT_EQ(g_fakePort.sent.size(), 11 + big.size()) << "the first big send went, nothing else";
+        g_fakePort.sendError = ERROR_GEN_FAILURE;  // as a removed adapter's
+        g_fakePort.openError = ERROR_FILE_NOT_FOUND;
+        sendLine(L"lost?");
+        TickFor(20);
+        EXPECT_FALSE(IsPortOpen()) << "a write failing as a removed device's is a loss";
+        sendLine(L"again");
+        EXPECT_EQ(LinkField(), L"not sent: COM5 is lost");
+    }
+}
+
 std::wstring SystemText(DWORD error)
 {
     WCHAR text[512] = L"";
