@@ -33,6 +33,7 @@ bool g_stopping;
 bool g_handOverAsked;
 std::vector<char> g_rows;
 std::atomic<uint64_t> g_framesRecorded;
+char g_separator;
 uint64_t g_startUs;
 DWORD g_startMs;
 DWORD g_handedOverMs;
@@ -113,13 +114,13 @@ void SetRecordingFailureHandler(void (*failed)(DWORD error))
     g_failed = failed;
 }
 
-bool StartRecording(DWORD* error)
+bool StartRecording(char separator, DWORD* error)
 {
     if (IsRecording()) return true;
     StopRecording();
     HANDLE file = CreateRecordingFile(error);
     if (file == INVALID_HANDLE_VALUE) return false;
-    if (!PortWriteFile(file, kCsvHeader, sizeof kCsvHeader - 1)) {
+    if (!PortWriteFile(file, CsvHeader(separator), sizeof kCsvHeader - 1)) {
         *error = GetLastError();
         CloseHandle(file);
         return false;
@@ -128,6 +129,7 @@ bool StartRecording(DWORD* error)
     g_rows.clear();
     g_rows.reserve(kReservedBytes);
     g_framesRecorded = 0;
+    g_separator = separator;
     g_startUs = PortPreciseMicroseconds();
     g_startMs = g_handedOverMs = PortClockMs();
     g_recording = true;
@@ -170,7 +172,7 @@ void RecordFrames(const Frame* frames, int count)
     const uint64_t timeMs = (PortPreciseMicroseconds() - g_startUs) / 1000;
     for (int i = 0; i < count; ++i) {
         char row[kCsvRowMax];
-        const int length = FormatCsvRow(row, g_framesRecorded.fetch_add(1), timeMs, frames[i]);
+        const int length = FormatCsvRow(row, g_framesRecorded.fetch_add(1), timeMs, frames[i], g_separator);
         g_rows.insert(g_rows.end(), row, row + length);
     }
     if (g_rows.size() >= kHandOverBytes) AskForHandOver();
