@@ -22,7 +22,9 @@ namespace {
 constexpr UINT kStatusPeriodMs = 50;
 constexpr int kErrorTextLength = 512;
 
-// The system's own words for an error, without the line end it comes with.
+}  // namespace
+
+// Without the line end it comes with.
 std::wstring SystemMessage(DWORD error)
 {
     WCHAR text[kErrorTextLength] = L"";
@@ -32,6 +34,8 @@ std::wstring SystemMessage(DWORD error)
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
     return message;
 }
+
+namespace {
 
 // The causes a user meets need different actions: close the other program,
 // plug the adapter back in, pick another speed.
@@ -56,6 +60,11 @@ void ShowModemLines(HWND window)
 {
     CheckMenuItem(GetMenu(window), IDM_DTR, g_modemLines.dtr ? MF_CHECKED : MF_UNCHECKED);
     CheckMenuItem(GetMenu(window), IDM_RTS, g_modemLines.rts ? MF_CHECKED : MF_UNCHECKED);
+}
+
+void ShowSeparator(HWND window)
+{
+    CheckMenuItem(GetMenu(window), IDM_SEMICOLON, g_csvSeparator == ';' ? MF_CHECKED : MF_UNCHECKED);
 }
 
 void FollowStatus(HWND window)
@@ -105,7 +114,9 @@ LRESULT OnCreate(HWND window)
     CreateTraceView(window);
     CreateControlBar(window);
     CreateScopeBar(window);
+    LoadMeasureSetting();
     ShowModemLines(window);
+    ShowSeparator(window);
     if (*SettingsWarning()) SetTimer(window, ID_WARNING_TIMER, kSettingsWarningShowMs, nullptr);
     InitLayout(window);
     SetAcquisitionEvents({PostFramesReady, PostLinkChanged, PostRecordingFailure});
@@ -160,7 +171,7 @@ LRESULT OnRecord(HWND window)
     DWORD error = 0;
     if (IsRecording())
         StopRecording();
-    else if (!StartRecording(&error))
+    else if (!StartRecording(g_csvSeparator, &error))
         ReportRecordingStopped(window, error);
     ShowRecordingState(window);
     return 0;
@@ -173,6 +184,14 @@ LRESULT OnModemLine(HWND window, int id)
     ShowModemLines(window);
     SetAcquisitionModemLines(g_modemLines);
     UpdateStatusRow();
+    return 0;
+}
+
+// Recordings started from now on.
+LRESULT OnSemicolon(HWND window)
+{
+    g_csvSeparator = g_csvSeparator == ';' ? ',' : ';';
+    ShowSeparator(window);
     return 0;
 }
 
@@ -195,7 +214,11 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDM_DTR:
     case IDM_RTS: return OnModemLine(window, LOWORD(wParam));
     case IDM_OPEN: return OnOpen(window);
+    case IDM_SEMICOLON: return OnSemicolon(window);
     case IDM_COPY: CopyViewPicture(); return 0;
+    case IDM_SAVE_PICTURE: SaveViewPicture(window); return 0;
+    case IDM_MEASURE: ToggleMeasurements(); return 0;
+    case IDM_COPY_MEASUREMENTS: CopyMeasurements(); return 0;
     case IDM_ABOUT: ShowInfoDialog(window, IDD_ABOUT); return 0;
     case IDM_PROTOCOL_HELP: ShowInfoDialog(window, IDD_PROTOCOL_HELP); return 0;
     case IDM_EXIT: DestroyWindow(window); return 0;
@@ -285,6 +308,7 @@ void SaveSettingsAndRecording()
     if (!*SettingsWarning()) {
         SaveSettings();
         SaveScopeSettings();
+        SaveMeasureSetting();
     }
     StopRecording();
 }
