@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <commdlg.h>
-
 #include <string>
 
 #include "history.h"
@@ -87,8 +85,10 @@ int FormatScopeField(char* text, int size);
 void AttachHistory();
 // The history behind the view; null while a recording is read into it.
 const History* ShownHistory();
-// The common Open or Save dialog.
-bool AskFileName(OPENFILENAMEW* dialog, bool save);
+// The common Save dialog, with the extension a name typed without one gets,
+// or with none the Open dialog; `flags` are OFN_ flags. `path` (MAX_PATH
+// characters) holds the name offered, then the one chosen.
+bool AskFileName(HWND owner, const WCHAR* filter, const WCHAR* saveExtension, DWORD flags, WCHAR* path);
 void OnFreezeChanged();
 const SweepPicture* PagedPicture();
 void MoveHistoryView(int64_t screenTenths);

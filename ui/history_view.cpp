@@ -125,13 +125,21 @@ const History* ShownHistory()
 
 // The dialogs' library brings the shell's with it, megabytes of working
 // set: it is loaded only once a dialog is wanted.
-bool AskFileName(OPENFILENAMEW* dialog, bool save)
+bool AskFileName(HWND owner, const WCHAR* filter, const WCHAR* saveExtension, DWORD flags, WCHAR* path)
 {
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.Flags = flags;
+    dialog.lpstrDefExt = saveExtension;
     using FileDialog = BOOL(WINAPI*)(OPENFILENAMEW*);
     HMODULE library = LoadLibraryW(L"comdlg32.dll");
     const auto ask = reinterpret_cast<FileDialog>(reinterpret_cast<void*>(
-        library ? GetProcAddress(library, save ? "GetSaveFileNameW" : "GetOpenFileNameW") : nullptr));
-    return ask && ask(dialog);
+        library ? GetProcAddress(library, saveExtension ? "GetSaveFileNameW" : "GetOpenFileNameW") : nullptr));
+    return ask && ask(&dialog);
 }
 
 void OnFreezeChanged()
@@ -280,14 +288,9 @@ void OpenRecording(HWND window, const WCHAR* path)
 {
     WCHAR chosen[MAX_PATH] = L"";
     if (!path) {
-        OPENFILENAMEW dialog = {};
-        dialog.lStructSize = sizeof dialog;
-        dialog.hwndOwner = window;
-        dialog.lpstrFilter = L"Записи (tarquell-*.csv)\0tarquell-*.csv\0Все файлы\0*.*\0";
-        dialog.lpstrFile = chosen;
-        dialog.nMaxFile = MAX_PATH;
-        dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-        if (!AskFileName(&dialog, false)) return;
+        if (!AskFileName(window, L"Записи (tarquell-*.csv)\0tarquell-*.csv\0Все файлы\0*.*\0", nullptr,
+                         OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY, chosen))
+            return;
         path = chosen;
     }
     EndReading();

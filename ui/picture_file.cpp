@@ -1,9 +1,12 @@
 // The picture Ctrl+C copies, saved as a PNG for a report: the common Save
 // dialog names the file, the Windows Imaging Component encodes it.
+#include <windows.h>
+
+#include <commdlg.h>
+#include <wincodec.h>
+
 #include <cwchar>
 #include <vector>
-
-#include <wincodec.h>
 
 #include "app.h"
 #include "save_folders.h"
@@ -89,15 +92,8 @@ void SaveViewPicture(HWND window)
 {
     WCHAR path[MAX_PATH + kNameLength];
     SuggestName(path, MAX_PATH + kNameLength);
-    OPENFILENAMEW dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = window;
-    dialog.lpstrFilter = L"PNG (*.png)\0*.png\0";
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = MAX_PATH;
-    dialog.lpstrDefExt = L"png";
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    if (!AskFileName(&dialog, true)) return;
+    if (!AskFileName(window, L"PNG (*.png)\0*.png\0", L"png", OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY, path))
+        return;
     HBITMAP bitmap = RenderViewPicture();
     if (!bitmap) return;
     const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
