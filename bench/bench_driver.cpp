@@ -6,6 +6,7 @@
 //   startup EXE DIR RUNS     launch to window shown, RUNS times after a warm-up
 //   press Start|Stop         presses a button
 //   record                   File > Record: starts or stops a recording
+//   measure                  Осциллограф > Измерения: shows or hides the line
 //   sweep SECONDS INTERVAL_MS
 //                            columns plotted, from the screen read every
 //                            INTERVAL_MS
@@ -776,7 +777,9 @@ int Startup(const wchar_t* exe, const wchar_t* dir, int runs)
 // Opens FILE from the command line (DIR's config.ini sets timebase 1000):
 // the time to the file's name in the title and the longest round trip to the
 // window meanwhile; then page moves forward (PgDn) to the new picture on
-// screen; then the working set with the history full.
+// screen, and to the window's thread answering after the key (the page
+// built, and measured when the measurement line is on, but not painted);
+// then the working set with the history full.
 int History(const wchar_t* exe, const wchar_t* dir, const wchar_t* file, const wchar_t* name)
 {
     STARTUPINFOW startup = {};
@@ -809,7 +812,7 @@ int History(const wchar_t* exe, const wchar_t* dir, const wchar_t* file, const w
     }
     Emit("open_ms", opened ? QpcMs(Qpc() - shown) : -1);
     Emit("open_longest_round_trip_ms", longest);
-    std::vector<double> pages;
+    std::vector<double> pages, handled;
     if (opened) {
         Sleep(500);
         ScreenArea grid(TraceView(main), 0, 0, kSweepColumns - 2, kGridRows);
@@ -820,6 +823,9 @@ int History(const wchar_t* exe, const wchar_t* dir, const wchar_t* file, const w
                 for (int x = 0; x < grid.Width(); ++x) before.push_back(grid.At(x, y));
             const long long pressed = Qpc();
             PostMessageW(main, WM_KEYDOWN, VK_NEXT, 0);
+            DWORD_PTR result = 0;
+            if (SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result))
+                handled.push_back(QpcMs(Qpc() - pressed));
             for (bool changed = false; !changed && QpcMs(Qpc() - pressed) < 2000;) {
                 grid.Read();
                 for (int y = 0, i = 0; y < kGridRows && !changed; ++y)
@@ -831,6 +837,8 @@ int History(const wchar_t* exe, const wchar_t* dir, const wchar_t* file, const w
     }
     Emit("page_median_ms", Percentile(pages, 0.5));
     Emit("page_max_ms", Percentile(pages, 1.0));
+    Emit("page_handled_median_ms", Percentile(handled, 0.5));
+    Emit("page_handled_max_ms", Percentile(handled, 1.0));
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof memory;
     GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory);
@@ -887,10 +895,15 @@ int Record(HWND main)
     return 1;
 }
 
+int Measure(HWND main)
+{
+    return PostMessageW(main, WM_COMMAND, IDM_MEASURE, 0) ? 0 : 1;
+}
+
 int Usage()
 {
     std::fprintf(stderr,
-                 "usage: bench_driver startup EXE DIR RUNS | history EXE DIR FILE NAME | press Start|Stop | record |\n"
+                 "usage: bench_driver startup EXE DIR RUNS | history EXE DIR FILE NAME | press Start|Stop | record | measure |\n"
                  "       sweep SECONDS INTERVAL_MS | cpu SECONDS PID... |\n"
                  "       latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS | ping SECONDS PID | hold SECONDS |\n"
                  "       stats | close\n");
@@ -919,6 +932,7 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"press" && argc == 3) return Press(main, argv[2]);
     if (command == L"record" && argc == 2) return Record(main);
+    if (command == L"measure" && argc == 2) return Measure(main);
     if (command == L"sweep" && argc == 4) return SweepRate(main, _wtof(argv[2]), _wtoi(argv[3]));
     if (command == L"cpu" && argc >= 3) {
         std::vector<std::string> pids;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "history.h"
+#include "measurements.h"
 #include "recording_reader.h"
 #include "sweep_state.h"
 
@@ -116,27 +117,52 @@ ScopeSettings TriggeredScope(int32_t framesPerColumn)
 void BM_ScopeTick(benchmark::State& state) { RunTicks(state, TriggeredScope(static_cast<int32_t>(state.range(1)))); }
 BENCHMARK(BM_ScopeTick)->Args({115, 1})->Args({115, 100});
 
-// A page move at timebase 1000 in a full history: a screen of 1,024,000
-// frames built into 1,024 columns; the figure is per frame.
-void BM_HistoryScreen(benchmark::State& state)
+// A full history of the device's waveforms, 115 frames every 10 ms.
+std::unique_ptr<History> FullHistory()
 {
     auto history = std::make_unique<History>();
-    auto picture = std::make_unique<SweepPicture>();
     const std::vector<uint8_t> stream = DeviceStream(1000);
     std::vector<Frame> frames(1000);
     for (int i = 0; i < 1000; ++i) frames[i] = DecodeFrame(stream.data() + i * kFrameSize);
     ClearHistory(*history);
     for (int64_t at = 0; at <= kHistoryFrames; at += 1000) AppendHistory(*history, frames.data(), 1000, at / 115 * 10);
+    return history;
+}
+
+// Screens of 1,024,000 frames, a timebase of 1000, paged back through a full
+// history: each is built into 1,024 columns or measured; the figure is per frame.
+template <typename Screen>
+void PageScreens(benchmark::State& state, Screen screenEndingAt)
+{
+    const std::unique_ptr<History> history = FullHistory();
     const int64_t screen = int64_t{kSweepWidth} * 1000;
     int64_t end = history->total;
     for (auto _ : state) {
         end = end - screen < OldestHistoryFrame(*history) + screen ? history->total : end - screen;
-        BuildHistoryScreen(*history, end, 1000, *picture);
-        benchmark::DoNotOptimize(picture->cursor);
+        screenEndingAt(*history, end);
     }
     state.SetItemsProcessed(state.iterations() * screen);
 }
+
+void BM_HistoryScreen(benchmark::State& state)
+{
+    auto picture = std::make_unique<SweepPicture>();
+    PageScreens(state, [&](const History& history, int64_t end) {
+        BuildHistoryScreen(history, end, 1000, *picture);
+        benchmark::DoNotOptimize(picture->cursor);
+    });
+}
 BENCHMARK(BM_HistoryScreen);
+
+// The measurement line's figures for such a screen.
+void BM_MeasureScreen(benchmark::State& state)
+{
+    PageScreens(state, [](const History& history, int64_t end) {
+        const Figures figures = MeasureFrames(history, end - int64_t{kSweepWidth} * 1000, end);
+        benchmark::DoNotOptimize(figures.trace[1].periodMs);
+    });
+}
+BENCHMARK(BM_MeasureScreen);
 
 // Rows of a recording read back as the reader thread does, in pieces of
 // 256 KiB; the figure is per row.

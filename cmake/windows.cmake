@@ -16,6 +16,8 @@ add_library(tarquell_app STATIC
     ui/history_view.cpp
     ui/layout.cpp
     ui/send_row.cpp
+    ui/measure_view.cpp
+    ui/picture_file.cpp
     serial/ports.cpp
     serial/acquisition.cpp
     serial/link.cpp
@@ -23,7 +25,7 @@ add_library(tarquell_app STATIC
     serial/save_folders.cpp
     serial/system_text.cpp)
 target_include_directories(tarquell_app PUBLIC ui serial res)
-target_link_libraries(tarquell_app PUBLIC tarquell_core comctl32 gdi32 user32 kernel32 setupapi cfgmgr32 winmm shell32 ole32 uuid)
+target_link_libraries(tarquell_app PUBLIC tarquell_core comctl32 gdi32 user32 kernel32 setupapi cfgmgr32 winmm shell32 ole32 uuid windowscodecs)
 
 add_executable(tarquell WIN32 ui/main.cpp serial/port_win32.cpp ${TARQUELL_RESOURCES})
 target_link_libraries(tarquell PRIVATE tarquell_app)
@@ -51,7 +53,7 @@ add_test(NAME serial COMMAND tarquell_serial_tests)
 # Tests against the real program on a pty-backed COM port.
 add_executable(tarquell_e2e_tests tests/e2e/e2e_test.cpp tests/win/win_test_util.cpp)
 target_include_directories(tarquell_e2e_tests PRIVATE res tests/win)
-target_link_libraries(tarquell_e2e_tests PRIVATE GTest::gtest_main gdi32 user32)
+target_link_libraries(tarquell_e2e_tests PRIVATE GTest::gtest_main gdi32 user32 ole32 windowscodecs uuid)
 add_test(NAME e2e COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e
     $<TARGET_FILE:tarquell> $<TARGET_FILE:tarquell_e2e_tests> --gtest_filter=-Layout.*)
 set_tests_properties(e2e PROPERTIES TIMEOUT 900)

@@ -22,13 +22,18 @@ char* PutSigned(char* out, int32_t value)
 
 }  // namespace
 
-int FormatCsvRow(char* out, uint64_t frame, uint64_t timeMs, const Frame& values)
+const char* CsvHeader(char separator)
+{
+    return separator == ';' ? kCsvSemicolonHeader : kCsvHeader;
+}
+
+int FormatCsvRow(char* out, uint64_t frame, uint64_t timeMs, const Frame& values, char separator)
 {
     char* at = PutUnsigned(out, frame);
-    *at++ = ',';
+    *at++ = separator;
     at = PutUnsigned(at, timeMs);
     for (int trace = 1; trace <= kTraceCount; ++trace) {
-        *at++ = ',';
+        *at++ = separator;
         at = PutSigned(at, values.value[trace]);
     }
     *at++ = '\r';

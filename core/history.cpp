@@ -94,6 +94,16 @@ uint32_t HistoryFrameMs(const History& history, int64_t frame)
     return batch < 0 ? 0 : history.batchTime[batch & kBatchMask] & ~kHistoryGapBit;
 }
 
+int64_t HistoryBatchOf(const History& history, int64_t frame)
+{
+    return BatchOf(history, frame);
+}
+
+int FormatGrouped(char* text, int size, int64_t value)
+{
+    return PutGrouped(text, size, value);
+}
+
 int64_t HistoryRunStart(const History& history, int64_t frame, int64_t notBefore)
 {
     for (int64_t b = BatchOf(history, frame); b >= 0 && b >= OldestBatch(history); --b) {

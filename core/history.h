@@ -39,6 +39,10 @@ Frame HistoryFrame(const History& history, int64_t frame);
 int64_t HistoryRunStart(const History& history, int64_t frame, int64_t notBefore);
 // Milliseconds from frame 0 to the batch that brought `frame`.
 uint32_t HistoryFrameMs(const History& history, int64_t frame);
+// That batch, by its number; -1 when there are none.
+int64_t HistoryBatchOf(const History& history, int64_t frame);
+// 1234567 as "1,234,567".
+int FormatGrouped(char* text, int size, int64_t value);
 
 // A screen of history is the kSweepWidth columns of `framesPerColumn` frames
 // that end just before frame `end`; near the oldest frame it starts there.

@@ -30,6 +30,10 @@
 #define IDM_RTS             32792
 #define IDM_OPEN            32793
 #define IDM_COPY            32794
+#define IDM_MEASURE         32795
+#define IDM_SAVE_PICTURE    32796
+#define IDM_SEMICOLON       32797
+#define IDM_COPY_MEASUREMENTS 32798
 #define IDM_FREEZE          32801
 #define IDM_SINGLE          32802
 #define IDM_SCOPE_RESET     32803

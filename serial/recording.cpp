@@ -33,6 +33,7 @@ struct Recording {
     HANDLE wake;  // auto-reset
     uint64_t startUs;
     DWORD startMs;
+    char separator;
     // Under g_lock.
     std::vector<char> rows;
     bool stopping;
@@ -164,7 +165,7 @@ bool TakeRecordingFailure(RecordingFailure* failure)
     return true;
 }
 
-bool StartRecording(DWORD* error)
+bool StartRecording(char separator, DWORD* error)
 {
     if (IsRecording()) return true;
     StopRecording();
@@ -174,13 +175,14 @@ bool StartRecording(DWORD* error)
         delete recording;
         return false;
     }
-    if (!PortWriteFile(recording->file, kCsvHeader, sizeof kCsvHeader - 1)) {
+    if (!PortWriteFile(recording->file, CsvHeader(separator), sizeof kCsvHeader - 1)) {
         *error = GetLastError();
         CloseHandle(recording->file);
         delete recording;
         return false;
     }
     recording->rows.reserve(kReservedBytes);
+    recording->separator = separator;
     recording->startUs = PortPreciseMicroseconds();
     recording->startMs = recording->handedOverMs = PortClockMs();
     recording->going = true;
@@ -237,7 +239,8 @@ void RecordFrames(uint32_t run, const Frame* frames, int count)
     const uint64_t timeMs = (PortPreciseMicroseconds() - recording->startUs) / 1000;
     for (int i = 0; i < count; ++i) {
         char row[kCsvRowMax];
-        const int length = FormatCsvRow(row, recording->framesRecorded.fetch_add(1), timeMs, frames[i]);
+        const int length =
+            FormatCsvRow(row, recording->framesRecorded.fetch_add(1), timeMs, frames[i], recording->separator);
         recording->rows.insert(recording->rows.end(), row, row + length);
     }
     if (recording->rows.size() >= kHandOverBytes) AskForHandOver(*recording);

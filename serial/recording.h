@@ -15,8 +15,9 @@ constexpr DWORD kRecordingNameShowMs = 5000;
 constexpr int kRecordingPathLength = MAX_PATH + 64;
 
 // Window's thread: start and stop, and what the status row shows.
-// False, with the system's error, when no file could be created.
-bool StartRecording(DWORD* error);
+// False, with the system's error, when no file could be created. The fields
+// of every line are separated by `separator`, ',' or ';'.
+bool StartRecording(char separator, DWORD* error);
 // Hands what is buffered to the system and closes the file.
 void StopRecording();
 bool IsRecording();

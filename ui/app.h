@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "history.h"
+#include "measurements.h"
 #include "ports.h"
 #include "sweep_state.h"
 
@@ -41,6 +44,10 @@ void InvalidateSweep(const SweepState& state);
 void SetFrozen(bool frozen);
 bool IsFrozen();
 void UpdateStatusRow();
+const SweepPicture& ShownPicture();
+// What Ctrl+C copies, drawn afresh into a bitmap the caller owns; null
+// without a view.
+HBITMAP RenderViewPicture();
 void CopyViewPicture();
 
 // control_bar.cpp
@@ -49,6 +56,7 @@ extern HWND g_stopButton;
 extern HWND g_portList;
 extern HWND g_speedList;
 extern ModemLines g_modemLines;
+extern char g_csvSeparator;  // new recordings' ',' or ';'
 void CreateControlBar(HWND mainWindow);
 void RefreshPortList();
 void NotePortChoice();
@@ -60,6 +68,9 @@ DWORD ChosenSpeed();
 void NoteSpeedChoice(WORD notification);
 bool MeasurePortItem(MEASUREITEMSTRUCT* item);
 bool DrawPortItem(const DRAWITEMSTRUCT* item);
+// A key at its default is written only where the file has it already, so
+// that a file keeps the keys and sections it had.
+void SaveSettingUnlessDefault(const WCHAR* section, const WCHAR* key, const WCHAR* value, bool isDefault);
 
 // scope_bar.cpp
 // A child of the main window at no place yet: the layout places it.
@@ -83,6 +94,12 @@ void EnableSendRow(bool running);
 
 // history_view.cpp
 void AttachHistory();
+// The history behind the view; null while a recording is read into it.
+const History* ShownHistory();
+// The common Save dialog, with the extension a name typed without one gets,
+// or with none the Open dialog; `flags` are OFN_ flags. `path` (MAX_PATH
+// characters) holds the name offered, then the one chosen.
+bool AskFileName(HWND owner, const WCHAR* filter, const WCHAR* saveExtension, DWORD flags, WCHAR* path);
 void OnFreezeChanged();
 const SweepPicture* PagedPicture();
 void MoveHistoryView(int64_t screenTenths);
@@ -101,6 +118,31 @@ void OpenRecording(HWND window, const WCHAR* path);
 void OpenRecordingArgument(const WCHAR* commandLine);
 void OnReadingProgress(WPARAM readNumber, int percent);
 void OnReadingDone(HWND window, WPARAM readNumber);
+// measure_view.cpp
+void LoadMeasureSetting();
+void SaveMeasureSetting();
+bool MeasurementsShown();
+void ToggleMeasurements();
+// The parts of the measurement line, and of the cursors' readout; false
+// when there is none.
+bool FormatFigureLine(char (*parts)[kFigurePart]);
+bool FormatCursorReadout(char (*parts)[kFigurePart]);
+void CopyMeasurements();
+// Cursor 0 is A, 1 is B; a column of the plot, or -1 when not on screen.
+int CursorColumn(int cursor);
+// Shift+click places a cursor, and it follows the mouse until released.
+void PressCursor(int cursor, int column);
+void DragCursor(int column);
+void ReleaseCursor();
+void ClearCursors();
+// On freezing: each cursor keeps the frame under it in `picture`.
+void PinCursors(const SweepPicture& picture);
+// A new recording: the cursors and figures of the last go.
+void OnHistoryReplaced();
+
+// picture_file.cpp
+void SaveViewPicture(HWND window);
+
 // layout.cpp: what the window shows follows its DPI. The view's client in
 // device pixels: the plot at `scale` device pixels a column and a row, then
 // the status rows, each `rowHeight` high in the status font.
@@ -115,6 +157,8 @@ struct ViewLayout {
     int lampX[kLampCount] = {}, lampWidth = 0;  // the modem lines, right on the values' row
     int linkX = 0, linkTop = 0, recordRight = 0;
     int scopeTop = 0, scopeBottom = 0, rowRight = 0;
+    // The measurement line's groups, in slots of `figureWidth`; none while off.
+    int measureTop = 0, measureBottom = 0, figureWidth = 0, figuresPerRow = kTraceCount;
     int thumbTop = 0, thumbBottom = 0;  // where the view stands in the history, while frozen
     int width = 0, height = 0;
 };

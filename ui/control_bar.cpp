@@ -13,6 +13,7 @@ HWND g_stopButton;
 HWND g_portList;
 HWND g_speedList;
 ModemLines g_modemLines;
+char g_csvSeparator = ',';
 
 namespace {
 
@@ -21,6 +22,7 @@ constexpr WCHAR kPortKey[] = L"portname";
 constexpr WCHAR kSpeedKey[] = L"portspeed";
 constexpr WCHAR kDtrKey[] = L"dtr";
 constexpr WCHAR kRtsKey[] = L"rts";
+constexpr WCHAR kSeparatorKey[] = L"csv_separator";
 constexpr WCHAR kDefaultPort[] = L"COM1";
 constexpr DWORD kDefaultSpeed = 9600;
 constexpr int kSettingLength = 100;
@@ -155,15 +157,19 @@ void SaveSelectedEntry(HWND list, const WCHAR* key)
     WritePrivateProfileStringW(kSection, key, ListText(list).c_str(), SettingsFile());
 }
 
-// A file that never had the lines raised keeps its [General] as it was.
 void SaveModemLine(const WCHAR* key, bool on)
 {
-    WCHAR existing[kSettingLength] = L"";
-    if (!on && !GetPrivateProfileStringW(kSection, key, L"", existing, kSettingLength, SettingsFile())) return;
-    WritePrivateProfileStringW(kSection, key, on ? L"1" : L"0", SettingsFile());
+    SaveSettingUnlessDefault(kSection, key, on ? L"1" : L"0", !on);
 }
 
 }  // namespace
+
+void SaveSettingUnlessDefault(const WCHAR* section, const WCHAR* key, const WCHAR* value, bool isDefault)
+{
+    WCHAR existing[kSettingLength] = L"";
+    if (isDefault && !GetPrivateProfileStringW(section, key, L"", existing, kSettingLength, SettingsFile())) return;
+    WritePrivateProfileStringW(section, key, value, SettingsFile());
+}
 
 void CreateControlBar(HWND mainWindow)
 {
@@ -219,6 +225,8 @@ void LoadSettings()
     ShowSpeed(speed ? speed : kDefaultSpeed);
     g_modemLines.dtr = GetPrivateProfileIntW(kSection, kDtrKey, 0, SettingsFile()) == 1;
     g_modemLines.rts = GetPrivateProfileIntW(kSection, kRtsKey, 0, SettingsFile()) == 1;
+    GetPrivateProfileStringW(kSection, kSeparatorKey, L",", value, kSettingLength, SettingsFile());
+    g_csvSeparator = wcscmp(value, L";") == 0 ? ';' : ',';
 }
 
 void SaveSettings()
@@ -226,6 +234,7 @@ void SaveSettings()
     SaveSelectedEntry(g_portList, kPortKey);
     SaveModemLine(kDtrKey, g_modemLines.dtr);
     SaveModemLine(kRtsKey, g_modemLines.rts);
+    SaveSettingUnlessDefault(kSection, kSeparatorKey, g_csvSeparator == ';' ? L";" : L",", g_csvSeparator == ',');
     if (!IsWindow(g_speedList)) return;
     WCHAR text[kSpeedTextCount];
     swprintf(text, kSpeedTextCount, L"%lu", static_cast<unsigned long>(ChosenSpeed()));

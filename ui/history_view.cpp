@@ -118,6 +118,30 @@ void AttachHistory()
     g_sweep.history = &g_history;
 }
 
+const History* ShownHistory()
+{
+    return Reading() ? nullptr : &g_history;
+}
+
+// The dialogs' library brings the shell's with it, megabytes of working
+// set: it is loaded only once a dialog is wanted.
+bool AskFileName(HWND owner, const WCHAR* filter, const WCHAR* saveExtension, DWORD flags, WCHAR* path)
+{
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.Flags = flags;
+    dialog.lpstrDefExt = saveExtension;
+    using FileDialog = BOOL(WINAPI*)(OPENFILENAMEW*);
+    HMODULE library = LoadLibraryW(L"comdlg32.dll");
+    const auto ask = reinterpret_cast<FileDialog>(reinterpret_cast<void*>(
+        library ? GetProcAddress(library, saveExtension ? "GetSaveFileNameW" : "GetOpenFileNameW") : nullptr));
+    return ask && ask(&dialog);
+}
+
 void OnFreezeChanged()
 {
     g_paged = false;
@@ -166,7 +190,7 @@ bool RouteHistoryInput(const MSG& message)
     GetClassNameW(message.hwnd, className, 16);
     if (_wcsicmp(className, L"Edit") == 0) return false;
     const bool control = GetKeyState(VK_CONTROL) < 0;
-    if (message.wParam == 'C' && control) {
+    if (message.wParam == 'C' && control && GetKeyState(VK_SHIFT) >= 0) {
         SendMessageW(g_mainWindow, WM_COMMAND, IDM_COPY, 0);
         return true;
     }
@@ -264,23 +288,13 @@ void OpenRecording(HWND window, const WCHAR* path)
 {
     WCHAR chosen[MAX_PATH] = L"";
     if (!path) {
-        OPENFILENAMEW dialog = {};
-        dialog.lStructSize = sizeof dialog;
-        dialog.hwndOwner = window;
-        dialog.lpstrFilter = L"Записи (tarquell-*.csv)\0tarquell-*.csv\0Все файлы\0*.*\0";
-        dialog.lpstrFile = chosen;
-        dialog.nMaxFile = MAX_PATH;
-        dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-        // The dialog's library brings the shell's with it, megabytes of working
-        // set: it is loaded only once the dialog is wanted.
-        using OpenDialog = BOOL(WINAPI*)(OPENFILENAMEW*);
-        HMODULE library = LoadLibraryW(L"comdlg32.dll");
-        const auto open = reinterpret_cast<OpenDialog>(
-            reinterpret_cast<void*>(library ? GetProcAddress(library, "GetOpenFileNameW") : nullptr));
-        if (!open || !open(&dialog)) return;
+        if (!AskFileName(window, L"Записи (tarquell-*.csv)\0tarquell-*.csv\0Все файлы\0*.*\0", nullptr,
+                         OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY, chosen))
+            return;
         path = chosen;
     }
     EndReading();
+    OnHistoryReplaced();
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

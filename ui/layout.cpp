@@ -237,10 +237,28 @@ void WidestStatusTexts(char* link, char* scopeLine, int size)
     FormatScopeLine(scope, TriggerPhase::Waiting, 3, true, scopeLine + position, size - position);
 }
 
+// The widest group of the measurement line, from its formatter.
+int WidestFigureGroup(HDC dc)
+{
+    Figures figures = {};
+    figures.frames = 1;
+    for (int trace = 1; trace <= kTraceCount; ++trace) figures.trace[trace] = {INT16_MIN, INT16_MAX, INT16_MIN, 32768, 0.1};
+    char parts[kTraceCount + 1][kFigurePart];
+    FormatFigureParts(figures, parts);
+    int widest = 0;
+    for (int trace = 1; trace <= kTraceCount; ++trace) {
+        WCHAR text[kFigurePart];
+        MultiByteToWideChar(CP_UTF8, 0, parts[trace], -1, text, kFigurePart);
+        widest = std::max(widest, TextWidth(dc, text));
+    }
+    return widest;
+}
+
 // The plot, then the status rows: the count and the values, the modem lines
 // at the row's right end; the link and the recording between them when they
 // fit, else on the next row; the scope line on as many rows as its longest
-// text takes.
+// text takes; the measurement line's groups, when it is shown, as many to a
+// row as fit.
 ViewLayout ViewFor(int scale)
 {
     HDC dc = CreateCompatibleDC(nullptr);
@@ -278,7 +296,13 @@ ViewLayout ViewFor(int scale)
     MultiByteToWideChar(CP_UTF8, 0, scopeLine, -1, wideScopeLine, kTextLength);
     DrawTextW(dc, wideScopeLine, -1, &scopeRect, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
     view.scopeBottom = std::max<LONG>(scopeRect.bottom, view.scopeTop + view.rowHeight);
-    view.thumbTop = view.scopeBottom + Scaled(1);
+    view.measureTop = view.measureBottom = view.scopeBottom;
+    if (MeasurementsShown()) {
+        view.figureWidth = WidestFigureGroup(dc) + 2 * gap;
+        view.figuresPerRow = std::clamp((view.rowRight - view.countX + 2 * gap) / view.figureWidth, 1, kTraceCount);
+        view.measureBottom += (kTraceCount + view.figuresPerRow - 1) / view.figuresPerRow * view.rowHeight;
+    }
+    view.thumbTop = view.measureBottom + Scaled(1);
     view.thumbBottom = view.thumbTop + Scaled(4);
     view.height = view.thumbBottom + Scaled(1);
     SelectObject(dc, previous);

@@ -57,6 +57,11 @@ void ShowModemLines(HWND window)
     CheckMenuItem(GetMenu(window), IDM_RTS, g_modemLines.rts ? MF_CHECKED : MF_UNCHECKED);
 }
 
+void ShowSeparator(HWND window)
+{
+    CheckMenuItem(GetMenu(window), IDM_SEMICOLON, g_csvSeparator == ';' ? MF_CHECKED : MF_UNCHECKED);
+}
+
 void FollowStatus(HWND window)
 {
     if (IsRecording() || IsAcquiring())
@@ -106,7 +111,9 @@ LRESULT OnCreate(HWND window)
     CreateControlBar(window);
     CreateScopeBar(window);
     CreateSendRow(window);
+    LoadMeasureSetting();
     ShowModemLines(window);
+    ShowSeparator(window);
     if (*SettingsWarning()) SetTimer(window, ID_WARNING_TIMER, kSettingsWarningShowMs, nullptr);
     InitLayout(window);
     SetAcquisitionEvents({PostFramesReady, PostLinkChanged, PostRecordingFailure});
@@ -164,7 +171,7 @@ LRESULT OnRecord(HWND window)
     DWORD error = 0;
     if (IsRecording())
         StopRecording();
-    else if (!StartRecording(&error))
+    else if (!StartRecording(g_csvSeparator, &error))
         ReportRecordingStopped(window, error);
     ShowRecordingState(window);
     return 0;
@@ -177,6 +184,14 @@ LRESULT OnModemLine(HWND window, int id)
     ShowModemLines(window);
     SetAcquisitionModemLines(g_modemLines);
     UpdateStatusRow();
+    return 0;
+}
+
+// Recordings started from now on.
+LRESULT OnSemicolon(HWND window)
+{
+    g_csvSeparator = g_csvSeparator == ';' ? ',' : ';';
+    ShowSeparator(window);
     return 0;
 }
 
@@ -199,7 +214,11 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDM_DTR:
     case IDM_RTS: return OnModemLine(window, LOWORD(wParam));
     case IDM_OPEN: return OnOpen(window);
+    case IDM_SEMICOLON: return OnSemicolon(window);
     case IDM_COPY: CopyViewPicture(); return 0;
+    case IDM_SAVE_PICTURE: SaveViewPicture(window); return 0;
+    case IDM_MEASURE: ToggleMeasurements(); return 0;
+    case IDM_COPY_MEASUREMENTS: CopyMeasurements(); return 0;
     case IDM_ABOUT: ShowInfoDialog(window, IDD_ABOUT); return 0;
     case IDM_PROTOCOL_HELP: ShowInfoDialog(window, IDD_PROTOCOL_HELP); return 0;
     case IDM_EXIT: DestroyWindow(window); return 0;
@@ -314,6 +333,7 @@ void SaveSettingsAndRecording()
         SaveSettings();
         SaveScopeSettings();
         SaveSendSettings();
+        SaveMeasureSetting();
     }
     StopRecording();
 }

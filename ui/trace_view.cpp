@@ -52,12 +52,9 @@ constexpr int kGridBottom = 513;
 constexpr int kMarkerWidth = 8;
 constexpr int kPositionMarkerHeight = 6;
 constexpr int kFieldLength = 96;
-
-const SweepPicture& ShownPicture()
-{
-    if (const SweepPicture* paged = PagedPicture()) return *paged;
-    return g_frozen ? g_frozenPicture : g_sweep.picture;
-}
+// A cursor's dots: so many rows long, a gap as long between them.
+constexpr int kCursorDot = 2;
+constexpr int kCursorBrushes[] = {WHITE_BRUSH, GRAY_BRUSH};
 
 // A pen stays selected while the segments of its trace follow one another,
 // and the context's own pen returns once the traces are drawn: a screen of
@@ -137,6 +134,10 @@ struct StatusFields {
     bool hasReadout;
     char readout[kTraceCount + 1][kReadoutPart];
     uint8_t lamps;
+    bool hasCursors;
+    char cursors[kTraceCount + 1][kFigurePart];
+    bool hasFigures;
+    char figures[kTraceCount + 1][kFigurePart];
     bool operator==(const StatusFields&) const = default;
 };
 StatusFields g_shownFields;
@@ -147,34 +148,56 @@ StatusFields FormatStatusFields()
     FormatRecordingField(fields.record, MAX_PATH);
     if (!FormatLinkField(fields.link, kFieldLength) && !FormatReadingField(fields.link, kFieldLength))
         swprintf(fields.link, kFieldLength, L"%ls", SettingsWarningNote());
-    fields.hasReadout = FormatReadout(ShownPicture(), fields.readout);
-    if (!fields.hasReadout) FormatScopeField(fields.scope, sizeof fields.scope);
+    fields.hasCursors = FormatCursorReadout(fields.cursors);
+    fields.hasReadout = !fields.hasCursors && FormatReadout(ShownPicture(), fields.readout);
+    if (!fields.hasReadout && !fields.hasCursors) FormatScopeField(fields.scope, sizeof fields.scope);
+    fields.hasFigures = FormatFigureLine(fields.figures);
     const ModemStatus modem = LinkModemStatus();
     if (modem.known) fields.lamps = kLampsKnown | modem.cts | modem.dsr << 1 | modem.dcd << 2 | modem.ri << 3;
     return fields;
 }
 
+// A UTF-8 part in its colour: grey for part 0, a trace's own for the rest;
+// returns its width.
+int DrawPart(HDC dc, int x, int y, const char* text, int part)
+{
+    WCHAR wide[kFieldLength * 2];
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, kFieldLength * 2) - 1;
+    if (length <= 0) return -1;
+    SetTextColor(dc, part ? kTraceColours[part] : kCountColour);
+    TextOutW(dc, x, y, wide, length);
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, wide, length, &size);
+    return size.cx;
+}
+
 // The settings line's texts are UTF-8 and may take more than one row; the
-// readout's parts go on one row, in their traces' colours.
+// cursors' or the readout's parts go on one row, in their traces' colours.
 void DrawScopeLine(HDC dc, const StatusFields& fields)
 {
     const ViewLayout& at = g_viewLayout;
-    WCHAR text[kFieldLength * 2];
-    if (!fields.hasReadout) {
+    if (!fields.hasReadout && !fields.hasCursors) {
+        WCHAR text[kFieldLength * 2];
         RECT line = {at.countX, at.scopeTop, at.rowRight, at.scopeBottom};
         MultiByteToWideChar(CP_UTF8, 0, fields.scope, -1, text, kFieldLength * 2);
         DrawTextW(dc, text, -1, &line, DT_WORDBREAK | DT_NOPREFIX);
         return;
     }
-    int x = at.countX;
-    for (int part = 0; part <= kTraceCount; ++part) {
-        const int length = MultiByteToWideChar(CP_UTF8, 0, fields.readout[part], -1, text, kFieldLength * 2) - 1;
-        if (length <= 0) continue;
-        SetTextColor(dc, part ? kTraceColours[part] : kCountColour);
-        TextOutW(dc, x, at.scopeTop, text, length);
-        SIZE size = {};
-        GetTextExtentPoint32W(dc, text, length, &size);
-        x += size.cx + at.rowHeight;
+    for (int part = 0, x = at.countX; part <= kTraceCount; ++part) {
+        const int width = DrawPart(dc, x, at.scopeTop, fields.hasCursors ? fields.cursors[part] : fields.readout[part], part);
+        if (width >= 0) x += width + at.rowHeight;
+    }
+}
+
+// Each trace's group in a slot of its own, so that the figures stay put as
+// they change.
+void DrawFigureLine(HDC dc, const StatusFields& fields)
+{
+    const ViewLayout& at = g_viewLayout;
+    for (int trace = 1; fields.hasFigures && trace <= kTraceCount; ++trace) {
+        const int slot = trace - 1;
+        DrawPart(dc, at.countX + slot % at.figuresPerRow * at.figureWidth,
+                 at.measureTop + slot / at.figuresPerRow * at.rowHeight, fields.figures[trace], trace);
     }
 }
 
@@ -209,6 +232,7 @@ void DrawStatusFields(HDC dc, const StatusFields& fields)
                 nullptr);
     DrawScopeLine(dc, fields);
     DrawLamps(dc, fields.lamps);
+    DrawFigureLine(dc, fields);
     g_shownFields = fields;
 }
 
@@ -261,6 +285,20 @@ void DrawPositionMarker(HDC dc)
     DeleteObject(pen);
 }
 
+// Dotted lines down the plot's columns, over the traces: A white, B grey.
+void DrawCursors(HDC dc, const RECT& columns, int scale)
+{
+    for (int cursor = 0; cursor < 2; ++cursor) {
+        const int x = CursorColumn(cursor);
+        if (x < columns.left || x >= columns.right) continue;
+        const HBRUSH brush = static_cast<HBRUSH>(GetStockObject(kCursorBrushes[cursor]));
+        for (int y = 0; y < kGridRows; y += 2 * kCursorDot) {
+            const RECT dot = {x * scale, y * scale, (x + 1) * scale, (y + kCursorDot) * scale};
+            FillRect(dc, &dot, brush);
+        }
+    }
+}
+
 // The plot's columns and rows under a rectangle of the view.
 RECT PlotArea(const RECT& view, int scale)
 {
@@ -285,6 +323,7 @@ void DrawView(HDC dc, const RECT& viewArea, std::vector<RECT> rects)
         StretchBlt(dc, area.left * at.scale, area.top * at.scale, (area.right - area.left) * at.scale,
                    (area.bottom - area.top) * at.scale, g_plotDc, area.left, area.top, area.right - area.left,
                    area.bottom - area.top, SRCCOPY);
+        DrawCursors(dc, area, at.scale);
     }
     if (viewArea.bottom > at.statusTop) {
         HGDIOBJ previousFont = SelectObject(dc, g_statusFont);
@@ -320,10 +359,38 @@ int ColumnAt(LPARAM lParam)
     return GET_X_LPARAM(lParam) / g_viewLayout.scale;
 }
 
-LRESULT OnButtonDown(WPARAM wParam, LPARAM lParam)
+// Shift places cursor A with the left button and B with the right, and
+// drags it while held; the view takes the keys, so that Esc removes them.
+LRESULT OnButtonDown(HWND window, WPARAM wParam, LPARAM lParam, int cursor)
 {
-    if (wParam & MK_CONTROL) SetTriggerPosition(ColumnAt(lParam));
+    SetFocus(window);
+    if (wParam & MK_SHIFT) {
+        SetCapture(window);
+        PressCursor(cursor, ColumnAt(lParam));
+    } else if (cursor == 0 && (wParam & MK_CONTROL)) {
+        SetTriggerPosition(ColumnAt(lParam));
+    }
     return 0;
+}
+
+LRESULT OnMouseMove(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (wParam & MK_SHIFT) DragCursor(ColumnAt(lParam));
+    TrackReadout(window, ColumnAt(lParam));
+    return 0;
+}
+
+LRESULT OnDoubleClick(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (wParam & MK_SHIFT) return OnButtonDown(window, wParam, lParam, 0);
+    ToggleFreeze();
+    return 0;
+}
+
+LRESULT OnKeyDown(HWND window, WPARAM key, LPARAM lParam)
+{
+    if (key == VK_ESCAPE) ClearCursors();
+    return DefWindowProcW(window, WM_KEYDOWN, key, lParam);
 }
 
 LRESULT OnCreate()
@@ -372,7 +439,10 @@ LRESULT OnDestroy(HWND window)
 // The port, the trigger and the recording run on; only the picture holds.
 void SetFrozen(bool frozen)
 {
-    if (frozen && !g_frozen) g_frozenPicture = g_sweep.picture;
+    if (frozen && !g_frozen) {
+        g_frozenPicture = g_sweep.picture;
+        PinCursors(g_frozenPicture);
+    }
     g_frozen = frozen;
     OnFreezeChanged();
     if (g_traceView) InvalidateRect(g_traceView, nullptr, TRUE);
@@ -381,6 +451,12 @@ void SetFrozen(bool frozen)
 bool IsFrozen()
 {
     return g_frozen;
+}
+
+const SweepPicture& ShownPicture()
+{
+    if (const SweepPicture* paged = PagedPicture()) return *paged;
+    return g_frozen ? g_frozenPicture : g_sweep.picture;
 }
 
 void InvalidateSweep(const SweepState& state)
@@ -413,17 +489,20 @@ void UpdateStatusRow()
     const RECT fields = {at.linkX, at.linkTop, at.recordRight, at.linkTop + at.rowHeight};
     const RECT scopeLine = {at.countX, at.scopeTop, at.rowRight, at.scopeBottom};
     const RECT lamps = {at.lampX[0], at.statusTop, at.rowRight, at.statusTop + at.rowHeight};
+    const RECT figureLine = {at.countX, at.measureTop, at.rowRight, at.measureBottom};
     InvalidateRect(g_traceView, &fields, TRUE);
     InvalidateRect(g_traceView, &lamps, TRUE);
     InvalidateRect(g_traceView, &scopeLine, TRUE);
+    InvalidateRect(g_traceView, &figureLine, TRUE);
     InvalidateRect(g_traceView, &thumb, TRUE);
 }
 
-// The grid with its traces and the status rows, drawn afresh for the clipboard.
-void CopyViewPicture()
+// The grid with its traces and cursors, and the status rows down to the
+// measurement line.
+HBITMAP RenderViewPicture()
 {
-    if (!g_traceView) return;
-    const RECT area = {0, 0, g_viewLayout.plotWidth, g_viewLayout.scopeBottom};
+    if (!g_traceView) return nullptr;
+    const RECT area = {0, 0, g_viewLayout.plotWidth, g_viewLayout.measureBottom};
     HDC viewDc = GetDC(g_traceView);
     HDC dc = CreateCompatibleDC(viewDc);
     HBITMAP bitmap = CreateCompatibleBitmap(viewDc, area.right, area.bottom);
@@ -433,6 +512,13 @@ void CopyViewPicture()
     SelectObject(dc, previous);
     DeleteDC(dc);
     ReleaseDC(g_traceView, viewDc);
+    return bitmap;
+}
+
+void CopyViewPicture()
+{
+    HBITMAP bitmap = RenderViewPicture();
+    if (!bitmap) return;
     bool handedOver = false;
     if (OpenClipboard(g_mainWindow)) {
         handedOver = EmptyClipboard() && SetClipboardData(CF_BITMAP, bitmap);
@@ -448,10 +534,15 @@ LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_ERASEBKGND: return OnEraseBackground(window, reinterpret_cast<HDC>(wParam));
     case WM_PAINT: PaintTraceView(window); return 0;
     case WM_MOUSEWHEEL: return OnMouseWheel(wParam);
-    case WM_LBUTTONDOWN: return OnButtonDown(wParam, lParam);
-    case WM_MOUSEMOVE: TrackReadout(window, ColumnAt(lParam)); return 0;
+    case WM_LBUTTONDOWN: return OnButtonDown(window, wParam, lParam, 0);
+    case WM_RBUTTONDOWN: return OnButtonDown(window, wParam, lParam, 1);
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP: ReleaseCapture(); return 0;
+    case WM_CAPTURECHANGED: ReleaseCursor(); return 0;
+    case WM_MOUSEMOVE: return OnMouseMove(window, wParam, lParam);
     case WM_MOUSELEAVE: ClearReadout(); return 0;
-    case WM_LBUTTONDBLCLK: ToggleFreeze(); return 0;
+    case WM_LBUTTONDBLCLK: return OnDoubleClick(window, wParam, lParam);
+    case WM_KEYDOWN: return OnKeyDown(window, wParam, lParam);
     case WM_DESTROY: return OnDestroy(window);
     default: return DefWindowProcW(window, message, wParam, lParam);
     }

@@ -13,6 +13,7 @@
 #include "frame_ring.h"
 #include "history.h"
 #include "link_health.h"
+#include "measurements.h"
 #include "port_identity.h"
 #include "recording_reader.h"
 #include "scope_settings.h"
@@ -171,6 +172,8 @@ TEST(CsvRows, FormatSignedValuesWithCrLfInAnyLocale)
     EXPECT_EQ(std::string(row, length), "12345,678,-1,0,-32768\r\n");
     length = FormatCsvRow(row, 18446744073709551615ull, 4294967296ull, Frame{{0, 32767, -32767, 10}});
     EXPECT_EQ(std::string(row, length), "18446744073709551615,4294967296,32767,-32767,10\r\n");
+    length = FormatCsvRow(row, 7, 8, Frame{{0, -1, 0, 2}}, ';');
+    EXPECT_EQ(CsvHeader(';') + std::string(row, length), "frame;time_ms;y1;y2;y3\r\n7;8;-1;0;2\r\n");
 }
 
 // -------------------------------------------------------------- the sweep
@@ -558,6 +561,72 @@ TEST(Sweep, TriggerShowsTheFramesBeforeItLeftOfItsPosition)
         EXPECT_TRUE(row.firstColumn == 0 || columns[row.firstColumn - 1].frames == 0);
         EXPECT_EQ(columns[row.position - 1 + !row.position].trace[1].last, row.position ? 999 : 1000);
     }
+}
+
+// ------------------------------------------------------ the measurements
+
+// Waves fed after `before` frames of 0, a frame every `perBatch` / `batchMs`
+// ms in batches as the link hands them over; periods in ms.
+TEST(Measurements, ExtremesMeanRmsAndPeriodOverWholeCycles)
+{
+    constexpr double kPi = 3.14159265358979323846;
+    const auto sine = [](int64_t i) { return 1000 + 20000 * std::sin(2 * kPi * i / 128); };
+    const struct {
+        const char* name;
+        double (*wave)(int64_t);
+        int frames, perBatch, batchMs;
+        int64_t before;
+        int min, max;
+        double mean, rms, periodMs;
+    } rows[] = {
+        {"sine", sine, 1024, 16, 16, 0, -19000, 21000, 1000, 14177.8, 128},
+        {"sine across the ring's end", sine, 1024, 16, 16, kHistoryFrames - 300, -19000, 21000, 1000, 14177.8, 128},
+        {"square", [](int64_t i) { return i % 200 < 100 ? 10000.0 : -6000.0; }, 1000, 16, 16, 0, -6000, 10000, 2000, 8246.2, 200},
+        {"constant", [](int64_t) { return -5000.0; }, 1024, 16, 16, 0, -5000, -5000, -5000, 5000, 0},
+        {"under two cycles", [](int64_t i) { return 9000 * std::sin(2 * kPi * i / 600); }, 1200, 16, 16, 0, -9000, 9000, 0, 6364, 0},
+        // Noise crosses the mean at each edge of the triangle, but never by the hysteresis.
+        {"noisy triangle", [](int64_t i) { return std::abs(i % 100 - 50) * 400.0 - 10000 + (i % 2 ? 600 : -600); }, 1000, 16, 16,
+         0, -10600, 10200, 0, 5800, 100},
+        // 11,500 frames/s handed over in batches of 115 every 10 ms.
+        {"sine at 11,500 frames/s", [](int64_t i) { return 16000 * std::sin(2 * kPi * i / 80); }, 115 * 16, 115, 10, 0, -16000,
+         16000, 0, 11314, 80 / 11.5},
+    };
+    static Frame batch[65536];
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ClearHistory(g_history);
+        for (int64_t done = 0; done < row.before; done += 65536)
+            AppendHistory(g_history, batch, static_cast<int>(std::min<int64_t>(65536, row.before - done)), 0);
+        MarkHistoryGap(g_history);
+        for (int at = 0; at < row.frames; at += row.perBatch) {
+            for (int i = 0; i < row.perBatch; ++i) batch[i] = F(static_cast<int16_t>(std::lround(row.wave(at + i))));
+            AppendHistory(g_history, batch, row.perBatch, static_cast<uint32_t>(1000 + at / row.perBatch * row.batchMs));
+        }
+        const Figures figures = MeasureFrames(g_history, row.before, row.before + row.frames);
+        const TraceFigures& y1 = figures.trace[1];
+        EXPECT_EQ(std::tuple(figures.frames, y1.min, y1.max), std::tuple(int64_t{row.frames}, row.min, row.max));
+        EXPECT_NEAR(y1.mean, row.mean, 0.01 * std::abs(row.mean) + 0.5);
+        EXPECT_NEAR(y1.rms, row.rms, 0.01 * row.rms);
+        EXPECT_NEAR(y1.periodMs, row.periodMs, 0.01 * row.periodMs);
+        EXPECT_EQ(figures.trace[2].periodMs, 0) << "a flat trace has no period";
+    }
+    // The line, the table and cursors either way round, a frame every 1.25 ms.
+    char parts[4][kFigurePart], table[512];
+    ClearHistory(g_history);
+    for (int at = 0; at < 1024; at += 16) {
+        for (int i = 0; i < 16; ++i) batch[i] = F(static_cast<int16_t>(std::lround(sine(at + i))));
+        AppendHistory(g_history, batch, 16, static_cast<uint32_t>(at * 5 / 4));
+    }
+    const Figures figures = MeasureFrames(g_history, 0, 1024);
+    FormatFigureParts(figures, parts);
+    EXPECT_EQ(std::string(parts[1]) + "|" + parts[2], "y1 min \xE2\x88\x92""19000 max 21000 p-p 40000 mean 1000 rms 14178 f 6.250 Hz "
+                                                   "T 160 ms|y2 min 0 max 0 p-p 0 mean 0 rms 0 f \xE2\x80\x94");
+    FormatFiguresTable(figures, g_history, 700, 100, table, sizeof table);
+    EXPECT_STREQ(table, "trace\tmin\tmax\tp-p\tmean\trms\tf_Hz\tT_ms\r\ny1\t-19000\t21000\t40000\t1000\t14178\t6.250\t160\r\n"
+                        "y2\t0\t0\t0\t0\t0\t\t\r\ny3\t0\t0\t0\t0\t0\t\t\r\ncursors\tA\tB\tframes\tms\tHz\r\n\t700\t100\t-600\t-750.0\t1.33\r\n");
+    FormatCursorParts(g_history, 700, 100, parts);
+    EXPECT_EQ(std::string(parts[0]) + "|" + parts[1], "A frame 700 B frame 100 \xCE\x94 \xE2\x88\x92""600 frames \xE2\x88\x92""750.0 ms 1.33 Hz|"
+                                                   "\xCE\x94y1 \xE2\x88\x92""23518");
 }
 
 // ---------------------------------------------------------- a recording

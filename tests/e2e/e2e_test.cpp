@@ -6,10 +6,13 @@
 // TARQUELL_WORK (device\ for the server, cases\ for scratch directories).
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <wincodec.h>
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -241,15 +244,21 @@ INSTANTIATE_TEST_SUITE_P(Device, Stream, ::testing::ValuesIn(kStreams),
 
 // -------------------------------------------------------------- recording
 
-// Frames a second, and the rows about two seconds of recording must hold.
-class Recording : public E2e, public ::testing::WithParamInterface<std::pair<int, int>> {};
+// Frames a second, the rows about two seconds of recording must hold, and
+// the separator config.ini asks for.
+struct RecordingCase {
+    int rate, rows;
+    char separator;
+};
+class Recording : public E2e, public ::testing::WithParamInterface<RecordingCase> {};
 
 // The counter wave makes a frame lost, repeated or reordered show as a break
 // in y1; y2 = -y1 and y3 = 0 catch the columns mixed up.
 TEST_P(Recording, KeepsEveryFrameInOrder)
 {
-    ASSERT_TRUE(Launch(Config("COM5")));
-    ASSERT_TRUE(Device("start com5 --wave counter --rate " + std::to_string(GetParam().first)));
+    const char s = GetParam().separator;
+    ASSERT_TRUE(Launch(Config("COM5", s == ';' ? "csv_separator=;\r\n" : "")));
+    ASSERT_TRUE(Device("start com5 --wave counter --rate " + std::to_string(GetParam().rate)));
     ASSERT_TRUE(StartOpens());
     ASSERT_TRUE(Send(main_, WM_COMMAND, IDM_RECORD));
     PumpMessages(2000);
@@ -261,7 +270,10 @@ TEST_P(Recording, KeepsEveryFrameInOrder)
     const std::wstring name = found.cFileName;
     FindClose(search);
 
-    const std::string text = ReadText((dir_ + L"\\" + name).c_str()), header = "frame,time_ms,y1,y2,y3\r\n";
+    const std::string text = ReadText((dir_ + L"\\" + name).c_str());
+    std::string header = "frame,time_ms,y1,y2,y3\r\n", row = "%lld,%lld,%d,%d,%d%n";
+    std::replace(header.begin(), header.end(), ',', s);
+    std::replace(row.begin(), row.end(), ',', s);
     ASSERT_EQ(text.substr(0, header.size()), header);
     ASSERT_EQ(text.substr(text.size() - 2), "\r\n") << "partial last line";
     int rows = 0, y1 = 0, y2 = 0, y3 = 0, used = 0;
@@ -271,16 +283,18 @@ TEST_P(Recording, KeepsEveryFrameInOrder)
         const std::string line = text.substr(at, end - at);
         const int lastY1 = y1;
         ASSERT_TRUE(line.find('\n') == std::string::npos &&
-                    std::sscanf(line.c_str(), "%lld,%lld,%d,%d,%d%n", &frame, &time, &y1, &y2, &y3, &used) == 5 &&
+                    std::sscanf(line.c_str(), row.c_str(), &frame, &time, &y1, &y2, &y3, &used) == 5 &&
                     used == static_cast<int>(line.size()) && frame == rows && time >= lastTime &&
                     y1 == int16_t(y1) && (rows == 0 || y1 == int16_t(lastY1 + 1)) && y2 == int16_t(-y1) && y3 == 0)
             << "row " << rows << " after y1 " << lastY1 << ", time " << lastTime << ": " << line;
     }
-    EXPECT_GE(rows, GetParam().second);
+    EXPECT_GE(rows, GetParam().rows);
 }
 
-INSTANTIATE_TEST_SUITE_P(Device, Recording, ::testing::Values(std::pair(1440, 2000), std::pair(100, 150)),
-                         [](const auto& info) { return "At" + std::to_string(info.param.first) + "FramesPerSecond"; });
+INSTANTIATE_TEST_SUITE_P(Device, Recording, ::testing::Values(RecordingCase{1440, 2000, ','}, RecordingCase{100, 150, ';'}),
+                         [](const auto& info) {
+                             return "At" + std::to_string(info.param.rate) + "FramesPerSecond" + (info.param.separator == ';' ? "WithSemicolons" : "");
+                         });
 
 // ------------------------------------------------------------------- send
 
@@ -385,6 +399,135 @@ TEST_F(E2e, RecordingNamedOnTheCommandLineShowsItsRowsInTheirColumns)
     EXPECT_EQ(Measure(view, kSpread, 0, 598).complete, 599);
     EXPECT_EQ(Measure(view, kOther, 601, 1020).complete, 420);
     ExpectClosesCleanly();
+}
+
+// ----------------------------------------------------- measured and saved
+
+// The clipboard's text, split into lines of tab-separated fields.
+std::vector<std::vector<std::wstring>> ClipboardTable()
+{
+    std::vector<std::vector<std::wstring>> table;
+    if (!OpenClipboard(nullptr)) return table;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    std::wistringstream lines(data ? static_cast<const wchar_t*>(GlobalLock(data)) : L"");
+    if (data) GlobalUnlock(data);
+    CloseClipboard();
+    for (std::wstring line; std::getline(lines, line, L'\n');) {
+        line.resize(line.find(L'\r'));
+        table.emplace_back();
+        for (size_t at = 0, tab = 0; tab != std::wstring::npos; at = tab + 1)
+            table.back().push_back(line.substr(at, (tab = line.find(L'\t', at)) - at));
+    }
+    return table;
+}
+
+// A PNG decoded by the system's codecs, as a capture.
+Capture ReadPng(const std::wstring& path)
+{
+    Capture png;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IWICImagingFactory* factory = nullptr;
+    IWICBitmapDecoder* decoder = nullptr;
+    IWICBitmapFrameDecode* frame = nullptr;
+    UINT width = 0, height = 0;
+    std::vector<DWORD> bgr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory))) &&
+        SUCCEEDED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand, &decoder)) &&
+        SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(frame->GetSize(&width, &height))) {
+        IWICBitmapSource* pixels = nullptr;
+        bgr.resize(width * height);
+        if (SUCCEEDED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame, &pixels)) &&
+            SUCCEEDED(pixels->CopyPixels(nullptr, width * 4, width * height * 4, reinterpret_cast<BYTE*>(bgr.data()))))
+            png = {static_cast<int>(width), static_cast<int>(height), {}};
+        if (pixels) pixels->Release();
+    }
+    for (IUnknown* object : std::initializer_list<IUnknown*>{frame, decoder, factory})
+        if (object) object->Release();
+    for (size_t i = 0; i < bgr.size() && png.width; ++i)
+        png.pixels.push_back(RGB((bgr[i] >> 16) & 0xFF, (bgr[i] >> 8) & 0xFF, bgr[i] & 0xFF));
+    return png;
+}
+
+// Pixels of each trace's colour under the plot.
+std::array<int, kTraces> TextInk(const Capture& view)
+{
+    std::array<int, kTraces> ink = {};
+    for (int y = kGridRows; y < view.height; ++y)
+        for (int x = 0; x < view.width; ++x)
+            for (int t = 0; t < kTraces; ++t) ink[t] += view.At(x, y) == kColours[t];
+    return ink;
+}
+
+// A recording a frame a millisecond: y1 a sine of 128 frames around 1000, y2
+// a square of 256 between 10000 and -6000, y3 flat at -5000, so that the
+// first screen holds whole cycles. Ctrl+M shows the measurement line, Shift
+// and the two buttons set the cursors, Ctrl+Shift+C copies the figures and
+// Ctrl+S saves the picture on screen; the line is still on at the next start.
+TEST_F(E2e, RecordingMeasuredWithCursorsCopiedAndSavedAsPng)
+{
+    std::string text = "frame,time_ms,y1,y2,y3\r\n";
+    for (int frame = 0; frame < 3000; ++frame)
+        text += std::to_string(frame) + "," + std::to_string(frame) + "," +
+                std::to_string(std::lround(1000 + 20000 * std::sin(6.283185307179586 * frame / 128))) + "," +
+                (frame % 256 < 128 ? "10000" : "-6000") + ",-5000\r\n";
+    const std::wstring file = dir_ + L"\\tarquell-20260101-000000.csv";
+    WriteText(file.c_str(), text);
+    ASSERT_TRUE(Launch(Config("COM5"), L" \"" + file + L"\""));
+    ASSERT_TRUE(PumpUntil([&] { return WindowText(main_).find(L"000000.csv") != std::wstring::npos; }, 5000));
+    const Capture before = CaptureClient(view_);
+    SetForegroundWindow(main_);
+    PressKeys({VK_CONTROL, 'M'});
+    Capture view;
+    EXPECT_TRUE(PumpUntil([&] { return (view = CaptureClient(view_)).height > before.height; }, 3000, 50)) << "no rows added";
+    for (int t = 0; t < kTraces; ++t) EXPECT_GT(TextInk(view)[t], TextInk(before)[t] + 200) << "y" << t + 1 << "'s figures";
+
+    for (const auto& [down, up, column] : {std::tuple(WM_LBUTTONDOWN, WM_LBUTTONUP, 100), std::tuple(WM_RBUTTONDOWN, WM_RBUTTONUP, 612)}) {
+        PostMessageW(view_, down, MK_SHIFT, MAKELPARAM(column, 100));
+        PostMessageW(view_, up, MK_SHIFT, MAKELPARAM(column, 100));
+    }
+    ASSERT_TRUE(OpenClipboard(nullptr) && EmptyClipboard() && CloseClipboard());
+    PressKeys({VK_CONTROL, VK_SHIFT, 'C'});
+    std::vector<std::vector<std::wstring>> table;
+    ASSERT_TRUE(PumpUntil([&] { return (table = ClipboardTable()).size() == 6; }, 3000, 50)) << "lines copied: " << table.size();
+    const struct {
+        double min, max, pp, mean, rms, hz, ms;
+    } known[] = {{-19000, 21000, 40000, 1000, 14177.8, 7.8125, 128}, {-6000, 10000, 16000, 2000, 8246.2, 3.90625, 256},
+                 {-5000, -5000, 0, -5000, 5000, 0, 0}};
+    for (int t = 0; t < kTraces; ++t) {
+        const auto& row = table[t + 1];
+        ASSERT_EQ(row.size(), 8u) << "y" << t + 1;
+        const double figures[] = {known[t].min, known[t].max, known[t].pp, known[t].mean, known[t].rms, known[t].hz, known[t].ms};
+        for (int i = 0; i < 7; ++i)
+            if (figures[i]) EXPECT_NEAR(std::stod(row[i + 1]), figures[i], std::abs(figures[i]) / 100) << "y" << t + 1 << " " << i;
+            else EXPECT_TRUE(i < 5 ? std::stod(row[i + 1]) == 0 : row[i + 1].empty()) << "y" << t + 1 << " " << i;
+    }
+    EXPECT_EQ(table[4], (std::vector<std::wstring>{L"cursors", L"A", L"B", L"frames", L"ms", L"Hz"}));
+    EXPECT_EQ(table[5], (std::vector<std::wstring>{L"", L"100", L"612", L"512", L"512.0", L"1.95"})) << "Δ as time_ms has it";
+
+    PressKeys({VK_CONTROL, 'S'});
+    HWND dialog = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return (dialog = FindTopLevel(L"#32770", process_.dwProcessId)) != nullptr; }, 5000));
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    WIN32_FIND_DATAW found;
+    HANDLE search = INVALID_HANDLE_VALUE;
+    ASSERT_TRUE(PumpUntil([&] { return (search = FindFirstFileW((dir_ + L"\\tarquell-*.png").c_str(), &found)) != INVALID_HANDLE_VALUE; }, 5000));
+    FindClose(search);
+    PumpMessages(500);
+    const std::wstring png = dir_ + L"\\" + found.cFileName;
+    EXPECT_EQ(ReadText(png.c_str()).substr(0, 8), "\x89PNG\r\n\x1a\n");
+    const Capture saved = ReadPng(png);
+    ASSERT_TRUE(saved.width == view.width && saved.height > kGridRows && saved.height < view.height) << saved.width << "x" << saved.height;
+    int differing = -1;
+    PumpUntil([&] {
+        const Capture shown = CaptureClient(view_);
+        differing = 0;
+        for (int y = 0; y < saved.height; ++y)
+            for (int x = 0; x < saved.width; ++x) differing += saved.At(x, y) != shown.At(x, y);
+        return differing == 0;
+    }, 3000, 100);
+    EXPECT_EQ(differing, 0) << "of the saved picture's pixels differ from the screen's";
+    ExpectClosesCleanly();
+    EXPECT_NE(ReadText((dir_ + L"\\config.ini").c_str()).find("[Scope]\r\nmeasure=1\r\n"), std::string::npos);
 }
 
 // ----------------------------------------------------------------- layout

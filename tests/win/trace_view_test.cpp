@@ -200,7 +200,8 @@ TEST_F(TraceView, ScopeControlsGainFreezeAndTrigger)
 
 // 1024 frames at 8000 and then 1024 at -8000, 16 a tick, a tick a
 // millisecond a frame: frozen, PgUp shows the first screen, and the values
-// under the mouse read there; the copy is the picture on screen.
+// under the mouse read there; a cursor moves with its frame while paging and
+// keeps its column live; the copy is the picture on screen.
 TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
 {
     ClearHistory(*g_sweep.history);
@@ -226,9 +227,15 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
     EXPECT_TRUE(FormatReadout(*PagedPicture(), parts) && std::string(parts[0]) == "frame 500  0.496 s") << parts[0];
     SendMessageW(g_traceView, WM_MOUSELEAVE, 0, 0);
     EXPECT_FALSE(FormatReadout(*PagedPicture(), parts));
+    g_viewLayout.scale = 2;
+    SendMessageW(g_traceView, WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT, MAKELPARAM(1001, 200));
+    SendMessageW(g_traceView, WM_LBUTTONUP, MK_SHIFT, MAKELPARAM(1001, 200));
+    g_viewLayout.scale = 1;
+    EXPECT_EQ(CursorColumn(0), 500);
     char position[64];
     ScrollHistory(-WHEEL_DELTA), FormatHistoryField(position, 64);
     EXPECT_NE(std::string(position).find("(frame 1,125)"), std::string::npos) << position;
+    EXPECT_EQ(CursorColumn(0), 500 - 102) << "a tenth of a screen on";
     EXPECT_TRUE(press(VK_END));
     Repaint();
     const Capture view = CaptureView();
@@ -250,7 +257,11 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
             differing += RGB(GetBValue(pixels[y * view.width + x]), GetGValue(pixels[y * view.width + x]),
                              GetRValue(pixels[y * view.width + x])) != view.At(x, y);
     EXPECT_EQ(differing, 0) << "the grid, the traces and the status rows as shown";
+    EXPECT_EQ(CursorColumn(0), -1) << "frame 500 is off the newest screen";
     SendMessageW(main_, WM_COMMAND, IDM_FREEZE, 0);
+    EXPECT_EQ(CursorColumn(0), 500) << "live, at its column";
+    SendMessageW(g_traceView, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(CursorColumn(0), -1);
 }
 
 // No paint, and no view, leaves a GDI object behind.

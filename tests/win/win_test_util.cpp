@@ -41,6 +41,18 @@ Capture CaptureClient(HWND window)
     return capture;
 }
 
+void PressKeys(std::initializer_list<WORD> keys)
+{
+    std::vector<INPUT> inputs(2 * keys.size());
+    size_t down = 0, up = inputs.size();
+    for (WORD key : keys) {
+        inputs[down].type = inputs[--up].type = INPUT_KEYBOARD;
+        inputs[down++].ki.wVk = inputs[up].ki.wVk = key;
+        inputs[up].ki.dwFlags = KEYEVENTF_KEYUP;
+    }
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
 void PumpMessages(DWORD milliseconds)
 {
     const DWORD start = GetTickCount();

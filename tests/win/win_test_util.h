@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct Capture {
 // Reads back the client area of `window` from the screen (works across
 // processes: the window must be on screen and uncovered).
 Capture CaptureClient(HWND window);
+
+// Presses the keys in order and lets them go in reverse, as real input to
+// the foreground window.
+void PressKeys(std::initializer_list<WORD> keys);
 
 // Dispatches messages of this thread for `milliseconds`.
 void PumpMessages(DWORD milliseconds);
