@@ -458,19 +458,32 @@ void Feed(History& history, int64_t frames, int batch = 1000)
     }
 }
 
-TEST(History, RingKeepsTheNewestFramesWithTheirBatchTimesAndGaps)
+// A gap at frame 5000, then a full history: batches of 1000 frames 10 ms
+// apart, or each frame a batch of its own, as a slow stream comes.
+TEST(History, RingKeepsTheNewestFramesWithTheirTimesAndGaps)
 {
-    ClearHistory(g_history);
-    Feed(g_history, 5000);
-    MarkHistoryGap(g_history);
-    Feed(g_history, kHistoryFrames);
-    EXPECT_EQ(OldestHistoryFrame(g_history), 5000);
-    for (int64_t frame : {int64_t{5000}, int64_t{123456}, kHistoryFrames + 4999}) {
-        EXPECT_EQ(HistoryFrame(g_history, frame).value[1], frame % 30000) << frame;
-        EXPECT_EQ(HistoryFrameMs(g_history, frame), frame / 1000 * 10) << frame;
+    const struct {
+        int batch;
+        uint32_t tolerance;
+        const char* readout;
+    } rows[] = {{1, 0, "frame 5,605  56.050 s"}, {1000, kHistoryTimeToleranceMs, "frame 5,605  0.056 s"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.batch);
+        ClearHistory(g_history);
+        Feed(g_history, 5000, row.batch);
+        MarkHistoryGap(g_history);
+        Feed(g_history, kHistoryFrames, row.batch);
+        EXPECT_EQ(OldestHistoryFrame(g_history), 5000);
+        for (int64_t frame : {int64_t{5000}, int64_t{123456}, kHistoryFrames + 4999}) {
+            EXPECT_EQ(HistoryFrame(g_history, frame).value[1], frame % 30000) << frame;
+            EXPECT_NEAR(HistoryFrameMs(g_history, frame), frame / row.batch * 10, row.tolerance) << frame;
+        }
+        EXPECT_EQ(HistoryRunStart(g_history, 9000, 0), 5000) << "the gap's mark";
+        EXPECT_EQ(HistoryRunStart(g_history, 9000, 7000), 7000);
+        char parts[kTraceCount + 1][kReadoutPart];
+        FormatColumnReadout(g_history, Column{{}, 1, false, 5605}, parts);
+        EXPECT_STREQ(parts[0], row.readout);
     }
-    EXPECT_EQ(HistoryRunStart(g_history, 9000, 0), 5000) << "the gap's mark";
-    EXPECT_EQ(HistoryRunStart(g_history, 9000, 7000), 7000);
     SweepPicture& picture = *new SweepPicture;
     BuildHistoryScreen(g_history, 5000 + 2048, 2, picture);
     EXPECT_TRUE(!picture.column[0].afterGap && !picture.column[1].afterGap) << "at the screen's first frame";
@@ -525,10 +538,12 @@ TEST(Sweep, TriggerShowsTheFramesBeforeItLeftOfItsPosition)
         int gapBefore;  // frames before the trigger; 0: none
         int firstColumn;
         int16_t firstValue;
+        bool portLost = false;  // the gap is the sweep's, as after a reconnect
     } rows[] = {
         {1, 128, 0, 0, 1000 - 128}, {1, 0, 0, 0, 1000}, {1, 1023, 0, 0, 1000 - 1023},
         {100, 128, 0, 68, -5000}, {10, 300, 0, 0, 1000 - 3000}, {3, 10, 0, 0, 1000 - 30},
         {1, 128, 100, 28, 900}, {1, 128, 50, 78, 950}, {2, 128, 50, 103, 950},
+        {5, 128, 600, 8, 400, true}, {1, 128, 600, 0, 1000 - 128, true},
     };
     for (const auto& row : rows) {
         static int32_t perColumn, position;
@@ -542,7 +557,7 @@ TEST(Sweep, TriggerShowsTheFramesBeforeItLeftOfItsPosition)
         Frame batch[50];
         for (int16_t v = -5000; v < 1050; v = static_cast<int16_t>(v + 50)) {
             for (int i = 0; i < 50; ++i) batch[i] = F(static_cast<int16_t>(v + i));
-            if (row.gapBefore && v == 1000 - row.gapBefore) MarkHistoryGap(g_history);
+            if (row.gapBefore && v == 1000 - row.gapBefore) row.portLost ? MarkGap(state) : MarkHistoryGap(g_history);
             AppendHistory(g_history, batch, 50, 0);
             for (const Frame& frame : batch) ApplyFrame(state, frame, 0);
         }
@@ -552,6 +567,9 @@ TEST(Sweep, TriggerShowsTheFramesBeforeItLeftOfItsPosition)
         EXPECT_EQ(columns[row.position].firstFrame, 6000);
         EXPECT_EQ(columns[row.firstColumn].trace[1].first, row.firstValue);
         EXPECT_TRUE(row.firstColumn == 0 || columns[row.firstColumn - 1].frames == 0);
+        for (int x = 0; x <= row.position; ++x)
+            EXPECT_EQ(columns[x].afterGap, row.portLost && x == row.firstColumn && row.firstValue == 1000 - row.gapBefore)
+                << "a gap is marked where it was, if in view: " << x;
         EXPECT_EQ(columns[row.position - 1 + !row.position].trace[1].last, row.position ? 999 : 1000);
     }
 }
