@@ -398,8 +398,8 @@ TEST(Scope, TriggerModesHoldRearmAndRunFree)
 TEST(Scope, SettingsTextsReadAndShowWhatIsInForce)
 {
     EXPECT_EQ(ParseChoice("16x", kGains, kGainCount, 1), 1);
-    EXPECT_EQ(ParseClamped("99999999999999999999", -32768, 32767, 0), 32767);
-    EXPECT_EQ(ParseClamped("", -32768, 32767, 7), 7);
+    for (const auto& [text, value] : {std::pair("99999999999999999999", 32767), {"", 7}, {" -99999999999999999999", -32768}})
+        EXPECT_EQ(ParseClamped(text, -32768, 32767, 7), value) << text;
     ScopeSettings scope = DefaultScope();
     char text[160];
     EXPECT_EQ(FormatScopeLine(scope, TriggerPhase::FreeRun, 11520, false, text, sizeof text), 0);
