@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "history.h"
 #include "ports.h"
 #include "sweep_state.h"
@@ -28,6 +30,8 @@ ATOM RegisterMainClass(HINSTANCE instance);
 bool CreateMainWindow(HINSTANCE instance, int showCommand);
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int RunMessageLoop(HACCEL accelerators);
+// The system's own words for an error, without the line end it comes with.
+std::wstring SystemMessage(DWORD error);
 
 // trace_view.cpp
 extern HWND g_traceView;

@@ -22,7 +22,8 @@ namespace {
 constexpr UINT kStatusPeriodMs = 50;
 constexpr int kErrorTextLength = 512;
 
-// The system's own words for an error, without the line end it comes with.
+}  // namespace
+
 std::wstring SystemMessage(DWORD error)
 {
     WCHAR text[kErrorTextLength] = L"";
@@ -32,6 +33,8 @@ std::wstring SystemMessage(DWORD error)
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
     return message;
 }
+
+namespace {
 
 // The causes a user meets need different actions: close the other program,
 // plug the adapter back in, pick another speed.

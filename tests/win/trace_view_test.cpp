@@ -253,6 +253,23 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
     SendMessageW(main_, WM_COMMAND, IDM_FREEZE, 0);
 }
 
+// A folder, a missing file, a file another program holds: the box names it
+// and gives the system's reason.
+TEST_F(TraceView, AFileThatCannotBeOpenedIsNamedWithTheReason)
+{
+    WriteText(L"held.csv", "frame,time_ms,y1,y2,y3\r\n");
+    HANDLE held = CreateFileW(L"held.csv", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    CreateDirectoryW(L"folder.csv", nullptr);
+    for (const auto& [path, error] : {std::pair(L"folder.csv", ERROR_ACCESS_DENIED), {L"missing.csv", ERROR_FILE_NOT_FOUND},
+                                      {L"held.csv", ERROR_SHARING_VIOLATION}}) {
+        ModalAnswer answer;
+        AnswerNextModal(&answer, IDOK);
+        OpenRecording(main_, path);
+        EXPECT_EQ(answer.text, L"Не получилось открыть файл.\n«" + std::wstring(path) + L"»: " + SystemMessage(error));
+    }
+    CloseHandle(held);
+}
+
 // No paint, and no view, leaves a GDI object behind.
 TEST_F(TraceView, PaintsAndViewsLeaveNoGdiObjects)
 {
