@@ -257,9 +257,8 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
 // and gives the system's reason.
 TEST_F(TraceView, AFileThatCannotBeOpenedIsNamedWithTheReason)
 {
-    WriteText(L"held.csv", "frame,time_ms,y1,y2,y3\r\n");
-    HANDLE held = CreateFileW(L"held.csv", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     CreateDirectoryW(L"folder.csv", nullptr);
+    HANDLE held = CreateFileW(L"held.csv", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     for (const auto& [path, error] : {std::pair(L"folder.csv", ERROR_ACCESS_DENIED), {L"missing.csv", ERROR_FILE_NOT_FOUND},
                                       {L"held.csv", ERROR_SHARING_VIOLATION}}) {
         ModalAnswer answer;
