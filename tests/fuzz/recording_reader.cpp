@@ -1,12 +1,12 @@
 // A recording read whole and read in pieces of sizes the first byte seeds
 // come to the same rows, times, problem and line. A bad line lies within the
 // file, every row before it is kept or counted as left out, and each row's
-// time_ms is kept within the tolerance.
+// time_ms is kept within the tolerance. A broken invariant traps, and
+// libFuzzer keeps the input.
 #include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "fuzz_check.h"
 #include "recording_reader.h"
 
 History g_whole, g_pieces;
@@ -27,11 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         going = ReadRecordingPiece(g_piecesReader, g_pieces, text.data() + at, piece);
     }
     const RecordingReader &a = g_wholeReader, &b = g_piecesReader;
-    Require(FinishReadingRecording(g_piecesReader, g_pieces) == whole && a.problem == b.problem &&
-            a.lineNumber == b.lineNumber && a.leftOut == b.leftOut && std::strcmp(a.badLine, b.badLine) == 0);
+    if (FinishReadingRecording(g_piecesReader, g_pieces) != whole || a.problem != b.problem ||
+        a.lineNumber != b.lineNumber || a.leftOut != b.leftOut || std::strcmp(a.badLine, b.badLine))
+        __builtin_trap();
     const bool badLine = a.problem == RecordingProblem::BadLine;
-    Require(a.lineNumber <= std::count(text.begin(), text.end(), '\n') + 1 && (!badLine || a.lineNumber >= 2) &&
-            g_whole.total + a.leftOut == (badLine ? a.lineNumber - 2 : whole ? a.lineNumber - 1 : 0));
+    if (a.lineNumber > std::count(text.begin(), text.end(), '\n') + 1 || (badLine && a.lineNumber < 2) ||
+        g_whole.total + a.leftOut != (badLine ? a.lineNumber - 2 : whole ? a.lineNumber - 1 : 0))
+        __builtin_trap();
     uint32_t originMs = 0;
     for (int64_t frame = 0, at = 0; frame < g_whole.total; ++frame) {
         uint32_t rowMs = 0;  // as the reader keeps it: the time_ms field's low 32 bits
@@ -40,8 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             rowMs = rowMs * 10 + static_cast<uint32_t>(text[digit] - '0');
         originMs = frame ? originMs : rowMs;
         const uint32_t ms = HistoryFrameMs(g_whole, frame), off = (ms - (rowMs - originMs)) & ~kHistoryGapBit;
-        Require(ms == HistoryFrameMs(g_pieces, frame) && (off <= kHistoryTimeToleranceMs || off >= ~kHistoryGapBit - kHistoryTimeToleranceMs + 1) &&
-                std::memcmp(g_whole.value[frame], g_pieces.value[frame], sizeof g_whole.value[0]) == 0);
+        if (ms != HistoryFrameMs(g_pieces, frame) || (off > kHistoryTimeToleranceMs && off <= ~kHistoryGapBit - kHistoryTimeToleranceMs) ||
+            std::memcmp(g_whole.value[frame], g_pieces.value[frame], sizeof g_whole.value[frame]))
+            __builtin_trap();
     }
     return 0;
 }
