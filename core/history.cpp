@@ -1,32 +1,113 @@
 #include "history.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace {
 
 constexpr int64_t kFrameMask = kHistoryFrames - 1;
-constexpr int64_t kBatchMask = kHistoryBatches - 1;
+constexpr uint32_t kTimeMask = ~kHistoryGapBit;
+constexpr double kUnbounded = std::numeric_limits<double>::infinity();
 
-int64_t OldestBatch(const History& history)
+int64_t OldestKnot(const History& history)
 {
-    return history.batchTotal > kHistoryBatches ? history.batchTotal - kHistoryBatches : 0;
+    return history.knotTotal > kHistoryFrames ? history.knotTotal - kHistoryFrames : 0;
 }
 
-// The newest batch that starts at or before `frame` (the oldest kept when
-// none does), as its number; -1 when there are none.
-int64_t BatchOf(const History& history, int64_t frame)
+int64_t KnotFrame(const History& history, int64_t knot)
 {
-    int64_t low = OldestBatch(history), high = history.batchTotal - 1;
+    return history.knotFrame[knot & kFrameMask];
+}
+
+uint32_t KnotMs(const History& history, int64_t knot)
+{
+    return history.knotTime[knot & kFrameMask] & kTimeMask;
+}
+
+bool KnotAfterGap(const History& history, int64_t knot)
+{
+    return history.knotTime[knot & kFrameMask] & kHistoryGapBit;
+}
+
+// The newest knot at or before `frame` (the oldest kept when none is), as
+// its number; -1 when there are none.
+int64_t KnotOf(const History& history, int64_t frame)
+{
+    int64_t low = OldestKnot(history), high = history.knotTotal - 1;
     if (high < low) return -1;
     while (low < high) {
         const int64_t middle = low + (high - low + 1) / 2;
-        if (history.batchFirst[middle & kBatchMask] <= frame)
+        if (KnotFrame(history, middle) <= frame)
             low = middle;
         else
             high = middle - 1;
     }
     return low;
+}
+
+void AddKnot(History& history, int64_t frame, uint32_t time)
+{
+    const int64_t at = history.knotTotal++ & kFrameMask;
+    history.knotFrame[at] = frame;
+    history.knotTime[at] = time;
+    history.lineEnd = frame;
+    history.lineEndMs = time & kTimeMask;
+    history.slopeLow = -kUnbounded;
+    history.slopeHigh = kUnbounded;
+}
+
+// Frame `frame`, come at `ms`, extends the newest line when a slope is left
+// that keeps it and every frame before it within the tolerance; otherwise the
+// line ends at its last frame, which becomes a knot. Lines are kept shorter
+// than the history so that the products below stay small.
+void AddPoint(History& history, int64_t frame, uint32_t ms)
+{
+    const int64_t knot = history.knotTotal - 1;
+    double run = static_cast<double>(frame - KnotFrame(history, knot));
+    double rise = static_cast<double>(ms) - KnotMs(history, knot);
+    if (rise < history.slopeLow * run || rise > history.slopeHigh * run || run > kHistoryFrames) {
+        AddKnot(history, history.lineEnd, history.lineEndMs);
+        run = static_cast<double>(frame - history.lineEnd);
+        rise = static_cast<double>(ms) - history.lineEndMs;
+    }
+    history.slopeLow = std::max(history.slopeLow, (rise - kHistoryTimeToleranceMs) / run);
+    history.slopeHigh = std::min(history.slopeHigh, (rise + kHistoryTimeToleranceMs) / run);
+    history.lineEnd = frame;
+    history.lineEndMs = ms;
+}
+
+// A run's first batch kept one time for all its frames; the second batch,
+// come `ms` after frame 0, gives the pace at which they came before its last
+// one. The very first batch moves frame 0's time back instead, as the
+// times count from it.
+void SpreadFirstBatch(History& history, int count, uint32_t& ms)
+{
+    const int64_t last = history.knotTotal - 1, first = last - 1;
+    if (first < OldestKnot(history) || history.lineEnd != KnotFrame(history, last) ||
+        KnotMs(history, first) != KnotMs(history, last) || (KnotFrame(history, first) && !KnotAfterGap(history, first)))
+        return;
+    const uint32_t lastMs = KnotMs(history, last);
+    const double pace = (static_cast<double>(ms) - lastMs) / count;
+    const uint32_t spread =
+        static_cast<uint32_t>(pace * static_cast<double>(KnotFrame(history, last) - KnotFrame(history, first)));
+    if (KnotFrame(history, first) == 0) {
+        history.originMs -= spread;
+        history.knotTime[last & kFrameMask] += spread;
+        history.lineEndMs += spread;
+        ms += spread;
+        return;
+    }
+    const uint32_t floorMs = KnotMs(history, first - 1);
+    const uint32_t firstMs = lastMs - spread > floorMs && lastMs > spread ? lastMs - spread : floorMs;
+    history.knotTime[first & kFrameMask] = firstMs | (history.knotTime[first & kFrameMask] & kHistoryGapBit);
+}
+
+uint32_t TimeOnLine(int64_t frame, int64_t fromFrame, uint32_t fromMs, int64_t toFrame, uint32_t toMs)
+{
+    if (toFrame <= fromFrame) return fromMs;
+    return static_cast<uint32_t>(fromMs + (int64_t{toMs} - fromMs) * (frame - fromFrame) / (toFrame - fromFrame));
 }
 
 // 1234567 as "1,234,567".
@@ -48,24 +129,32 @@ int PutGrouped(char* text, int size, int64_t value)
 void ClearHistory(History& history)
 {
     history.total = 0;
-    history.batchTotal = 0;
+    history.knotTotal = 0;
     history.originMs = 0;
     history.gapPending = false;
 }
 
+// A batch's time is when its last frame left the driver, the others having
+// come at the stream's pace before it: its last frame is the point the line
+// has to keep near it. A run's first batch, with no pace to go by yet, keeps
+// its time for all its frames.
 void AppendHistory(History& history, const Frame* frames, int count, uint32_t batchTimeMs)
 {
     if (count <= 0) return;
     if (history.total == 0) history.originMs = batchTimeMs;
-    const uint32_t timeMs = (batchTimeMs - history.originMs) & ~kHistoryGapBit;
-    const int64_t last = (history.batchTotal - 1) & kBatchMask;
-    if (!history.batchTotal || history.gapPending ||
-        timeMs - (history.batchTime[last] & ~kHistoryGapBit) >= kHistoryBatchSpacingMs) {
-        const int64_t at = history.batchTotal++ & kBatchMask;
-        history.batchFirst[at] = history.total;
-        history.batchTime[at] = timeMs | (history.gapPending && history.total > 0 ? kHistoryGapBit : 0);
-        history.gapPending = false;
+    const uint32_t ms = (batchTimeMs - history.originMs) & kTimeMask;
+    const int64_t last = history.total + count - 1;
+    if (history.total == 0 || history.gapPending) {
+        if (history.total && history.lineEnd != KnotFrame(history, history.knotTotal - 1))
+            AddKnot(history, history.lineEnd, history.lineEndMs);
+        AddKnot(history, history.total, ms | (history.total ? kHistoryGapBit : 0));
+        if (count > 1) AddKnot(history, last, ms);
+    } else {
+        uint32_t spreadMs = ms;
+        SpreadFirstBatch(history, count, spreadMs);
+        AddPoint(history, last, spreadMs);
     }
+    history.gapPending = false;
     for (int i = 0; i < count; ++i)
         std::memcpy(history.value[(history.total + i) & kFrameMask], frames[i].value + 1, sizeof history.value[0]);
     history.total += count;
@@ -90,13 +179,18 @@ Frame HistoryFrame(const History& history, int64_t frame)
 
 uint32_t HistoryFrameMs(const History& history, int64_t frame)
 {
-    const int64_t batch = BatchOf(history, frame);
-    return batch < 0 ? 0 : history.batchTime[batch & kBatchMask] & ~kHistoryGapBit;
+    const int64_t knot = KnotOf(history, frame);
+    if (knot < 0) return 0;
+    if (knot == history.knotTotal - 1)
+        return TimeOnLine(frame, KnotFrame(history, knot), KnotMs(history, knot), history.lineEnd, history.lineEndMs);
+    return TimeOnLine(frame, KnotFrame(history, knot), KnotMs(history, knot), KnotFrame(history, knot + 1),
+                      KnotMs(history, knot + 1));
 }
 
-int64_t HistoryBatchOf(const History& history, int64_t frame)
+bool HistoryGapBefore(const History& history, int64_t frame)
 {
-    return BatchOf(history, frame);
+    const int64_t knot = KnotOf(history, frame);
+    return knot >= 0 && KnotFrame(history, knot) == frame && KnotAfterGap(history, knot);
 }
 
 int FormatGrouped(char* text, int size, int64_t value)
@@ -106,10 +200,10 @@ int FormatGrouped(char* text, int size, int64_t value)
 
 int64_t HistoryRunStart(const History& history, int64_t frame, int64_t notBefore)
 {
-    for (int64_t b = BatchOf(history, frame); b >= 0 && b >= OldestBatch(history); --b) {
-        const int64_t first = history.batchFirst[b & kBatchMask];
+    for (int64_t k = KnotOf(history, frame); k >= 0 && k >= OldestKnot(history); --k) {
+        const int64_t first = KnotFrame(history, k);
         if (first <= notBefore) break;
-        if (history.batchTime[b & kBatchMask] & kHistoryGapBit) return first;
+        if (KnotAfterGap(history, k)) return first;
     }
     return notBefore;
 }
@@ -159,11 +253,10 @@ void BuildHistoryScreen(const History& history, int64_t end, int32_t framesPerCo
         column.firstFrame = first;
         picture.cursor = x;
     }
-    for (int64_t b = BatchOf(history, start); b >= 0 && b < history.batchTotal; ++b) {
-        const int64_t first = history.batchFirst[b & kBatchMask];
+    for (int64_t k = KnotOf(history, start); k >= 0 && k < history.knotTotal; ++k) {
+        const int64_t first = KnotFrame(history, k);
         if (first >= end) break;
-        if ((history.batchTime[b & kBatchMask] & kHistoryGapBit) && first > start)
-            picture.column[(first - start) / framesPerColumn].afterGap = true;
+        if (KnotAfterGap(history, k) && first > start) picture.column[(first - start) / framesPerColumn].afterGap = true;
     }
 }
 

@@ -1,7 +1,7 @@
 // The newest frames kept in memory behind the sweep: the values of each frame,
-// an arrival time per batch of frames, and the gaps (Stop, a lost port, frames
-// dropped) as marks on the batch that follows them. Frames are numbered from
-// the first one kept; the ring forgets the oldest once it is full.
+// their arrival times, and the gaps (Stop, a lost port, frames dropped) as
+// marks on the frame that follows each. Frames are numbered from the first
+// one kept; the ring forgets the oldest once it is full.
 #pragma once
 
 #include <cstdint>
@@ -9,22 +9,32 @@
 #include "sweep_state.h"
 
 constexpr int64_t kHistoryFrames = int64_t{1} << 22;
-constexpr int64_t kHistoryBatches = int64_t{1} << 19;
-// Batches closer than this share one time, so that the batch ring outlasts
-// the frame ring even when frames come a millisecond apart.
-constexpr uint32_t kHistoryBatchSpacingMs = 8;
+// A frame's time is kept within this of when it came: the link's clock ticks
+// every 15.6 ms on Windows, and a stream that keeps its pace within it costs
+// no memory however long it runs.
+constexpr uint32_t kHistoryTimeToleranceMs = 16;
 
-// A batch's time from frame 0, with this bit set when a gap came before it.
+// A knot's time from frame 0, with this bit set when a gap came before it.
 constexpr uint32_t kHistoryGapBit = 0x80000000u;
 
-// Batches as two arrays, 12 bytes each rather than a padded 16.
+// Times are kept as knots: frames whose own time is kept, the frames between
+// two knots lying on the straight line between them. A knot is made where a
+// stream leaves the line by more than the tolerance and at each gap, on a
+// frame of its own, so the knots can never outnumber the frames; untouched
+// knot slots cost no memory.
 struct History {
     int16_t value[kHistoryFrames][kTraceCount];
-    int64_t batchFirst[kHistoryBatches];
-    uint32_t batchTime[kHistoryBatches];
-    int64_t total;       // frames ever kept; the newest is total - 1
-    int64_t batchTotal;
-    uint32_t originMs;   // the time of frame 0
+    int64_t knotFrame[kHistoryFrames];
+    uint32_t knotTime[kHistoryFrames];
+    int64_t total;  // frames ever kept; the newest is total - 1
+    int64_t knotTotal;
+    // The newest line runs from the newest knot to this frame; any slope
+    // between the two bounds keeps every frame since that knot within the
+    // tolerance.
+    int64_t lineEnd;
+    uint32_t lineEndMs;
+    double slopeLow, slopeHigh;
+    uint32_t originMs;  // the time of frame 0
     bool gapPending;
 };
 
@@ -37,12 +47,11 @@ Frame HistoryFrame(const History& history, int64_t frame);
 // The first frame after the newest gap at or before `frame`, or `notBefore`
 // when that comes first.
 int64_t HistoryRunStart(const History& history, int64_t frame, int64_t notBefore);
-// Milliseconds from frame 0 to the batch that brought `frame`.
+// Milliseconds from frame 0 to `frame`'s arrival, within the tolerance.
 uint32_t HistoryFrameMs(const History& history, int64_t frame);
-// That batch, by its number; -1 when there are none.
-int64_t HistoryBatchOf(const History& history, int64_t frame);
 // 1234567 as "1,234,567".
 int FormatGrouped(char* text, int size, int64_t value);
+bool HistoryGapBefore(const History& history, int64_t frame);
 
 // A screen of history is the kSweepWidth columns of `framesPerColumn` frames
 // that end just before frame `end`; near the oldest frame it starts there.

@@ -10,7 +10,6 @@
 namespace {
 
 constexpr int64_t kFrameMask = kHistoryFrames - 1;
-constexpr int64_t kBatchMask = kHistoryBatches - 1;
 constexpr char kScreenMinus[] = "\xE2\x88\x92";
 constexpr char kDash[] = "\xE2\x80\x94";
 
@@ -153,17 +152,7 @@ Figures MeasureFrames(const History& history, int64_t first, int64_t end)
 
 double FrameTimeMs(const History& history, int64_t frame)
 {
-    const int64_t batch = HistoryBatchOf(history, frame);
-    if (batch < 0) return 0;
-    const auto firstOf = [&](int64_t b) { return history.batchFirst[b & kBatchMask]; };
-    const auto timeOf = [&](int64_t b) { return static_cast<double>(history.batchTime[b & kBatchMask] & ~kHistoryGapBit); };
-    const auto gapBefore = [&](int64_t b) { return (history.batchTime[b & kBatchMask] & kHistoryGapBit) != 0; };
-    int64_t from = batch, to = batch + 1;
-    if (to >= history.batchTotal || gapBefore(to)) from = batch - 1, to = batch;
-    if (from < 0 || history.batchTotal - from > kHistoryBatches || gapBefore(to) || firstOf(to) <= firstOf(from))
-        return timeOf(batch);
-    const double pace = (timeOf(to) - timeOf(from)) / static_cast<double>(firstOf(to) - firstOf(from));
-    return timeOf(batch) + pace * static_cast<double>(frame - firstOf(batch));
+    return HistoryFrameMs(history, frame);
 }
 
 void FormatFigureParts(const Figures& figures, char (*parts)[kFigurePart])

@@ -6,12 +6,17 @@
 
 namespace {
 
+// Leading zeros and every 64-bit count, as the recorder numbers frames.
 bool ParseUnsigned(const char*& at, const char* end, uint64_t& value)
 {
     const char* start = at;
     value = 0;
-    while (at < end && *at >= '0' && *at <= '9' && at - start < 19) value = value * 10 + static_cast<uint64_t>(*at++ - '0');
-    return at > start && (at == end || *at < '0' || *at > '9');
+    for (; at < end && *at >= '0' && *at <= '9'; ++at) {
+        const uint64_t digit = static_cast<uint64_t>(*at - '0');
+        if (value > (UINT64_MAX - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    return at > start;
 }
 
 bool ParseValue(const char*& at, const char* end, int16_t& value)
@@ -31,14 +36,28 @@ bool Expect(const char*& at, const char* end, char c)
     return true;
 }
 
-bool ParseRow(const char* at, const char* end, uint64_t& timeMs, Frame& frame)
+bool ParseRow(const char* at, const char* end, char separator, uint64_t& timeMs, Frame& frame)
 {
     uint64_t number = 0;
     frame = {};
-    if (!ParseUnsigned(at, end, number) || !Expect(at, end, ',') || !ParseUnsigned(at, end, timeMs)) return false;
+    if (!ParseUnsigned(at, end, number) || !Expect(at, end, separator) || !ParseUnsigned(at, end, timeMs)) return false;
     for (int trace = 1; trace <= kTraceCount; ++trace)
-        if (!Expect(at, end, ',') || !ParseValue(at, end, frame.value[trace])) return false;
+        if (!Expect(at, end, separator) || !ParseValue(at, end, frame.value[trace])) return false;
     return at == end;
+}
+
+// The header with commas or with semicolons, which Excel writes where the
+// list separator is one; the rows must follow it.
+bool ReadHeader(const char* line, size_t length, char& separator)
+{
+    const size_t headerLength = sizeof kCsvHeader - 3;
+    const size_t firstSeparator = static_cast<size_t>(std::strchr(kCsvHeader, ',') - kCsvHeader);
+    if (length != headerLength) return false;
+    separator = line[firstSeparator];
+    if (separator != ',' && separator != ';') return false;
+    for (size_t i = 0; i < length; ++i)
+        if (line[i] != (kCsvHeader[i] == ',' ? separator : kCsvHeader[i])) return false;
+    return true;
 }
 
 void FlushPending(RecordingReader& reader, History& history)
@@ -73,14 +92,15 @@ bool TakeLine(RecordingReader& reader, History& history, const char* line, size_
     if (length && line[length - 1] == '\r') --length;
     const int64_t number = ++reader.lineNumber;
     if (number == 1) {
-        const size_t headerLength = sizeof kCsvHeader - 3;
-        if (overlong || length != headerLength || std::memcmp(line, kCsvHeader, headerLength) != 0)
+        // Excel's "CSV UTF-8" starts with a byte-order mark.
+        if (length >= 3 && std::memcmp(line, "\xEF\xBB\xBF", 3) == 0) line += 3, length -= 3;
+        if (overlong || !ReadHeader(line, length, reader.separator))
             return Fail(reader, RecordingProblem::NoHeader, line, length);
         return true;
     }
     uint64_t timeMs = 0;
     Frame frame;
-    if (overlong || length > kRecordingLineMax || !ParseRow(line, line + length, timeMs, frame))
+    if (overlong || length > kRecordingLineMax || !ParseRow(line, line + length, reader.separator, timeMs, frame))
         return Fail(reader, RecordingProblem::BadLine, line, length);
     KeepRow(reader, history, static_cast<uint32_t>(timeMs), frame);
     return true;

@@ -17,6 +17,7 @@ struct RecordingReader {
     int lineLength;
     bool overlong;
     int64_t lineNumber;  // of the line being read; the header is line 1
+    char separator;      // the header's, ',' or ';'
     RecordingProblem problem;
     char badLine[kBadLineShown + 1];
     int64_t leftOut;  // rows past a full history

@@ -1,6 +1,5 @@
 #include "scope_settings.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,13 +12,12 @@ constexpr int kColumnsPerDivision = 32;
 const char* const kModeKeys[] = {"off", "auto", "normal", "single"};
 const char* const kModeNames[] = {"Off", "Auto", "Norm", "Single"};
 
+// Beyond long, strtol gives the end of the range on the number's side.
 bool ParseWhole(const char* text, long* value)
 {
     if (!*text) return false;
     char* end = nullptr;
-    errno = 0;
     *value = std::strtol(text, &end, 10);
-    if (errno == ERANGE) *value = *text == '-' ? -2147483647L : 2147483647L;
     return *end == '\0';
 }
 

@@ -71,7 +71,7 @@ int64_t FirstFrameBefore(const SweepState& state, int64_t index)
 {
     const History* history = state.history;
     int64_t from = index - int64_t{state.scope.framesPerColumn} * state.scope.triggerPosition;
-    if (!history || state.gapPending || index > history->total) return index;
+    if (!history || index > history->total) return index;
     const int64_t oldest = OldestHistoryFrame(*history);
     if (from < oldest) from = oldest;
     return HistoryRunStart(*history, index, from);
@@ -85,7 +85,11 @@ void StartTriggeredSweep(SweepState& state, const Frame& frame)
     const int32_t perColumn = state.scope.framesPerColumn;
     const int32_t position = state.scope.triggerPosition;
     for (int x = 0; x <= position; ++x) state.picture.column[x].frames = 0;
-    for (int64_t at = FirstFrameBefore(state, index); at < index; ++at) {
+    const int64_t first = FirstFrameBefore(state, index);
+    // A gap since the last sweep is marked where the frames after it begin,
+    // and not at all when they begin further back than the columns reach.
+    if (state.history && !HistoryGapBefore(*state.history, first)) state.gapPending = false;
+    for (int64_t at = first; at < index; ++at) {
         const int32_t x = position - static_cast<int32_t>((index - at + perColumn - 1) / perColumn);
         Column& column = state.picture.column[x];
         if (column.frames == 0)

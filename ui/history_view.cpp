@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
+#include <string>
 
 #include "acquisition.h"
 #include "app.h"
@@ -12,6 +13,7 @@
 
 #include "history.h"
 #include "recording_reader.h"
+#include "system_text.h"
 #include "resource.h"
 
 namespace {
@@ -298,7 +300,9 @@ void OpenRecording(HWND window, const WCHAR* path)
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        MessageBoxW(window, L"Не получилось открыть файл.", L"Внимание!!!", MB_OK);
+        const DWORD error = GetLastError();
+        const std::wstring text = L"Не получилось открыть файл.\n«" + std::wstring(path) + L"»: " + SystemMessage(error);
+        MessageBoxW(window, text.c_str(), L"Внимание!!!", MB_OK);
         return;
     }
     const WCHAR* name = wcsrchr(path, L'\\') ? wcsrchr(path, L'\\') + 1 : path;

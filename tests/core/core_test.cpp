@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <random>
 #include <climits>
 #include <cstring>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -65,40 +66,6 @@ TEST(TakeFrames, CutsTheStreamIntoFramesSkippingWhatStartsNone)
         EXPECT_EQ(Take(area, c.bytes), c.y1) << c.name;
         EXPECT_EQ(area.skippedBytes, c.skipped) << c.name;
         EXPECT_EQ(area.length, c.left) << c.name;
-    }
-}
-
-TEST(TakeFrames, FrameSplitAcrossReadsAndStreamJoinedAtAnyByte)
-{
-    static ReceiveArea area;
-    const auto a = FrameBytes(-7, 8, 9), b = FrameBytes(-1234, 0x1100, 0x5555);
-    for (size_t at = 1; at < 8; ++at) {
-        area = {};
-        EXPECT_TRUE(Take(area, std::vector<uint8_t>(a.begin(), a.begin() + at)).empty());
-        EXPECT_EQ(Take(area, Join({std::vector<uint8_t>(a.begin() + at, a.end()), b})), (std::vector<int16_t>{-7, -1234}))
-            << "cut after " << at;
-        area = {};
-        EXPECT_EQ(Take(area, Join({std::vector<uint8_t>(b.begin() + at, b.end()), a, b})),
-                  (std::vector<int16_t>{-7, -1234}))
-            << "joined at " << at;
-        EXPECT_EQ(area.skippedBytes, 8 - at);
-    }
-}
-
-// Whatever arrives, every byte is either taken in a frame, skipped, or waits
-// as the start of one.
-TEST(TakeFrames, AnyBytesAreAccountedForAndTheAreaStaysBounded)
-{
-    std::mt19937 random(12345);
-    static ReceiveArea area;
-    area = {};
-    for (int round = 0; round < 2000; ++round) {
-        std::vector<uint8_t> bytes(random() % 200);
-        for (uint8_t& byte : bytes) byte = random() % 2 ? "\x11\x55\x00\xff"[random() % 4] : static_cast<uint8_t>(random());
-        const int before = area.length + static_cast<int>(bytes.size() + area.skippedBytes);
-        const int frames = static_cast<int>(Take(area, bytes).size());
-        ASSERT_EQ(before, frames * kFrameSize + area.length + static_cast<int>(area.skippedBytes));
-        ASSERT_LT(area.length, kFrameSize);
     }
 }
 
@@ -404,9 +371,8 @@ TEST(Scope, TriggerModesHoldRearmAndRunFree)
 
 TEST(Scope, SettingsTextsReadAndShowWhatIsInForce)
 {
-    EXPECT_EQ(ParseChoice("16x", kGains, kGainCount, 1), 1);
-    EXPECT_EQ(ParseClamped("99999999999999999999", -32768, 32767, 0), 32767);
-    EXPECT_EQ(ParseClamped("", -32768, 32767, 7), 7);
+    for (const auto& [text, value] : {std::pair("99999999999999999999", 32767), {"", 7}, {" -99999999999999999999", -32768}})
+        EXPECT_EQ(ParseClamped(text, -32768, 32767, 7), value) << text;
     ScopeSettings scope = DefaultScope();
     char text[160];
     EXPECT_EQ(FormatScopeLine(scope, TriggerPhase::FreeRun, 11520, false, text, sizeof text), 0);
@@ -465,19 +431,32 @@ void Feed(History& history, int64_t frames, int batch = 1000)
     }
 }
 
-TEST(History, RingKeepsTheNewestFramesWithTheirBatchTimesAndGaps)
+// A gap at frame 5000, then a full history: batches of 1000 frames 10 ms
+// apart, or each frame a batch of its own, as a slow stream comes.
+TEST(History, RingKeepsTheNewestFramesWithTheirTimesAndGaps)
 {
-    ClearHistory(g_history);
-    Feed(g_history, 5000);
-    MarkHistoryGap(g_history);
-    Feed(g_history, kHistoryFrames);
-    EXPECT_EQ(OldestHistoryFrame(g_history), 5000);
-    for (int64_t frame : {int64_t{5000}, int64_t{123456}, kHistoryFrames + 4999}) {
-        EXPECT_EQ(HistoryFrame(g_history, frame).value[1], frame % 30000) << frame;
-        EXPECT_EQ(HistoryFrameMs(g_history, frame), frame / 1000 * 10) << frame;
+    const struct {
+        int batch;
+        uint32_t tolerance;
+        const char* readout;
+    } rows[] = {{1, 0, "frame 5,605  56.050 s"}, {1000, kHistoryTimeToleranceMs, "frame 5,605  0.055 s"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.batch);
+        ClearHistory(g_history);
+        Feed(g_history, 5000, row.batch);
+        MarkHistoryGap(g_history);
+        Feed(g_history, kHistoryFrames, row.batch);
+        EXPECT_EQ(OldestHistoryFrame(g_history), 5000);
+        for (int64_t frame : {int64_t{5000}, int64_t{123456}, kHistoryFrames + 4999}) {
+            EXPECT_EQ(HistoryFrame(g_history, frame).value[1], frame % 30000) << frame;
+            EXPECT_NEAR(HistoryFrameMs(g_history, frame), frame / row.batch * 10, row.tolerance) << frame;
+        }
+        EXPECT_EQ(HistoryRunStart(g_history, 9000, 0), 5000) << "the gap's mark";
+        EXPECT_EQ(HistoryRunStart(g_history, 9000, 7000), 7000);
+        char parts[kTraceCount + 1][kReadoutPart];
+        FormatColumnReadout(g_history, Column{{}, 1, false, 5605}, parts);
+        EXPECT_STREQ(parts[0], row.readout);
     }
-    EXPECT_EQ(HistoryRunStart(g_history, 9000, 0), 5000) << "the gap's mark";
-    EXPECT_EQ(HistoryRunStart(g_history, 9000, 7000), 7000);
     SweepPicture& picture = *new SweepPicture;
     BuildHistoryScreen(g_history, 5000 + 2048, 2, picture);
     EXPECT_TRUE(!picture.column[0].afterGap && !picture.column[1].afterGap) << "at the screen's first frame";
@@ -532,10 +511,12 @@ TEST(Sweep, TriggerShowsTheFramesBeforeItLeftOfItsPosition)
         int gapBefore;  // frames before the trigger; 0: none
         int firstColumn;
         int16_t firstValue;
+        bool portLost = false;  // the gap is the sweep's, as after a reconnect
     } rows[] = {
         {1, 128, 0, 0, 1000 - 128}, {1, 0, 0, 0, 1000}, {1, 1023, 0, 0, 1000 - 1023},
         {100, 128, 0, 68, -5000}, {10, 300, 0, 0, 1000 - 3000}, {3, 10, 0, 0, 1000 - 30},
         {1, 128, 100, 28, 900}, {1, 128, 50, 78, 950}, {2, 128, 50, 103, 950},
+        {5, 128, 600, 8, 400, true}, {1, 128, 600, 0, 1000 - 128, true},
     };
     for (const auto& row : rows) {
         static int32_t perColumn, position;
@@ -549,7 +530,7 @@ TEST(Sweep, TriggerShowsTheFramesBeforeItLeftOfItsPosition)
         Frame batch[50];
         for (int16_t v = -5000; v < 1050; v = static_cast<int16_t>(v + 50)) {
             for (int i = 0; i < 50; ++i) batch[i] = F(static_cast<int16_t>(v + i));
-            if (row.gapBefore && v == 1000 - row.gapBefore) MarkHistoryGap(g_history);
+            if (row.gapBefore && v == 1000 - row.gapBefore) row.portLost ? MarkGap(state) : MarkHistoryGap(g_history);
             AppendHistory(g_history, batch, 50, 0);
             for (const Frame& frame : batch) ApplyFrame(state, frame, 0);
         }
@@ -559,6 +540,9 @@ TEST(Sweep, TriggerShowsTheFramesBeforeItLeftOfItsPosition)
         EXPECT_EQ(columns[row.position].firstFrame, 6000);
         EXPECT_EQ(columns[row.firstColumn].trace[1].first, row.firstValue);
         EXPECT_TRUE(row.firstColumn == 0 || columns[row.firstColumn - 1].frames == 0);
+        for (int x = 0; x <= row.position; ++x)
+            EXPECT_EQ(columns[x].afterGap, row.portLost && x == row.firstColumn && row.firstValue == 1000 - row.gapBefore)
+                << "a gap is marked where it was, if in view: " << x;
         EXPECT_EQ(columns[row.position - 1 + !row.position].trace[1].last, row.position ? 999 : 1000);
     }
 }
@@ -634,8 +618,6 @@ TEST(Measurements, ExtremesMeanRmsAndPeriodOverWholeCycles)
 TEST(RecordingReader, ReadsRowsAndNamesTheFirstBadLine)
 {
     const std::string header = "frame,time_ms,y1,y2,y3\r\n", long1k(1030, '7');
-    std::string sameMs;
-    for (int i = 0; i < 300; ++i) sameMs += "0,5,1,2,3\n";
     std::string longer = header;  // past the history, whose first rows are kept
     for (int64_t row = 0; row < kHistoryFrames + 2; ++row) longer += std::to_string(row) + ",0,1,2,3\n";
     const struct {
@@ -649,10 +631,15 @@ TEST(RecordingReader, ReadsRowsAndNamesTheFirstBadLine)
         {"CRLF", header + "0,0,1,-2,3\r\n1,16,32767,-32768,0\r\n", 2, RecordingProblem::None, 3, ""},
         {"LF, no line break at the end", "frame,time_ms,y1,y2,y3\n0,0,1,-2,3\n1,16,32767,-32768,0", 2,
          RecordingProblem::None, 3, ""},
+        {"Excel's CSV UTF-8: a byte-order mark", "\xEF\xBB\xBF" + header + "0,0,1,-2,3\r\n", 1, RecordingProblem::None, 2, ""},
+        {"semicolons", "\xEF\xBB\xBF""frame;time_ms;y1;y2;y3\n0;0;1;-2;3\n1;16;0;0;0\n", 2, RecordingProblem::None, 3, ""},
+        {"commas under semicolons", "frame;time_ms;y1;y2;y3\n0,0,1,2,3\n", 0, RecordingProblem::BadLine, 2, "0,0,1,2,3"},
+        {"the widest counts", header + "18446744073709551615,000000000000000000000016,-0032768,0,00\r\n", 1,
+         RecordingProblem::None, 2, ""},
+        {"past 64 bits", header + "18446744073709551616,0,0,0,0\n", 0, RecordingProblem::BadLine, 2, "18446744073709551616,0,0,0,0"},
         {"missing header", "0,0,1,-2,3\r\n", 0, RecordingProblem::NoHeader, 1, "0,0,1,-2,3"},
         {"empty file", "", 0, RecordingProblem::NoHeader, 0, ""},
         {"header only", header, 0, RecordingProblem::None, 1, ""},
-        {"300 rows of one millisecond", header + sameMs, 300, RecordingProblem::None, 301, ""},
         {"longer than the history", longer, static_cast<int>(kHistoryFrames), RecordingProblem::None, kHistoryFrames + 3, ""},
         {"out of int16", header + "0,0,1,-2,3\r\n1,0,32768,0,0\r\n2,0,0,0,0\r\n", 1, RecordingProblem::BadLine, 3,
          "1,0,32768,0,0"},
@@ -664,22 +651,16 @@ TEST(RecordingReader, ReadsRowsAndNamesTheFirstBadLine)
         {"over 1 KiB", header + "0,0,1,2,3\r\n" + long1k + "\r\n", 1, RecordingProblem::BadLine, 3, long1k.substr(0, 80)},
     };
     static RecordingReader reader;
-    for (const auto& row : rows)
-        for (size_t piece : {row.text.size() + 1, size_t{7}}) {
-            SCOPED_TRACE(testing::Message() << row.name << " in pieces of " << piece);
-            StartReadingRecording(reader, g_history);
-            bool ok = true;
-            for (size_t at = 0; ok && at < row.text.size(); at += piece)
-                ok = ReadRecordingPiece(reader, g_history, row.text.data() + at, std::min(piece, row.text.size() - at));
-            EXPECT_EQ(FinishReadingRecording(reader, g_history), row.problem == RecordingProblem::None);
-            EXPECT_EQ(g_history.total, row.rows);
-            EXPECT_EQ(reader.problem, row.problem);
-            EXPECT_EQ(reader.lineNumber, row.line);
-            EXPECT_EQ(reader.badLine, row.bad);
-        }
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        StartReadingRecording(reader, g_history);
+        ReadRecordingPiece(reader, g_history, row.text.data(), row.text.size());
+        EXPECT_EQ(FinishReadingRecording(reader, g_history), row.problem == RecordingProblem::None);
+        EXPECT_EQ(std::tuple(g_history.total, reader.problem, reader.lineNumber, std::string(reader.badLine)),
+                  std::tuple(int64_t{row.rows}, row.problem, row.line, row.bad));
+    }
     StartReadingRecording(reader, g_history);
-    const std::string good = header + "0,0,1,-2,3\r\n1,16,32767,-32768,0\r\n";
-    ReadRecordingPiece(reader, g_history, good.data(), good.size());
+    ReadRecordingPiece(reader, g_history, rows[0].text.data(), rows[0].text.size());
     FinishReadingRecording(reader, g_history);
     EXPECT_EQ(HistoryFrame(g_history, 1).value[2], -32768);
     EXPECT_EQ(HistoryFrameMs(g_history, 1), 16u);

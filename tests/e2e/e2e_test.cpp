@@ -381,11 +381,12 @@ INSTANTIATE_TEST_SUITE_P(Scope, Trigger, ::testing::Bool(),
 
 // ------------------------------------------------------ a recording opened
 
-// A recording named on the command line opens frozen at its first screen,
-// frames 0..599 at one set of values and the rest at another, each frame in its column.
+// A recording named on the command line, as Excel saves it as CSV UTF-8 (a
+// byte-order mark first), opens frozen at its first screen, frames 0..599 at
+// one set of values and the rest at another, each frame in its column.
 TEST_F(E2e, RecordingNamedOnTheCommandLineShowsItsRowsInTheirColumns)
 {
-    std::string text = "frame,time_ms,y1,y2,y3\r\n";
+    std::string text = "\xEF\xBB\xBF""frame,time_ms,y1,y2,y3\r\n";
     for (int frame = 0; frame < 3000; ++frame) {
         const Values& v = frame < 600 ? kSpread : kOther;
         text += std::to_string(frame) + "," + std::to_string(frame / 16 * 11) + "," + std::to_string(v[0]) + "," +

@@ -6,6 +6,7 @@
 
 #include "acquisition.h"
 #include "app.h"
+#include "system_text.h"
 #include "app_session.h"
 #include "resource.h"
 #include "win_test_util.h"
@@ -262,6 +263,22 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
     EXPECT_EQ(CursorColumn(0), 500) << "live, at its column";
     SendMessageW(g_traceView, WM_KEYDOWN, VK_ESCAPE, 0);
     EXPECT_EQ(CursorColumn(0), -1);
+}
+
+// A folder, a missing file, a file another program holds: the box names it
+// and gives the system's reason.
+TEST_F(TraceView, AFileThatCannotBeOpenedIsNamedWithTheReason)
+{
+    CreateDirectoryW(L"folder.csv", nullptr);
+    HANDLE held = CreateFileW(L"held.csv", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    for (const auto& [path, error] : {std::pair(L"folder.csv", ERROR_ACCESS_DENIED), {L"missing.csv", ERROR_FILE_NOT_FOUND},
+                                      {L"held.csv", ERROR_SHARING_VIOLATION}}) {
+        ModalAnswer answer;
+        AnswerNextModal(&answer, IDOK);
+        OpenRecording(main_, path);
+        EXPECT_EQ(answer.text, L"Не получилось открыть файл.\n«" + std::wstring(path) + L"»: " + SystemMessage(error));
+    }
+    CloseHandle(held);
 }
 
 // No paint, and no view, leaves a GDI object behind.
