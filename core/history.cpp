@@ -241,13 +241,7 @@ void BuildHistoryScreen(const History& history, int64_t end, int32_t framesPerCo
         }
         for (int64_t frame = first + 1; frame < last; ++frame) {
             const int16_t* more = history.value[frame & kFrameMask];
-            for (int trace = 1; trace <= kTraceCount; ++trace) {
-                ColumnCell& cell = column.trace[trace];
-                const int16_t v = more[trace - 1];
-                if (v < cell.min) cell.min = v;
-                if (v > cell.max) cell.max = v;
-                cell.last = v;
-            }
+            for (int trace = 1; trace <= kTraceCount; ++trace) AddToCell(column.trace[trace], more[trace - 1]);
         }
         column.frames = static_cast<uint16_t>(last - first);
         column.firstFrame = first;

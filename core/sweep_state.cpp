@@ -48,13 +48,7 @@ int64_t CurrentFrame(const SweepState& state)
 
 void AddToColumn(Column& column, const Frame& frame)
 {
-    for (int trace = 1; trace <= kTraceCount; ++trace) {
-        ColumnCell& cell = column.trace[trace];
-        const int16_t v = frame.value[trace];
-        if (v < cell.min) cell.min = v;
-        if (v > cell.max) cell.max = v;
-        cell.last = v;
-    }
+    for (int trace = 1; trace <= kTraceCount; ++trace) AddToCell(column.trace[trace], frame.value[trace]);
     ++column.frames;
 }
 
@@ -159,10 +153,11 @@ bool TriggerFires(SweepState& state, const Frame& frame)
 
 }  // namespace
 
-uint16_t ToPlotRow(uint16_t value)
+void AddToCell(ColumnCell& cell, int16_t value)
 {
-    const uint16_t offsetBinary = static_cast<uint16_t>(value ^ 0x8000u);
-    return static_cast<uint16_t>(kGridRows - (offsetBinary >> 7));
+    if (value < cell.min) cell.min = value;
+    if (value > cell.max) cell.max = value;
+    cell.last = value;
 }
 
 Frame DecodeFrame(const uint8_t* bytes)

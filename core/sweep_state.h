@@ -29,7 +29,6 @@ struct ReceiveArea {
     uint32_t skippedBytes;
 };
 
-uint16_t ToPlotRow(uint16_t value);
 Frame DecodeFrame(const uint8_t* bytes);
 // Takes every whole frame held, skipping (and counting) bytes that do not
 // start one; returns how many were written to `frames`.
@@ -72,6 +71,8 @@ int32_t HysteresisCounts(const ScopeSettings& scope);
 struct ColumnCell {
     int16_t first, min, max, last;
 };
+// The sweep's and the history's columns gather their frames alike.
+void AddToCell(ColumnCell& cell, int16_t value);
 struct Column {
     ColumnCell trace[kTraceCount + 1];
     uint16_t frames;

@@ -38,6 +38,16 @@
 #define IDM_SINGLE          32802
 #define IDM_SCOPE_RESET     32803
 
+// Keys with no menu item: OnCommand decides whether the focus keeps them
+#define IDM_PAGE_BACK       32810
+#define IDM_PAGE_FORWARD    32811
+#define IDM_PAGE_OLDEST     32812
+#define IDM_PAGE_NEWEST     32813
+#define IDM_CLEAR_CURSORS   32814
+#define IDM_ENTER_FIELD     32815
+#define IDM_OLDER_LINE      32816
+#define IDM_NEWER_LINE      32817
+
 // Port controls
 #define IDC_PORT_LIST       1001
 #define IDC_SPEED_LIST      1002

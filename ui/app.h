@@ -79,9 +79,9 @@ HWND CreateList(HWND parent, const WCHAR* const* items, int count, int id);
 void CreateScopeBar(HWND mainWindow);
 void SaveScopeSettings();
 bool OnScopeCommand(WPARAM wParam);
-bool RouteScopeInput(MSG& message);
+bool IsNumberBox(HWND window);
 void ToggleFreeze();
-void StepGain(int wheelDelta);
+void StepGain(int steps);
 void SetTriggerPosition(int column);
 int FormatScopeField(char* text, int size);
 
@@ -89,6 +89,7 @@ int FormatScopeField(char* text, int size);
 void CreateSendRow(HWND mainWindow);
 void SaveSendSettings();
 bool OnSendCommand(WPARAM wParam);
+bool IsSendField(HWND window);
 // Sending needs a run; the row is greyed without one.
 void EnableSendRow(bool running);
 
@@ -102,10 +103,9 @@ const History* ShownHistory();
 bool AskFileName(HWND owner, const WCHAR* filter, const WCHAR* saveExtension, DWORD flags, WCHAR* path);
 void OnFreezeChanged();
 const SweepPicture* PagedPicture();
+constexpr int kTenthsAScreen = 10;
 void MoveHistoryView(int64_t screenTenths);
 void JumpHistoryView(bool newest);
-void ScrollHistory(int wheelDelta);
-bool RouteHistoryInput(const MSG& message);
 void TrackReadout(HWND view, int x);
 void ClearReadout();
 bool FormatReadout(const SweepPicture& picture, char (*parts)[kReadoutPart]);
@@ -170,6 +170,7 @@ void InitLayout(HWND mainWindow);
 // rectangle) picks the place and the monitor, else the window's own.
 void LayOut(HWND mainWindow, const RECT* suggested);
 LRESULT OnDpiChanged(HWND mainWindow, WPARAM wParam, LPARAM lParam);
+int TextWidth(HDC dc, const WCHAR* text);
 void ReleaseLayout();
 
 // info_dialogs.cpp

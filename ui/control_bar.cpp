@@ -56,13 +56,6 @@ HGDIOBJ ListFont(HWND list)
     return font ? reinterpret_cast<HGDIOBJ>(font) : GetStockObject(SYSTEM_FONT);
 }
 
-int TextWidth(HDC dc, const std::wstring& text)
-{
-    SIZE size = {};
-    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    return size.cx;
-}
-
 // Room on either side of an entry's text.
 int ItemMargin(HDC dc)
 {
@@ -92,8 +85,8 @@ void FillPortList()
     for (size_t i = 0; i < g_portDescriptions.size(); ++i) {
         if (SendMessageW(g_portList, CB_GETLBTEXTLEN, i, 0) >= kPortTextCount) continue;
         SendMessageW(g_portList, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(name));
-        nameWidth = std::max(nameWidth, TextWidth(dc, name + std::wstring(kDescriptionGap)));
-        descriptionWidth = std::max(descriptionWidth, TextWidth(dc, g_portDescriptions[i]));
+        nameWidth = std::max(nameWidth, TextWidth(dc, (name + std::wstring(kDescriptionGap)).c_str()));
+        descriptionWidth = std::max(descriptionWidth, TextWidth(dc, g_portDescriptions[i].c_str()));
     }
     const int margin = ItemMargin(dc);
     // Measured again for a font set since the list was made.

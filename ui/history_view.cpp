@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int kTenths = 10;
 constexpr COLORREF kTrackColour = RGB(70, 70, 70);
 constexpr COLORREF kThumbColour = RGB(200, 200, 200);
 constexpr DWORD kPieceBytes = 1 << 18;
@@ -167,43 +166,12 @@ void MoveHistoryView(int64_t screenTenths)
 {
     if (!IsFrozen() || Reading()) return;
     const int64_t from = g_paged ? g_viewEnd : g_history.total;
-    ShowPage(MoveHistoryEnd(g_history, from, screenTenths * kSweepWidth * PerColumn() / kTenths, PerColumn()));
+    ShowPage(MoveHistoryEnd(g_history, from, screenTenths * kSweepWidth * PerColumn() / kTenthsAScreen, PerColumn()));
 }
 
 void JumpHistoryView(bool newest)
 {
     if (IsFrozen() && !Reading()) ShowPage(MoveHistoryEnd(g_history, newest ? g_history.total : 0, 0, PerColumn()));
-}
-
-void ScrollHistory(int wheelDelta)
-{
-    static int pending;
-    pending += wheelDelta;
-    const int notches = pending / WHEEL_DELTA;
-    pending %= WHEEL_DELTA;
-    if (notches) MoveHistoryView(-notches);
-}
-
-// Paging while frozen, and the copy, unless an edit box wants the keys.
-bool RouteHistoryInput(const MSG& message)
-{
-    if (message.message != WM_KEYDOWN) return false;
-    WCHAR className[16] = L"";
-    GetClassNameW(message.hwnd, className, 16);
-    if (_wcsicmp(className, L"Edit") == 0) return false;
-    const bool control = GetKeyState(VK_CONTROL) < 0;
-    if (message.wParam == 'C' && control && GetKeyState(VK_SHIFT) >= 0) {
-        SendMessageW(g_mainWindow, WM_COMMAND, IDM_COPY, 0);
-        return true;
-    }
-    if (!IsFrozen() || control) return false;
-    switch (message.wParam) {
-    case VK_PRIOR: MoveHistoryView(-kTenths); return true;
-    case VK_NEXT: MoveHistoryView(kTenths); return true;
-    case VK_HOME: JumpHistoryView(false); return true;
-    case VK_END: JumpHistoryView(true); return true;
-    default: return false;
-    }
 }
 
 void TrackReadout(HWND view, int x)

@@ -96,13 +96,6 @@ void ReplaceFonts(HWND mainWindow)
     DeleteObject(oldStatus);
 }
 
-int TextWidth(HDC dc, const WCHAR* text)
-{
-    SIZE size = {};
-    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
-    return size.cx;
-}
-
 int TextHeight(HDC dc)
 {
     TEXTMETRICW metrics = {};
@@ -322,6 +315,13 @@ SIZE WindowSize(HWND window, int clientWidth, int clientHeight)
 }
 
 }  // namespace
+
+int TextWidth(HDC dc, const WCHAR* text)
+{
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+    return size.cx;
+}
 
 void InitLayout(HWND mainWindow)
 {

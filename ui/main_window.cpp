@@ -202,8 +202,39 @@ LRESULT OnPortList(WPARAM wParam)
     return 0;
 }
 
+// Every key comes through the accelerator table, from whichever control has
+// the focus; this is the one rule for what the focus keeps. An open drop-down
+// keeps them all. An edit field keeps Ctrl+C and the caret keys, but the send
+// field gives Up, Down and Enter (its lines, and sending) and a number box
+// Enter (taking the number). A list keeps the keys that move its choice.
+// Paging is for a frozen view, and the Alt keys act only from the window itself.
+bool FocusKeepsKey(HWND focus, int command)
+{
+    if (!focus || focus == g_mainWindow || !IsChild(g_mainWindow, focus)) return false;
+    HWND control = GetParent(focus) == g_mainWindow ? focus : GetParent(focus);
+    if (SendMessageW(control, CB_GETDROPPEDSTATE, 0, 0)) return true;
+    const bool edit = SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL;
+    switch (command) {
+    case IDM_COPY: return edit;
+    case IDM_PAGE_BACK:
+    case IDM_PAGE_FORWARD:
+    case IDM_PAGE_OLDEST:
+    case IDM_PAGE_NEWEST: return edit || !IsFrozen();
+    case IDM_OLDER_LINE:
+    case IDM_NEWER_LINE: return !IsSendField(focus);
+    case IDM_ENTER_FIELD: return !IsSendField(focus) && !IsNumberBox(focus);
+    case IDM_ABOUT: return true;
+    default: return false;
+    }
+}
+
+// Set when the focus keeps a key of the table: the loop hands it on unchanged.
+bool g_keyKept;
+
 LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
 {
+    constexpr WORD kFromAccelerator = 1;
+    if (HIWORD(wParam) == kFromAccelerator && FocusKeepsKey(GetFocus(), LOWORD(wParam))) return g_keyKept = true, 0;
     if (lParam && reinterpret_cast<HWND>(lParam) == g_portList) return OnPortList(wParam);
     if (lParam && reinterpret_cast<HWND>(lParam) == g_speedList) return NoteSpeedChoice(HIWORD(wParam)), 0;
     if (OnScopeCommand(wParam) || OnSendCommand(wParam)) return 0;
@@ -219,6 +250,11 @@ LRESULT OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     case IDM_SAVE_PICTURE: SaveViewPicture(window); return 0;
     case IDM_MEASURE: ToggleMeasurements(); return 0;
     case IDM_COPY_MEASUREMENTS: CopyMeasurements(); return 0;
+    case IDM_CLEAR_CURSORS: ClearCursors(); return 0;
+    case IDM_PAGE_BACK: MoveHistoryView(-kTenthsAScreen); return 0;
+    case IDM_PAGE_FORWARD: MoveHistoryView(kTenthsAScreen); return 0;
+    case IDM_PAGE_OLDEST:
+    case IDM_PAGE_NEWEST: JumpHistoryView(LOWORD(wParam) == IDM_PAGE_NEWEST); return 0;
     case IDM_ABOUT: ShowInfoDialog(window, IDD_ABOUT); return 0;
     case IDM_PROTOCOL_HELP: ShowInfoDialog(window, IDD_PROTOCOL_HELP); return 0;
     case IDM_EXIT: DestroyWindow(window); return 0;
@@ -407,21 +443,29 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand)
     return true;
 }
 
-// Alt keys act only where they were pressed, so that a list keeps its own;
-// the other keys (recording, scope) work from every control of the window.
-HWND AcceleratorTarget(const MSG& message)
+namespace {
+
+// The wheel goes to the focus, which for the speed list would quietly change
+// the saved speed: over the view it is the view's.
+bool SendWheelToView(const MSG& message)
 {
-    if (message.hwnd != g_mainWindow && IsChild(g_mainWindow, message.hwnd) && !(GetKeyState(VK_MENU) & 0x8000))
-        return g_mainWindow;
-    return message.hwnd;
+    RECT view;
+    if (message.message != WM_MOUSEWHEEL || !g_traceView || !GetWindowRect(g_traceView, &view) ||
+        !PtInRect(&view, message.pt))
+        return false;
+    SendMessageW(g_traceView, message.message, message.wParam, message.lParam);
+    return true;
 }
+
+}  // namespace
 
 int RunMessageLoop(HACCEL accelerators)
 {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0)) {
-        if (RouteScopeInput(message) || RouteHistoryInput(message)) continue;
-        if (TranslateAcceleratorW(AcceleratorTarget(message), accelerators, &message)) continue;
+        if (SendWheelToView(message)) continue;
+        g_keyKept = false;
+        if (TranslateAcceleratorW(g_mainWindow, accelerators, &message) && !g_keyKept) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

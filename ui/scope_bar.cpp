@@ -300,13 +300,8 @@ void ResetScope()
     Redraw();
 }
 
-// Whole notches only, so that a trackpad's small steps add up first.
-void StepGain(int wheelDelta)
+void StepGain(int steps)
 {
-    static int pending;
-    pending += wheelDelta;
-    const int steps = pending / WHEEL_DELTA;
-    pending %= WHEEL_DELTA;
     const int index = IndexOf(kGains, kGainCount, Scope().gain[ShownTrace()]) + steps;
     SetGain(kGains[index < 0 ? 0 : (index >= kGainCount ? kGainCount - 1 : index)]);
 }
@@ -339,7 +334,11 @@ bool OnScopeCommand(WPARAM wParam)
         CommitEdit(id == IDC_CENTRE ? g_centreEdit : g_levelEdit);
         return true;
     }
-    if (code != CBN_SELCHANGE) return id >= IDC_TIMEBASE && id <= IDC_FREEZE;
+    if (id == IDM_ENTER_FIELD && IsNumberBox(GetFocus())) {
+        CommitEdit(GetFocus());
+        return true;
+    }
+    if (code != CBN_SELCHANGE) return false;
     const int selection = static_cast<int>(SendMessageW(GetDlgItem(g_mainWindow, id),
                                                         CB_GETCURSEL, 0, 0));
     switch (id) {
@@ -364,23 +363,9 @@ bool OnScopeCommand(WPARAM wParam)
     return true;
 }
 
-// The wheel goes to the focused control, which for the speed list would
-// quietly change the saved speed: over the view it belongs to the view. Enter
-// commits an edit box.
-bool RouteScopeInput(MSG& message)
+bool IsNumberBox(HWND window)
 {
-    if (message.message == WM_MOUSEWHEEL && g_traceView) {
-        RECT view;
-        GetWindowRect(g_traceView, &view);
-        if (PtInRect(&view, message.pt)) message.hwnd = g_traceView;
-        return false;
-    }
-    if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN &&
-        (message.hwnd == g_centreEdit || message.hwnd == g_levelEdit)) {
-        CommitEdit(message.hwnd);
-        return true;
-    }
-    return false;
+    return window && (window == g_centreEdit || window == g_levelEdit);
 }
 
 // The position in the history, in front of the settings in force.

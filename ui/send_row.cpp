@@ -181,14 +181,11 @@ void SendField()
     UpdateStatusRow();
 }
 
-// Enter sends and Up and Down walk the history, unless the drop-down is open
-// and the keys are its own. The Enter character is swallowed: an edit beeps at it.
+// The balloon goes at the next key or with the focus. A line end character
+// (Ctrl+Enter's) is swallowed: an edit beeps at it.
 LRESULT CALLBACK FieldKeys(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
 {
     if (message == WM_KEYDOWN || message == WM_KILLFOCUS) HideProblemTip();
-    const bool keyDown = message == WM_KEYDOWN && !SendMessageW(g_field, CB_GETDROPPEDSTATE, 0, 0);
-    if (keyDown && wParam == VK_RETURN) return SendMessageW(g_mainWindow, WM_COMMAND, IDC_SEND, 0);
-    if (keyDown && (wParam == VK_UP || wParam == VK_DOWN)) return WalkHistory(wParam == VK_UP ? 1 : -1), 0;
     if (message == WM_CHAR && (wParam == '\r' || wParam == '\n')) return 0;
     if (message == WM_NCDESTROY) RemoveWindowSubclass(edit, FieldKeys, 0);
     return DefSubclassProc(edit, message, wParam, lParam);
@@ -256,12 +253,22 @@ void SaveSendSettings()
     WritePrivateProfileStringW(kSection, L"hex", HexChosen() ? L"1" : L"0", SettingsFile());
 }
 
+// Enter in the field sends as the button does; Up and Down walk its lines.
 bool OnSendCommand(WPARAM wParam)
 {
     const int id = LOWORD(wParam);
-    if (id == IDC_SEND) SendField();
-    if (id == IDC_SEND_HEX) ShowRowState();
-    return id >= IDC_SEND_TEXT && id <= IDC_SEND;
+    const bool inField = IsSendField(GetFocus());
+    if (id == IDC_SEND || (id == IDM_ENTER_FIELD && inField)) SendField();
+    else if ((id == IDM_OLDER_LINE || id == IDM_NEWER_LINE) && inField)
+        HideProblemTip(), WalkHistory(id == IDM_OLDER_LINE ? 1 : -1);
+    else if (id == IDC_SEND_HEX) ShowRowState();
+    else return false;
+    return true;
+}
+
+bool IsSendField(HWND window)
+{
+    return window && window == g_fieldEdit;
 }
 
 void EnableSendRow(bool running)

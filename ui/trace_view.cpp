@@ -344,12 +344,18 @@ void PaintTraceView(HWND window)
     EndPaint(window, &paint);
 }
 
+// Whole notches only, so that a trackpad's small steps add up first.
 LRESULT OnMouseWheel(WPARAM wParam)
 {
+    static int pending;
+    pending += GET_WHEEL_DELTA_WPARAM(wParam);
+    const int notches = pending / WHEEL_DELTA;
+    pending %= WHEEL_DELTA;
+    if (!notches) return 0;
     if (GET_KEYSTATE_WPARAM(wParam) & MK_SHIFT)
-        ScrollHistory(GET_WHEEL_DELTA_WPARAM(wParam));
+        MoveHistoryView(-notches);
     else
-        StepGain(GET_WHEEL_DELTA_WPARAM(wParam));
+        StepGain(notches);
     return 0;
 }
 
@@ -360,7 +366,7 @@ int ColumnAt(LPARAM lParam)
 }
 
 // Shift places cursor A with the left button and B with the right, and
-// drags it while held; the view takes the keys, so that Esc removes them.
+// drags it while held. A click takes the focus from a number box or a list.
 LRESULT OnButtonDown(HWND window, WPARAM wParam, LPARAM lParam, int cursor)
 {
     SetFocus(window);
@@ -385,12 +391,6 @@ LRESULT OnDoubleClick(HWND window, WPARAM wParam, LPARAM lParam)
     if (wParam & MK_SHIFT) return OnButtonDown(window, wParam, lParam, 0);
     ToggleFreeze();
     return 0;
-}
-
-LRESULT OnKeyDown(HWND window, WPARAM key, LPARAM lParam)
-{
-    if (key == VK_ESCAPE) ClearCursors();
-    return DefWindowProcW(window, WM_KEYDOWN, key, lParam);
 }
 
 LRESULT OnCreate()
@@ -542,7 +542,6 @@ LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_MOUSEMOVE: return OnMouseMove(window, wParam, lParam);
     case WM_MOUSELEAVE: ClearReadout(); return 0;
     case WM_LBUTTONDBLCLK: return OnDoubleClick(window, wParam, lParam);
-    case WM_KEYDOWN: return OnKeyDown(window, wParam, lParam);
     case WM_DESTROY: return OnDestroy(window);
     default: return DefWindowProcW(window, message, wParam, lParam);
     }

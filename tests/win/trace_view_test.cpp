@@ -53,7 +53,7 @@ Capture CaptureView()
 // repaint rectangle of a level trace ends just above its row.
 bool TraceAt(const Capture& view, int x, int16_t value, int trace)
 {
-    const int row = ToPlotRow(static_cast<uint16_t>(value));
+    const int row = ScaleRow(value, 1, 0);
     return view.At(x, row) == kTrace[trace] || view.At(x, row - 1) == kTrace[trace];
 }
 
@@ -99,7 +99,7 @@ TEST_F(TraceView, FramesDrawTheTracesAndTheStatusLineHoweverTheyArrive)
     for (int y = 0; y < 512; ++y)
         for (int x = 0; x < 1024; ++x) {
             bool nearTrace = false;
-            for (int trace = 1; trace <= 3; ++trace) nearTrace |= std::abs(y - ToPlotRow(uint16_t(v[trace]))) <= 2;
+            for (int trace = 1; trace <= 3; ++trace) nearTrace |= std::abs(y - ScaleRow(v[trace], 1, 0)) <= 2;
             strayInk += !nearTrace && view.At(x, y) != GridColour(x, y);
         }
     EXPECT_EQ(strayInk, 0);
@@ -214,8 +214,7 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
         for (const Frame& f : frames) ApplyFrame(g_sweep, f, 0);
     }
     SendMessageW(main_, WM_COMMAND, IDM_FREEZE, 0);
-    const auto press = [](WPARAM key) { return RouteHistoryInput(MSG{g_portList, WM_KEYDOWN, key, 0, 0, {}}); };
-    EXPECT_TRUE(press(VK_PRIOR));
+    SendMessageW(main_, WM_COMMAND, IDM_PAGE_BACK, 0);
     Repaint();
     EXPECT_TRUE(TraceAt(CaptureView(), 500, 8000, 1) && !TraceAt(CaptureView(), 500, -8000, 1)) << "the first screen";
     char parts[4][kReadoutPart];
@@ -234,10 +233,11 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
     g_viewLayout.scale = 1;
     EXPECT_EQ(CursorColumn(0), 500);
     char position[64];
-    ScrollHistory(-WHEEL_DELTA), FormatHistoryField(position, 64);
+    SendMessageW(g_traceView, WM_MOUSEWHEEL, MAKEWPARAM(MK_SHIFT, -WHEEL_DELTA), 0);
+    FormatHistoryField(position, 64);
     EXPECT_NE(std::string(position).find("(frame 1,125)"), std::string::npos) << position;
     EXPECT_EQ(CursorColumn(0), 500 - 102) << "a tenth of a screen on";
-    EXPECT_TRUE(press(VK_END));
+    SendMessageW(main_, WM_COMMAND, IDM_PAGE_NEWEST, 0);
     Repaint();
     const Capture view = CaptureView();
     EXPECT_TRUE(TraceAt(view, 500, -8000, 1)) << "the newest screen";
@@ -261,7 +261,7 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
     EXPECT_EQ(CursorColumn(0), -1) << "frame 500 is off the newest screen";
     SendMessageW(main_, WM_COMMAND, IDM_FREEZE, 0);
     EXPECT_EQ(CursorColumn(0), 500) << "live, at its column";
-    SendMessageW(g_traceView, WM_KEYDOWN, VK_ESCAPE, 0);
+    SendMessageW(main_, WM_COMMAND, IDM_CLEAR_CURSORS, 0);
     EXPECT_EQ(CursorColumn(0), -1);
 }
 
