@@ -14,6 +14,7 @@ add_library(tarquell_app STATIC
     ui/info_dialogs.cpp
     ui/scope_bar.cpp
     ui/history_view.cpp
+    ui/file_read.cpp
     ui/layout.cpp
     ui/send_row.cpp
     ui/measure_view.cpp

@@ -37,7 +37,6 @@ struct Recording {
     // Under g_lock.
     std::vector<char> rows;
     bool stopping;
-    bool handOverAsked;
     DWORD handedOverMs;
     // Read by the window without the lock, so that a window's thread held
     // anywhere never holds the link.
@@ -123,9 +122,8 @@ DWORD WINAPI WriterMain(void* parameter)
             rows.empty() || PortWriteFile(recording.file, rows.data(), static_cast<DWORD>(rows.size()));
         const DWORD error = GetLastError();
         rows.clear();
-        Lock lock;
-        recording.handOverAsked = false;
         if (written) continue;
+        Lock lock;
         Fail(recording, error);
         stopping = true;
     }
@@ -138,7 +136,6 @@ DWORD WINAPI WriterMain(void* parameter)
 void AskForHandOver(Recording& recording)
 {
     recording.handedOverMs = PortClockMs();
-    recording.handOverAsked = true;
     SetEvent(recording.wake);
 }
 
@@ -216,12 +213,6 @@ void StopRecording()
 bool IsRecording()
 {
     return g_started && g_started->going;
-}
-
-bool IsRecordingHandedOver()
-{
-    Lock lock;
-    return !g_current || !g_current->handOverAsked;
 }
 
 void SetRecordedRun(uint32_t run)

@@ -31,8 +31,6 @@ struct RecordingFailure {
     bool wasCurrent;  // it stopped the recording going then, not an earlier one's late writer
 };
 bool TakeRecordingFailure(RecordingFailure* failure);
-// True when no rows wait for the writer.
-bool IsRecordingHandedOver();
 // The run whose rows are recorded; 0 for none. Rows of any other run (a
 // link that Stop gave up on) are refused. Ending a run hands over its rows.
 void SetRecordedRun(uint32_t run);

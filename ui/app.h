@@ -97,10 +97,6 @@ void EnableSendRow(bool running);
 void AttachHistory();
 // The history behind the view; null while a recording is read into it.
 const History* ShownHistory();
-// The common Save dialog, with the extension a name typed without one gets,
-// or with none the Open dialog; `flags` are OFN_ flags. `path` (MAX_PATH
-// characters) holds the name offered, then the one chosen.
-bool AskFileName(HWND owner, const WCHAR* filter, const WCHAR* saveExtension, DWORD flags, WCHAR* path);
 void OnFreezeChanged();
 const SweepPicture* PagedPicture();
 constexpr int kTenthsAScreen = 10;
@@ -110,8 +106,15 @@ void TrackReadout(HWND view, int x);
 void ClearReadout();
 bool FormatReadout(const SweepPicture& picture, char (*parts)[kReadoutPart]);
 int FormatHistoryField(char* text, int size);
-int FormatReadingField(WCHAR* text, int size);
 void DrawHistoryThumb(HDC dc, int top, int bottom, int width);
+
+// file_read.cpp: a recording read into the window's history on a thread.
+bool IsReadingFile();
+// The common Save dialog, with the extension a name typed without one gets,
+// or with none the Open dialog; `flags` are OFN_ flags. `path` (MAX_PATH
+// characters) holds the name offered, then the one chosen.
+bool AskFileName(HWND owner, const WCHAR* filter, const WCHAR* saveExtension, DWORD flags, WCHAR* path);
+int FormatReadingField(WCHAR* text, int size);
 void EndReading();
 void LeaveRecording();
 void OpenRecording(HWND window, const WCHAR* path);

@@ -54,9 +54,6 @@ protected:
     void Settle(bool windowHeld = false)
     {
         ASSERT_TRUE(WaitUntilLinkIdle());
-        const DWORD start = GetTickCount();
-        while (!IsRecordingHandedOver() && GetTickCount() - start < 2000) SwitchToThread();
-        ASSERT_TRUE(IsRecordingHandedOver());
         if (windowHeld) return;
         SendMessageW(main_, WM_FRAMES_READY, 0, 0);
         SendMessageW(main_, WM_LINK_CHANGED, 0, 0);
@@ -648,26 +645,32 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     ArriveRamp(1440, 1000, -720);
     size_t handedOver = 0;
     uint64_t handedOverUs = g_fakePort.clockUs;
+    // The writer is woken by what the link hands over: its file is waited for.
+    const auto written = [&](const std::wstring& file, const char* text) {
+        return PumpUntil([&] { return ReadText(file.c_str()).find(text) != std::string::npos; }, 2000);
+    };
     for (int tick = 0; tick < 80; ++tick) {
         TickFor(1);
+        const bool due = tick < 64 && g_fakePort.clockUs - handedOverUs > 250000u;
+        PumpUntil([&] { return ReadText(name.c_str()).size() != handedOver; }, due ? 2000 : 0);
         const size_t size = ReadText(name.c_str()).size();
         if (size != handedOver) handedOver = size, handedOverUs = g_fakePort.clockUs;
         EXPECT_TRUE(tick >= 64 || g_fakePort.clockUs - handedOverUs <= 250000u) << "tick " << tick;
     }
+    EXPECT_TRUE(written(name, "\r\n1439,1007,719,0,0\r\n")) << "read at 1007 ms";
     std::string rows = ReadText(name.c_str());
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1441);
-    EXPECT_NE(rows.find("\r\n1439,1007,719,0,0\r\n"), std::string::npos) << "read at 1007 ms";
     ArriveBytes(g_fakePort.NowMs(), FrameBytes(4242, 0, 0));
     TickFor(1);
     Stop();
-    EXPECT_NE(ReadText(name.c_str()).find(",4242,0,0\r\n"), std::string::npos) << "Stop hands over what was read";
+    EXPECT_TRUE(written(name, ",4242,0,0\r\n")) << "Stop hands over what was read";
 
     ASSERT_TRUE(StartAndSettle());
     ArriveBytes(g_fakePort.NowMs(), FrameBytes(4343, 0, 0));
     TickFor(1);
     g_fakePort.removedError = ERROR_ACCESS_DENIED;
     TickFor(1);
-    EXPECT_NE(ReadText(name.c_str()).find(",4343,0,0\r\n"), std::string::npos) << "a lost port hands over what was read";
+    EXPECT_TRUE(written(name, ",4343,0,0\r\n")) << "a lost port hands over what was read";
     g_fakePort.removedError = 0;
     ArriveRamp(100, 1100, 1);  // over before the last stage begins
     TickFor(300);
@@ -688,7 +691,7 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     g_fakePort.fileWriteError = 0;
     SendMessageW(main_, WM_COMMAND, IDM_RECORD, 0);
     TickFor(300);
-    EXPECT_NE(ReadText(RecordingName().c_str()).find("y3\r\n0,"), std::string::npos) << "a new recording counts from 0";
+    EXPECT_TRUE(written(RecordingName(), "y3\r\n0,")) << "a new recording counts from 0";
 
     // The window's thread held for 2 s while the device fills a driver that
     // kept its own 4 KiB: 44 ms of it at this rate. It sends on while the
