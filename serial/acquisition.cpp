@@ -131,11 +131,6 @@ bool IsAcquiring()
     return g_run != nullptr;
 }
 
-bool IsPortOpen()
-{
-    return Report().state == LinkState::Running;
-}
-
 bool IsPortLost()
 {
     const LinkState state = Report().state;

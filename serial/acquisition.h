@@ -73,7 +73,6 @@ void ReleasePortForRemoval();
 void RetakePortAfterRemovalFailed();
 // The new name of a board followed to another port, once.
 bool TakeMovedPort(std::string* name);
-bool IsPortOpen();
 bool IsPortLost();
 uint32_t LinkFramesPerSecond();
 // The link field of the status row.

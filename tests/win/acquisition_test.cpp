@@ -47,6 +47,7 @@ protected:
         return IsAcquiring();
     }
     void Stop() { SendMessageW(main_, WM_COMMAND, IDC_STOP, 0); }
+    bool PortHeld() { return g_fakePort.opens > g_fakePort.closes; }
     bool Running() { return !IsWindowEnabled(g_startButton) && IsWindowEnabled(g_stopButton); }
 
     // The link has seen everything, the writer has it, and the window took
@@ -136,7 +137,7 @@ TEST_F(Acquisition, StartSetsTheLineAsWindowsAcceptsIt)
         ArriveBytes(g_fakePort.NowMs(), {0x11, 0x55, 0x01, 0x02, 0x99});
         g_fakePort.refusesQueueSize = row.queueRefused;
         ASSERT_TRUE(StartAndSettle());
-        ASSERT_TRUE(IsPortOpen() && Running());
+        ASSERT_TRUE(PortHeld() && Running());
         EXPECT_EQ(g_fakePort.openedPath, "\\\\.\\COM5");
         EXPECT_EQ(g_fakePort.requestedQueue, kInputQueueBytes);
         const DCB& a = g_fakePort.appliedState;
@@ -184,7 +185,7 @@ TEST_F(Acquisition, NativeUsbBoardPlotsOnceDtrIsRaised)
         EXPECT_TRUE(GetMenuState(GetMenu(main_), IDM_DTR, MF_BYCOMMAND) & MF_CHECKED);
         TickFor(100);
         EXPECT_EQ(LinkField() == L"DTR/RTS not supported by COM5", wine) << "and the hint is gone";
-        EXPECT_TRUE(IsPortOpen());
+        EXPECT_TRUE(PortHeld());
         const int16_t before = g_sweep.raw[1];
         TickFor(3000);
         EXPECT_EQ(g_sweep.raw[1], before + 300) << "plotting";
@@ -241,7 +242,7 @@ TEST_F(Acquisition, SendsAreWrittenInOrderAndTheModemLinesFollowTheDriver)
         g_fakePort.openError = ERROR_FILE_NOT_FOUND;
         sendLine(L"lost?");
         TickFor(20);
-        EXPECT_FALSE(IsPortOpen()) << "a write failing as a removed device's is a loss";
+        EXPECT_FALSE(PortHeld()) << "a write failing as a removed device's is a loss";
         sendLine(L"again");
         EXPECT_EQ(LinkField(), L"not sent: COM5 is lost");
     }
@@ -294,7 +295,7 @@ TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
         EXPECT_FALSE(IsAcquiring()) << "nothing runs";
         EXPECT_EQ(answer.caption + L"|" + answer.text, L"Внимание!!!|Не получилось!!!\nCOM5: " + c.why);
         EXPECT_TRUE(IsWindowEnabled(g_startButton) && !IsWindowEnabled(g_stopButton));
-        EXPECT_TRUE(!IsPortOpen() && g_fakePort.closes == g_fakePort.opens);
+        EXPECT_TRUE(!PortHeld() && g_fakePort.closes == g_fakePort.opens);
         EXPECT_EQ(LinkField(), L"");
     }
 }
@@ -373,7 +374,7 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
             // No read has failed yet, and the clock stands still.
             PortMessage(DBT_DEVICEREMOVECOMPLETE, L"COM55");
             Settle();
-            EXPECT_TRUE(IsPortOpen()) << "another port went";
+            EXPECT_TRUE(PortHeld()) << "another port went";
             PortMessage(DBT_DEVICEREMOVECOMPLETE, L"COM5");
             Settle();
             g_fakePort.removedError = c.error;
@@ -381,7 +382,7 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
             g_fakePort.removedError = c.error;
             TickFor(1);
         }
-        EXPECT_FALSE(IsPortOpen());
+        EXPECT_FALSE(PortHeld());
         EXPECT_EQ(g_fakePort.closes, 1) << "the handle is closed at once";
         EXPECT_EQ(LinkField(), L"port lost: waiting for COM5, 0 s");
         EXPECT_TRUE(Running());
@@ -420,7 +421,7 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         if (c.sign == Sign::Message) {
             PortMessage(DBT_DEVICEARRIVAL, L"COM5");
             Settle();
-            EXPECT_TRUE(IsPortOpen()) << "at once";
+            EXPECT_TRUE(PortHeld()) << "at once";
         }
         TickFor(600);
         if (c.onReturn == Return::Moved) {
@@ -435,7 +436,7 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
             continue;
         }
         if (c.onReturn != Return::Back) {
-            EXPECT_FALSE(IsPortOpen());
+            EXPECT_FALSE(PortHeld());
             EXPECT_EQ(LinkField(), L"COM5 busy, 2 s");
             ModalAnswer ask;
             AnswerNextModal(&ask, IDNO);
@@ -444,7 +445,7 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
             g_fakePort.openError = 0, g_fakePort.refusesSettings = false;  // and then free
             TickFor(500);
         }
-        ASSERT_TRUE(IsPortOpen());
+        ASSERT_TRUE(PortHeld());
         EXPECT_EQ(LinkField(), L"reconnected");
         const DCB& a = g_fakePort.appliedState;
         EXPECT_EQ(std::tuple(a.BaudRate, a.XoffChar, g_fakePort.requestedQueue, g_fakePort.timeouts.ReadIntervalTimeout),
@@ -494,19 +495,19 @@ TEST_F(Acquisition, NoDriverAnswerMakesTheLinkSpinAndWindowsCanTakeTheDevice)
             EXPECT_EQ(g_fakePort.closes, 1) << "closed before the answer";
         }
         TickFor(50);
-        EXPECT_FALSE(IsPortOpen()) << "lost at once";
+        EXPECT_FALSE(PortHeld()) << "lost at once";
         TickFor(950);
         EXPECT_LE(g_fakePort.portCalls - callsBefore, 200) << "calls in a second";
         EXPECT_EQ(g_fakePort.openAttempts - attemptsBefore, c.ask == Ask::No ? 2 : 0) << "reopens";
         if (c.ask == Ask::GivesUp) {
             HandleMessage(DBT_DEVICEQUERYREMOVEFAILED);
             Settle();
-            EXPECT_TRUE(IsPortOpen()) << "taken again at once";
+            EXPECT_TRUE(PortHeld()) << "taken again at once";
         }
         if (c.ask == Ask::Removed) PortMessage(DBT_DEVICEREMOVECOMPLETE, L"COM5");
         g_fakePort.failsReads = 0;
         TickFor(600);
-        ASSERT_TRUE(IsPortOpen());
+        ASSERT_TRUE(PortHeld());
         ArriveRamp(100, 100, 500);
         TickFor(100);
         EXPECT_EQ(g_sweep.raw[1], 509);
@@ -595,7 +596,7 @@ TEST_F(Acquisition, ALateDriverOrWriterNeverReachesTheNextRunOrRecording)
         if (c.late == Late::FailedWrite) g_fakePort.heldWriteError = ERROR_DISK_FULL;
         ReleaseHeld();
         TickFor(600);
-        ASSERT_TRUE(IsPortOpen());
+        ASSERT_TRUE(PortHeld());
         const long nextFrom = 1000;
         ArriveRamp(100, 500, static_cast<int16_t>(nextFrom));
         TickFor(800);
