@@ -54,21 +54,27 @@ TEST_F(MainWindow, RealInputReachesWhatItShould)
     AnswerNextModal(&about, IDCANCEL);
     SendMessageW(main_, WM_COMMAND, IDM_ABOUT, 0);
     ASSERT_TRUE(about.seen);
+    HWND centre = nullptr;
     const struct {
         const char* name;
         std::initializer_list<WORD> keys;
         HWND* focus;
         bool opensAbout, records;
         int gain;
-        UINT endBy;
-    } cases[] = {{"Alt+/", {VK_MENU, VK_OEM_2}, nullptr, true, false, 1, IDM_EXIT},
-                 {"Alt+?", {VK_MENU, VK_SHIFT, VK_OEM_2}, nullptr, true, false, 1, IDM_EXIT},
-                 {"Alt+/ in the port list", {VK_MENU, VK_OEM_2}, &g_portList, false, false, 1, IDM_EXIT},
-                 {"Ctrl+R in the port list", {VK_CONTROL, 'R'}, &g_portList, false, true, 1, SC_CLOSE},
-                 {"two wheel notches over the view, speed list focused", {}, &g_speedList, false, false, 4, SC_CLOSE}};
+        UINT endBy, copied;  // the clipboard's format afterwards, 0: none
+    } cases[] = {{"Alt+/", {VK_MENU, VK_OEM_2}, nullptr, true, false, 1, IDM_EXIT, 0},
+                 {"Alt+?", {VK_MENU, VK_SHIFT, VK_OEM_2}, nullptr, true, false, 1, IDM_EXIT, 0},
+                 {"Alt+/ in the port list", {VK_MENU, VK_OEM_2}, &g_portList, false, false, 1, IDM_EXIT, 0},
+                 {"Ctrl+R in the port list", {VK_CONTROL, 'R'}, &g_portList, false, true, 1, SC_CLOSE, 0},
+                 {"two wheel notches over the view, speed list focused", {}, &g_speedList, false, false, 4, SC_CLOSE, 0},
+                 {"Ctrl+C in the port list: the picture", {VK_CONTROL, 'C'}, &g_portList, false, false, 1, SC_CLOSE, CF_BITMAP},
+                 {"Ctrl+C in a number box: its text", {VK_CONTROL, 'C'}, &centre, false, false, 1, SC_CLOSE, CF_UNICODETEXT}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (!IsWindow(main_)) SetUp();
+        centre = GetDlgItem(main_, IDC_CENTRE);
+        SendMessageW(centre, EM_SETSEL, 0, -1);
+        OpenClipboard(main_), EmptyClipboard(), CloseClipboard();
         SetForegroundWindow(main_);
         SetFocus(c.focus ? *c.focus : main_);
         RECT view;
@@ -92,6 +98,7 @@ TEST_F(MainWindow, RealInputReachesWhatItShould)
         EXPECT_EQ(recording != INVALID_HANDLE_VALUE, c.records);
         if (recording != INVALID_HANDLE_VALUE) FindClose(recording);
         EXPECT_EQ(g_sweep.scope.gain[1], c.gain);
+        for (UINT format : {CF_BITMAP, CF_UNICODETEXT}) EXPECT_EQ(IsClipboardFormatAvailable(format), format == c.copied);
         EXPECT_NE(ReadText().find("portspeed=9600"), std::string::npos) << "the speed list kept its choice";
     }
 }
