@@ -111,22 +111,24 @@ struct Sim {
     bool quit = false;
 };
 
+void say(const char* fmt, va_list ap) {
+    std::fputs("simdev: ", stderr);
+    std::vfprintf(stderr, fmt, ap);
+    std::fputc('\n', stderr);
+}
+
 __attribute__((format(printf, 2, 3))) void note(const Sim& s, const char* fmt, ...) {
     if (s.opt.quiet) return;
     va_list ap;
     va_start(ap, fmt);
-    std::fputs("simdev: ", stderr);
-    std::vfprintf(stderr, fmt, ap);
-    std::fputc('\n', stderr);
+    say(fmt, ap);
     va_end(ap);
 }
 
 __attribute__((format(printf, 1, 2))) void complain(const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    std::fputs("simdev: ", stderr);
-    std::vfprintf(stderr, fmt, ap);
-    std::fputc('\n', stderr);
+    say(fmt, ap);
     va_end(ap);
 }
 
@@ -539,14 +541,19 @@ void run_command(Sim& s, const std::string& line) {
     }
 }
 
-void read_control(Sim& s) {
+// Appends everything `fd` holds now to `buffer`.
+void drain(int fd, std::string& buffer) {
     char chunk[4096];
     for (;;) {
-        ssize_t r = read(s.ctl_fd, chunk, sizeof chunk);
+        ssize_t r = read(fd, chunk, sizeof chunk);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) break;
-        s.ctl_buf.append(chunk, size_t(r));
+        buffer.append(chunk, size_t(r));
     }
+}
+
+void read_control(Sim& s) {
+    drain(s.ctl_fd, s.ctl_buf);
     size_t nl;
     while ((nl = s.ctl_buf.find('\n')) != std::string::npos) {
         std::string line = s.ctl_buf.substr(0, nl);
@@ -562,13 +569,7 @@ void read_control(Sim& s) {
 // each; every line is noted on stdout as "heard NS LINE" with the time it was
 // read, for the latency from the program's send to the device.
 void read_device(Sim& s) {
-    char chunk[4096];
-    for (;;) {
-        ssize_t r = read(s.fd, chunk, sizeof chunk);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
-        s.line_buf.append(chunk, size_t(r));
-    }
+    drain(s.fd, s.line_buf);
     const long long read_at = (long long)mono_ns();
     size_t end;
     while ((end = s.line_buf.find_first_of("\r\n")) != std::string::npos) {

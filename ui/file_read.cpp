@@ -204,7 +204,7 @@ void OnReadingProgress(WPARAM readNumber, int percent)
 void OnReadingDone(HWND window, WPARAM readNumber)
 {
     if (!g_read || readNumber != g_readNumber) return;
-    static RecordingReader reader;
+    RecordingReader reader;
     JoinReader(&reader);
     if (reader.problem != RecordingProblem::None) ReportReadProblem(window, reader);
     if (reader.problem == RecordingProblem::NoHeader) {
