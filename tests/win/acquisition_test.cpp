@@ -646,10 +646,8 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     ArriveRamp(1440, 1000, -720);
     size_t handedOver = 0;
     uint64_t handedOverUs = g_fakePort.clockUs;
-    // The writer is woken by what the link hands over: its file is waited for.
-    const auto written = [&](const std::wstring& file, const char* text) {
-        return PumpUntil([&] { return ReadText(file.c_str()).find(text) != std::string::npos; }, 2000);
-    };
+    const auto written = [&](const std::wstring& file, const char* text) {  // by the writer the link woke
+        return PumpUntil([&] { return ReadText(file.c_str()).find(text) != std::string::npos; }, 2000); };
     for (int tick = 0; tick < 80; ++tick) {
         TickFor(1);
         const bool due = tick < 64 && g_fakePort.clockUs - handedOverUs > 250000u;

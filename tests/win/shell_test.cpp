@@ -72,8 +72,7 @@ TEST_F(MainWindow, RealInputReachesWhatItShould)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (!IsWindow(main_)) SetUp();
-        centre = GetDlgItem(main_, IDC_CENTRE);
-        SendMessageW(centre, EM_SETSEL, 0, -1);
+        SendMessageW(centre = GetDlgItem(main_, IDC_CENTRE), EM_SETSEL, 0, -1);
         OpenClipboard(main_), EmptyClipboard(), CloseClipboard();
         SetForegroundWindow(main_);
         SetFocus(c.focus ? *c.focus : main_);
@@ -125,13 +124,6 @@ TEST_F(MainWindow, LogoffSavesTheSettingsUnlessCancelled)
     EXPECT_NE(ReadText().find("portspeed=9600"), std::string::npos);
 }
 
-// The program's own loop for a while, its accelerator table with it.
-void RunLoop(UINT milliseconds)
-{
-    SetTimer(nullptr, 0, milliseconds, [](HWND, UINT, UINT_PTR timer, DWORD) { KillTimer(nullptr, timer), PostQuitMessage(0); });
-    RunMessageLoop(LoadAcceleratorsW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAIN_MENU)));
-}
-
 // Up walks back through the lines sent and Down forward to what was typed;
 // Enter on a line that does not parse keeps it, its first bad character selected.
 TEST(SendRow, UpAndDownWalkTheHistoryAndABadCharacterIsSelected)
@@ -153,7 +145,8 @@ TEST(SendRow, UpAndDownWalkTheHistoryAndABadCharacterIsSelected)
                  {VK_DOWN, L"11 5z"},   {VK_DOWN, L"11 5z"}, {VK_RETURN, L"11 5z"}};
     for (const auto& step : steps) {
         PressKeys({step.key});
-        RunLoop(50);
+        SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR timer, DWORD) { KillTimer(nullptr, timer), PostQuitMessage(0); });
+        RunMessageLoop(LoadAcceleratorsW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAIN_MENU)));  // its keys
         EXPECT_EQ(WindowText(field), step.text);
     }
     DWORD from = 0, to = 0;

@@ -233,8 +233,7 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
     g_viewLayout.scale = 1;
     EXPECT_EQ(CursorColumn(0), 500);
     char position[64];
-    SendMessageW(g_traceView, WM_MOUSEWHEEL, MAKEWPARAM(MK_SHIFT, -WHEEL_DELTA), 0);
-    FormatHistoryField(position, 64);
+    SendMessageW(g_traceView, WM_MOUSEWHEEL, MAKEWPARAM(MK_SHIFT, -WHEEL_DELTA), 0), FormatHistoryField(position, 64);
     EXPECT_NE(std::string(position).find("(frame 1,125)"), std::string::npos) << position;
     EXPECT_EQ(CursorColumn(0), 500 - 102) << "a tenth of a screen on";
     SendMessageW(main_, WM_COMMAND, IDM_PAGE_NEWEST, 0);
