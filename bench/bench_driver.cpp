@@ -15,6 +15,10 @@
 //   latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS
 //                            device write of a marked frame to its segment on
 //                            screen (MARKS: the device's stdout)
+//   send HEARD COUNT GAP_MS  COUNT lines "?" typed into the send field, each
+//                            Enter to the device reading it (HEARD: the
+//                            device's stdout); GAP_MS 0 sends them in a burst
+//                            and times the window's answers meanwhile
 //   ping SECONDS PID         round trips of WM_NULL through the message loop,
 //                            and how long the Linux process PID waited for a core
 //   hold SECONDS             suspends the main window's thread for SECONDS, as
@@ -606,6 +610,61 @@ int Ping(HWND main, double seconds, const std::string& pid)
     return unanswered == 0 && !trips.empty() ? 0 : 1;
 }
 
+// -------------------------------------------------------------------- send
+
+// The device's "heard NS LINE" times, in order.
+std::vector<long long> DeviceHeard(const wchar_t* path)
+{
+    std::vector<long long> heard;
+    const std::string text = ReadFileText(path);
+    for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1) {
+        long long ns = 0;
+        if (std::sscanf(text.c_str() + begin, "heard %lld", &ns) == 1) heard.push_back(ns);
+    }
+    return heard;
+}
+
+// Each line is typed and sent with Enter as a user would; a burst sends the
+// next at once, timing how long the window takes to take the text.
+int Send(HWND main, const wchar_t* heardPath, int count, int gapMs)
+{
+    HWND field = GetDlgItem(main, IDC_SEND_TEXT);
+    HWND edit = FindWindowExW(field, nullptr, L"Edit", nullptr);
+    if (!edit) {
+        std::fprintf(stderr, "no send field\n");
+        return 1;
+    }
+    const ClockLink first = LinkClocks();
+    const size_t earlier = DeviceHeard(heardPath).size();
+    std::vector<long long> pressedAt;
+    std::vector<double> trips;
+    for (int i = 0; i < count; ++i) {
+        const long long before = Qpc();
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"?"), SMTO_NORMAL, 5000, &result);
+        trips.push_back(QpcMs(Qpc() - before));
+        pressedAt.push_back(Qpc());
+        PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+        PostMessageW(edit, WM_KEYUP, VK_RETURN, 0xC01C0001);
+        if (gapMs) Sleep(gapMs);
+    }
+    std::vector<long long> heard;
+    for (const long long start = Qpc(); QpcMs(Qpc() - start) < 3000; Sleep(20)) {
+        heard = DeviceHeard(heardPath);
+        if (heard.size() >= earlier + pressedAt.size()) break;
+    }
+    const ClockLink last = LinkClocks();
+    std::vector<double> latencies;
+    for (size_t i = 0; i < pressedAt.size() && earlier + i < heard.size(); ++i)
+        latencies.push_back((static_cast<double>(heard[earlier + i]) - MonotonicNs(pressedAt[i], first, last)) / 1e6);
+    Emit("sent", static_cast<double>(pressedAt.size()));
+    Emit("heard", static_cast<double>(latencies.size()));
+    Emit("median_ms", latencies.empty() ? -1 : Percentile(latencies, 0.5));
+    Emit("max_ms", latencies.empty() ? -1 : Percentile(latencies, 1.0));
+    Emit("longest_answer_ms", Percentile(trips, 1.0));
+    return latencies.size() == pressedAt.size() ? 0 : 1;
+}
+
 // -------------------------------------------------------------------- hold
 
 // SuspendThread from another process: nothing the program does on that
@@ -905,7 +964,8 @@ int Usage()
     std::fprintf(stderr,
                  "usage: bench_driver startup EXE DIR RUNS | history EXE DIR FILE NAME | press Start|Stop | record | measure |\n"
                  "       sweep SECONDS INTERVAL_MS | cpu SECONDS PID... |\n"
-                 "       latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS | ping SECONDS PID | hold SECONDS |\n"
+                 "       latency FIFO MARKS COUNT INFLIGHT GAP_MS TIMEOUT_MS | send HEARD COUNT GAP_MS | ping SECONDS PID |\n"
+                 "       hold SECONDS |\n"
                  "       stats | close\n");
     return 2;
 }
@@ -941,6 +1001,7 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"latency" && argc == 8)
         return Latency(main, argv[2], argv[3], _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6]), _wtoi(argv[7]));
+    if (command == L"send" && argc == 5) return Send(main, argv[2], _wtoi(argv[3]), _wtoi(argv[4]));
     if (command == L"ping" && argc == 4) return Ping(main, _wtof(argv[2]), narrow(argv[3]));
     if (command == L"hold" && argc == 3) return Hold(main, _wtof(argv[2]));
     if (command == L"stats" && argc == 2) return Stats(main);

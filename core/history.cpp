@@ -78,32 +78,6 @@ void AddPoint(History& history, int64_t frame, uint32_t ms)
     history.lineEndMs = ms;
 }
 
-// A run's first batch kept one time for all its frames; the second batch,
-// come `ms` after frame 0, gives the pace at which they came before its last
-// one. The very first batch moves frame 0's time back instead, as the
-// times count from it.
-void SpreadFirstBatch(History& history, int count, uint32_t& ms)
-{
-    const int64_t last = history.knotTotal - 1, first = last - 1;
-    if (first < OldestKnot(history) || history.lineEnd != KnotFrame(history, last) ||
-        KnotMs(history, first) != KnotMs(history, last) || (KnotFrame(history, first) && !KnotAfterGap(history, first)))
-        return;
-    const uint32_t lastMs = KnotMs(history, last);
-    const double pace = (static_cast<double>(ms) - lastMs) / count;
-    const uint32_t spread =
-        static_cast<uint32_t>(pace * static_cast<double>(KnotFrame(history, last) - KnotFrame(history, first)));
-    if (KnotFrame(history, first) == 0) {
-        history.originMs -= spread;
-        history.knotTime[last & kFrameMask] += spread;
-        history.lineEndMs += spread;
-        ms += spread;
-        return;
-    }
-    const uint32_t floorMs = KnotMs(history, first - 1);
-    const uint32_t firstMs = lastMs - spread > floorMs && lastMs > spread ? lastMs - spread : floorMs;
-    history.knotTime[first & kFrameMask] = firstMs | (history.knotTime[first & kFrameMask] & kHistoryGapBit);
-}
-
 uint32_t TimeOnLine(int64_t frame, int64_t fromFrame, uint32_t fromMs, int64_t toFrame, uint32_t toMs)
 {
     if (toFrame <= fromFrame) return fromMs;
@@ -134,27 +108,24 @@ void ClearHistory(History& history)
     history.gapPending = false;
 }
 
-// A batch's time is when its last frame left the driver, the others having
-// come at the stream's pace before it: its last frame is the point the line
-// has to keep near it. A run's first batch, with no pace to go by yet, keeps
-// its time for all its frames.
+// A batch's frames share its time: its first and last frames are the points
+// the line has to keep near it.
 void AppendHistory(History& history, const Frame* frames, int count, uint32_t batchTimeMs)
 {
     if (count <= 0) return;
     if (history.total == 0) history.originMs = batchTimeMs;
     const uint32_t ms = (batchTimeMs - history.originMs) & kTimeMask;
-    const int64_t last = history.total + count - 1;
-    if (history.total == 0 || history.gapPending) {
-        if (history.total && history.lineEnd != KnotFrame(history, history.knotTotal - 1))
+    if (history.total == 0) {
+        AddKnot(history, 0, ms);
+    } else if (history.gapPending) {
+        if (history.lineEnd != KnotFrame(history, history.knotTotal - 1))
             AddKnot(history, history.lineEnd, history.lineEndMs);
-        AddKnot(history, history.total, ms | (history.total ? kHistoryGapBit : 0));
-        if (count > 1) AddKnot(history, last, ms);
+        AddKnot(history, history.total, ms | kHistoryGapBit);
     } else {
-        uint32_t spreadMs = ms;
-        SpreadFirstBatch(history, count, spreadMs);
-        AddPoint(history, last, spreadMs);
+        AddPoint(history, history.total, ms);
     }
     history.gapPending = false;
+    if (count > 1) AddPoint(history, history.total + count - 1, ms);
     for (int i = 0; i < count; ++i)
         std::memcpy(history.value[(history.total + i) & kFrameMask], frames[i].value + 1, sizeof history.value[0]);
     history.total += count;

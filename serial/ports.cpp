@@ -214,6 +214,7 @@ DWORD ParseSpeed(const WCHAR* text)
 {
     DWORD speed = 0;
     int digits = 0;
+    while (text[0] == L'0' && text[1]) ++text;  // a saved 0000115200 is 115200
     for (; *text >= L'0' && *text <= L'9' && digits < 9; ++text, ++digits) speed = speed * 10 + (*text - L'0');
     return !*text && speed >= kMinSpeed && speed <= kMaxSpeed ? speed : 0;
 }

@@ -283,6 +283,7 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         // reach first (it starts after index 0).
         {"exact, at index 0", "[General]\nportname=COM1\nportspeed=1200\n", Kind::File, L"COM1", L"1200", nullptr, nullptr, ""},
         {"any case", "[General]\nportname=com5\nportspeed=57600\n", Kind::File, L"COM5", L"57600", nullptr, nullptr, ""},
+        {"leading zeros", "[General]\nportname=COM5\nportspeed=0000115200\n", Kind::File, L"COM5", L"115200", nullptr, nullptr, ""},
         // The second entry: COM2 where the machine has a serial port of its own.
         {"prefix, from after index 0", "[General]\nportname=COM\nportspeed=12\n", Kind::File, nullptr, L"9600", nullptr, nullptr, ""},
         {"other sections and keys", others.c_str(), Kind::File, L"COM1", L"9600", L"COM5", L"57600",
