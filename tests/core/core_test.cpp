@@ -75,11 +75,16 @@ TEST(LinkHealth, ShowsRateSilenceAndAWrongSpeed)
         uint32_t bytes, frames, skipped, lastTickMs;
         const char* text;
         int seconds = 1;  // of the same traffic
+        uint32_t quietMs = 0;  // after it
     } cases[] = {
         {1440 * 8, 1440, 0, 1000, "1440 fr/s  skipped 0  overrun 0  framing 0"},
         {0, 0, 0, 1000, "no data  skipped 0  overrun 0  framing 0"},
         // A wrong speed still finds an accidental marker pair now and then.
         {9000, 3, 8976, 1000, "no frames: check the speed  skipped 8976"},
+        // The last bytes came half a tick before the end: silence wins at a second.
+        {9000, 3, 8976, 1000, "no frames: check the speed  skipped 8976", 1, 499},
+        {9000, 3, 8976, 1000, "no data  skipped 8976  overrun 0  framing 0", 1, 500},
+        {1600, 100, 800, 1000, "100 fr/s  skipped 800  overrun 0  framing 0"},  // half skipped is not most
         {800, 100, 0, 500, "0 fr/s  skipped 0  overrun 0  framing 0"},  // the second is not over
         {808, 100, 8, 1000, "100 fr/s  skipped 24  overrun 0  framing 0", 3},  // a rate per second, a count since Start
         {1000, 125, 0, 1250, "100 fr/s  skipped 0  overrun 0  framing 0"},  // a second that ended late
@@ -93,8 +98,8 @@ TEST(LinkHealth, ShowsRateSilenceAndAWrongSpeed)
             NoteLinkTick(health, at + c.lastTickMs, 0, 0, 0);
         }
         char text[96];
-        FormatLinkHealth(health, end, text, sizeof text);
-        EXPECT_STREQ(text, c.text);
+        FormatLinkHealth(health, end + c.quietMs, text, sizeof text);
+        EXPECT_STREQ(text, c.text) << c.quietMs;
     }
 }
 
@@ -367,6 +372,9 @@ TEST(Scope, TriggerModesHoldRearmAndRunFree)
     EXPECT_EQ(state.picture.column[700].trace[1].first, captured);
     RearmTrigger(state);
     EXPECT_EQ(state.phase, TriggerPhase::Waiting);
+    Tick(state, 300, -5000, false);
+    EXPECT_EQ(std::tuple(state.phase, state.picture.column[700].trace[1].first), std::tuple(TriggerPhase::Waiting, captured))
+        << "Single never runs free without an edge";
 }
 
 TEST(Scope, SettingsTextsReadAndShowWhatIsInForce)

@@ -316,6 +316,19 @@ TEST_F(Acquisition, LineErrorsAreAcknowledgedAndATickTakesAllTheDriverHolds)
     ArriveRamp(100000, 10, 21);
     TickFor(1);
     EXPECT_EQ(g_sweep.picture.cursor, 1020) << "a tick takes all the driver holds, read by read";
+    // A driver holding more than a round's 64 KiB: the rest waits for the next round.
+    g_fakePort.queueSize = 1 << 20;
+    std::vector<uint8_t> burst;
+    for (int i = 0; i < 12000; ++i) {
+        const std::vector<uint8_t> frame = FrameBytes(static_cast<int16_t>(i), 0, 0);
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    const History& history = *g_sweep.history;
+    const int64_t before = history.total;
+    ArriveBytes(g_fakePort.NowMs(), burst);
+    TickFor(30);
+    ASSERT_EQ(history.total - before, 12000) << "none lost";
+    for (int i = 0; i < 12000; ++i) ASSERT_EQ(HistoryFrame(history, before + i).value[1], i);
     g_fakePort.queueSize = 4096;  // as a driver that kept its own queue
     ArriveBytes(g_fakePort.NowMs() + 1, std::vector<uint8_t>(8192, 0x11));
     TickFor(1);
@@ -683,7 +696,11 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     EXPECT_EQ(rows.substr(rows.size() - 2), "\r\n") << "no partial line";
     EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 1443 + 10);
     const int cursor = g_sweep.picture.cursor;
+    ModalAnswer again;
+    AnswerNextModal(&again, IDOK);
     TickFor(200);
+    PumpMessages(50);
+    EXPECT_FALSE(again.seen) << "one box, though the disk stays full";
     EXPECT_GT(g_sweep.picture.cursor, cursor) << "the plot runs on";
     g_fakePort.fileWriteError = 0;
     SendMessageW(main_, WM_COMMAND, IDM_RECORD, 0);
@@ -714,6 +731,19 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     const History& h = *g_sweep.history;
     EXPECT_GE(HistoryFrameMs(h, h.total - 1) - HistoryFrameMs(h, h.total - 23040), 1950u) << "arrival times per batch";
     EXPECT_EQ(LinkField().find(L"overrun 0"), 23u) << LinkField();
+
+    // A cancelled logoff changes nothing; the session's end, with no
+    // WM_DESTROY to follow, saves the settings and the recording to its last frame.
+    const std::string config = ReadText();
+    SendMessageW(main_, WM_COMMAND, IDM_DTR, 0);
+    ArriveBytes(g_fakePort.NowMs(), FrameBytes(4444, 0, 0));
+    TickFor(1);
+    SendMessageW(main_, WM_ENDSESSION, FALSE, 0);
+    EXPECT_TRUE(IsRecording() && ReadText() == config) << "a cancelled logoff";
+    SendMessageW(main_, WM_ENDSESSION, TRUE, 0);
+    rows = ReadText(held.c_str());
+    EXPECT_EQ(rows.substr(rows.size() - 11), ",4444,0,0\r\n");
+    EXPECT_NE(ReadText().find("dtr=1"), std::string::npos);
 }
 
 std::wstring ListEntries(HWND list)

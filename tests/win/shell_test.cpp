@@ -110,14 +110,6 @@ TEST_F(MainWindow, DpiChangeLaysTheWindowOutAgain)
     }
 }
 
-TEST_F(MainWindow, LogoffSavesTheSettingsUnlessCancelled)
-{
-    SendMessageW(main_, WM_ENDSESSION, FALSE, 0);
-    EXPECT_EQ(ReadText(), "") << "a cancelled logoff writes nothing";
-    SendMessageW(main_, WM_ENDSESSION, TRUE, 0);
-    EXPECT_NE(ReadText().find("portspeed=9600"), std::string::npos);
-}
-
 // Up walks back through the lines sent and Down forward to what was typed;
 // Enter on a line that does not parse keeps it, its first bad character selected.
 TEST(SendRow, UpAndDownWalkTheHistoryAndABadCharacterIsSelected)

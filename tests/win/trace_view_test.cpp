@@ -185,6 +185,10 @@ TEST_F(TraceView, ScopeControlsGainFreezeAndTrigger)
     SendMessageW(main_, WM_COMMAND, IDM_FREEZE, 0);
     Repaint();
     EXPECT_TRUE(TraceAt(CaptureView(), 120, -100 * 256, 1)) << "the live sweep went on meanwhile";
+    HWND timebase = GetDlgItem(main_, IDC_TIMEBASE);
+    SendMessageW(timebase, CB_SETCURSEL, 2, 0);
+    SendMessageW(main_, WM_COMMAND, MAKEWPARAM(IDC_TIMEBASE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(timebase));
+    EXPECT_EQ(CountGridMismatches(CaptureView(), 0, 1024), 0) << "no column of the old timebase";
 
     // Source entries alternate rise and fall; Single again re-arms a capture.
     HWND source = GetDlgItem(main_, IDC_TRIG_SOURCE);
@@ -197,6 +201,17 @@ TEST_F(TraceView, ScopeControlsGainFreezeAndTrigger)
     EXPECT_EQ(g_sweep.phase, TriggerPhase::Waiting);
     Repaint();
     EXPECT_TRUE(TraceAt(CaptureView(), 4, g_sweep.scope.level, 2)) << "the level marker, over y3, after a full repaint";
+
+    // A timebase picked in the control re-arms the trigger; at 10 frames a
+    // column, the trigger frame's column and 4 more hold 50 frames.
+    for (int16_t v : {1000, -1000}) TickWith(0, v, 0);
+    ASSERT_EQ(g_sweep.phase, TriggerPhase::Sweeping);
+    SendMessageW(timebase, CB_SETCURSEL, 3, 0);
+    SendMessageW(main_, WM_COMMAND, MAKEWPARAM(IDC_TIMEBASE, CBN_SELCHANGE), reinterpret_cast<LPARAM>(timebase));
+    EXPECT_EQ(g_sweep.phase, TriggerPhase::Waiting);
+    for (int16_t v : {1000, -1000}) TickWith(0, v, 0);
+    TickWith(0, -1000, 0, 49);
+    EXPECT_EQ(g_sweep.picture.cursor, kDefaultTriggerPosition + 4);
 }
 
 // 1024 frames at 8000 and then 1024 at -8000, 16 a tick, a tick a
@@ -221,11 +236,11 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
     char parts[4][kReadoutPart];
     SendMessageW(g_traceView, WM_MOUSEMOVE, 0, MAKELPARAM(500, 100));
     ASSERT_TRUE(FormatReadout(*PagedPicture(), parts));
-    EXPECT_EQ(std::string(parts[0]) + "|" + parts[1], "frame 500  0.496 s|y1 8000");
+    EXPECT_EQ(std::string(parts[0]) + "|" + parts[1], "frame 500  0.500 s|y1 8000");
     g_viewLayout.scale = 2;  // from 200 %, a column is two pixels wide
     SendMessageW(g_traceView, WM_MOUSEMOVE, 0, MAKELPARAM(1001, 200));
     g_viewLayout.scale = 1;
-    EXPECT_TRUE(FormatReadout(*PagedPicture(), parts) && std::string(parts[0]) == "frame 500  0.496 s") << parts[0];
+    EXPECT_TRUE(FormatReadout(*PagedPicture(), parts) && std::string(parts[0]) == "frame 500  0.500 s") << parts[0];
     SendMessageW(g_traceView, WM_MOUSELEAVE, 0, 0);
     EXPECT_FALSE(FormatReadout(*PagedPicture(), parts));
     g_viewLayout.scale = 2;
