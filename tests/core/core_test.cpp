@@ -428,14 +428,15 @@ TEST(PortIdentity, ALostBoardIsFollowedOnlyToTheOnePortNewSinceTheLoss)
 
 History g_history;
 
-// Frames whose y1 counts them (mod 30000), in batches of `batch` 10 ms apart.
+// Frames whose y1 counts them (mod 30000), in batches of `batch` 10 ms apart
+// from 70 s on the clock; the history times them from its first.
 void Feed(History& history, int64_t frames, int batch = 1000)
 {
     static Frame block[1000];
     for (int64_t done = 0; done < frames; done += batch) {
         const int count = static_cast<int>(std::min<int64_t>(batch, frames - done));
         for (int i = 0; i < count; ++i) block[i] = F(static_cast<int16_t>((history.total + i) % 30000));
-        AppendHistory(history, block, count, static_cast<uint32_t>(history.total / batch * 10));
+        AppendHistory(history, block, count, static_cast<uint32_t>(70000 + history.total / batch * 10));
     }
 }
 
