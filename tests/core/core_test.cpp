@@ -481,6 +481,13 @@ TEST(History, RingKeepsTheNewestFramesWithTheirTimesAndGaps)
     FormatHistoryPosition(g_history, g_history.total - 123456, g_history.total - 1, text, sizeof text);
     EXPECT_STREQ(text, "history \xE2\x88\x92""1.2 s (frame 4,075,857)");
     delete &picture;
+    // Batches of 10 frames, 10 ms apart and then 20: the times bend with the
+    // pace, the first batch spread back at it.
+    ClearHistory(g_history);
+    const Frame ten[10] = {};
+    for (uint32_t batch = 0; batch < 40; ++batch) AppendHistory(g_history, ten, 10, batch < 20 ? batch * 10 : batch * 20 - 200);
+    for (const auto& [frame, ms] : {std::pair(199, 199), std::pair(399, 589), std::pair(99, 99)})
+        EXPECT_NEAR(HistoryFrameMs(g_history, frame), ms, kHistoryTimeToleranceMs) << frame;
 }
 
 // 3,000,000 frames; from the newest, `screens` screens back (negative) or on.
