@@ -583,10 +583,10 @@ TEST(Measurements, ExtremesMeanRmsAndPeriodOverWholeCycles)
         {"sine across the ring's end", sine, 1024, 16, 16, kHistoryFrames - 300, -19000, 21000, 1000, 14177.8, 128},
         {"square", [](int64_t i) { return i % 200 < 100 ? 10000.0 : -6000.0; }, 1000, 16, 16, 0, -6000, 10000, 2000, 8246.2, 200},
         {"constant", [](int64_t) { return -5000.0; }, 1024, 16, 16, 0, -5000, -5000, -5000, 5000, 0},
-        {"under two cycles", [](int64_t i) { return 9000 * std::sin(2 * kPi * i / 600); }, 1200, 16, 16, 0, -9000, 9000, 0, 6364, 0},
+        {"two crossings, one cycle", [](int64_t i) { return 9000 * std::sin(2 * kPi * i / 600); }, 1248, 16, 16, 0, -9000, 9000, 83.4, 6260, 0},
         // Noise crosses the mean at each edge of the triangle, but never by the hysteresis.
-        {"noisy triangle", [](int64_t i) { return std::abs(i % 100 - 50) * 400.0 - 10000 + (i % 2 ? 600 : -600); }, 1000, 16, 16,
-         0, -10600, 10200, 0, 5800, 100},
+        {"noisy triangle", [](int64_t i) { return std::abs(i % 100 - 50) * 400.0 - 10000 + (i % 2 ? 800 : -800); }, 1000, 16, 16,
+         0, -10800, 10400, 0, 5831, 100},
         // 11,500 frames/s handed over in batches of 115 every 10 ms.
         {"sine at 11,500 frames/s", [](int64_t i) { return 16000 * std::sin(2 * kPi * i / 80); }, 115 * 16, 115, 10, 0, -16000,
          16000, 0, 11314, 80 / 11.5},
