@@ -625,6 +625,8 @@ TEST(Measurements, ExtremesMeanRmsAndPeriodOverWholeCycles)
     FormatFiguresTable(figures, g_history, 700, 100, table, sizeof table);
     EXPECT_STREQ(table, "trace\tmin\tmax\tp-p\tmean\trms\tf_Hz\tT_ms\r\ny1\t-19000\t21000\t40000\t1000\t14178\t10.00\t100\r\n"
                         "y2\t0\t0\t0\t0\t0\t\t\r\ny3\t0\t0\t0\t0\t0\t\t\r\ncursors\tA\tB\tframes\tms\tHz\r\n\t700\t100\t-600\t-469.0\t2.13\r\n");
+    FormatFiguresTable(figures, g_history, 700, -1, table, sizeof table);
+    EXPECT_STREQ(strstr(table, "cursors"), "cursors\tA\tB\tframes\tms\tHz\r\n\t700\t\t\t\t\r\n") << "A alone";
     FormatCursorParts(g_history, 700, 100, parts);
     EXPECT_EQ(std::string(parts[0]) + "|" + parts[1], "A frame 700 B frame 100 \xCE\x94 \xE2\x88\x92""600 frames \xE2\x88\x92""469.0 ms 2.13 Hz|"
                                                    "\xCE\x94y1 \xE2\x88\x92""23518");
@@ -713,6 +715,7 @@ TEST(SendLine, TextAndHexBecomeTheirBytesOrNameTheFirstBadCharacter)
         {"zz", true, LineEnd::Lf, "", 1, "z"},
         {"11 я", true, LineEnd::Lf, "", 4, "я"},
         {"11 5 55", true, LineEnd::Lf, "", 5, " "},
+        {"11 0 55", true, LineEnd::Lf, "", 5, " "},
         {"115", true, LineEnd::Lf, "", 4, ""},
         {"0x11", true, LineEnd::Lf, "", 2, "x"},
     };
