@@ -236,6 +236,7 @@ TEST_F(Acquisition, SendsAreWrittenInOrderAndTheModemLinesFollowTheDriver)
         g_fakePort.lineHeld = false;
         TickFor(50);
         EXPECT_EQ(g_fakePort.sent.size(), 11 + big.size()) << "the first big send went, nothing else";
+        EXPECT_TRUE(SendToPort(bigBytes, big.size())) << "and its room is free again";
         g_fakePort.sendError = ERROR_GEN_FAILURE;  // as a removed adapter's
         g_fakePort.openError = ERROR_FILE_NOT_FOUND;
         sendLine(L"lost?");
