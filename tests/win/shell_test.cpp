@@ -312,22 +312,17 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         SCOPED_TRACE(row.name);
         HWND main = StartApp(row.config);
         ASSERT_NE(main, nullptr);
-        EXPECT_TRUE(!row.shownPort || WindowText(g_portList) == row.shownPort);
-        EXPECT_TRUE(!row.shownSpeed || WindowText(g_speedList) == row.shownSpeed);
-        if (row.kind == Kind::Directory) {
-            ASSERT_TRUE(CreateDirectoryW(L"config.ini", nullptr));
-            LoadSettings();
-        }
-        if (row.kind == Kind::ReadOnly) {
-            ASSERT_TRUE(SetFileAttributesW(L"config.ini", FILE_ATTRIBUTE_READONLY));
-        }
+        EXPECT_TRUE((!row.shownPort || WindowText(g_portList) == row.shownPort) &&
+                    (!row.shownSpeed || WindowText(g_speedList) == row.shownSpeed)) << "shown at start";
+        if (row.kind == Kind::Directory) ASSERT_TRUE(CreateDirectoryW(L"config.ini", nullptr));
+        if (row.kind == Kind::Directory) LoadSettings();
+        if (row.kind == Kind::ReadOnly) ASSERT_TRUE(SetFileAttributesW(L"config.ini", FILE_ATTRIBUTE_READONLY));
         WCHAR recording[MAX_PATH] = L"";
         if (row.kind >= Kind::WorkingDirRefused) {
             ChooseSaveFolders(row.kind == Kind::AllRefused ? +[](const WCHAR*, DWORD* e) { return *e = 5, false; }
                                                            : RefuseWorkingDir);
             LoadSettings();
-            const std::wstring warning = SettingsWarning();
-            EXPECT_EQ(warning.substr(0, 30), row.kind == Kind::AllRefused ? L"settings will not be saved: Ac" : L"");
+            EXPECT_EQ(std::wstring(SettingsWarning()).substr(0, 30), row.kind == Kind::AllRefused ? L"settings will not be saved: Ac" : L"");
             SendMessageW(main, WM_COMMAND, IDM_RECORD, 0);
             FormatRecordingField(recording, MAX_PATH);
         }
@@ -339,8 +334,8 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         EXPECT_EQ(CloseApp(main), 0);
         const DWORD attributes = GetFileAttributesW(L"config.ini");
         ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
-        EXPECT_EQ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, row.kind == Kind::Directory);
-        EXPECT_EQ((attributes & FILE_ATTRIBUTE_READONLY) != 0, row.kind == Kind::ReadOnly);
+        EXPECT_EQ(std::pair((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, (attributes & FILE_ATTRIBUTE_READONLY) != 0),
+                  std::pair(row.kind == Kind::Directory, row.kind == Kind::ReadOnly));
         SetFileAttributesW(L"config.ini", FILE_ATTRIBUTE_NORMAL);
         if (row.kind == Kind::Directory) continue;
         if (row.kind == Kind::WorkingDirRefused) {
@@ -354,12 +349,8 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
             EXPECT_EQ(saved, row.config) << "a file that cannot be written changed";
             continue;
         }
-        if (!row.after.empty()) {
-            EXPECT_EQ(saved, row.after);
-        } else {
-            EXPECT_EQ(Setting(L"portname"), port);
-            EXPECT_EQ(Setting(L"portspeed"), speed);
-        }
+        if (!row.after.empty()) EXPECT_EQ(saved, row.after);
+        else EXPECT_EQ(Setting(L"portname") + L"|" + Setting(L"portspeed"), port + L"|" + speed);
         HWND again = StartApp(saved.c_str());
         EXPECT_EQ(WindowText(g_portList) + L"|" + WindowText(g_speedList), port + L"|" + speed) << "after a restart";
         CloseApp(again);
