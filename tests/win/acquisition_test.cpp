@@ -188,6 +188,8 @@ TEST_F(Acquisition, NativeUsbBoardPlotsOnceDtrIsRaised)
         const int16_t before = g_sweep.raw[1];
         TickFor(3000);
         EXPECT_TRUE(g_sweep.raw[1] == before + 300 && LinkField().substr(0, 7) == L"100 fr/") << "plotting";
+        TickFor(6000);
+        EXPECT_EQ(LinkField().substr(0, 9), L"no data  ") << "silent for 4 s with DTR on: no hint";
     }
 }
 
@@ -557,9 +559,11 @@ TEST_F(Acquisition, ALateDriverOrWriterNeverReachesTheNextRunOrRecording)
         const char* name;
         Late late;
         const char* nextPort;
+        bool backBeforeStart = false;  // the held read comes back between Stop and the next Start
     } cases[] = {
         {"a read held past Stop, the next run on the same port", Late::Read, "COM5"},
         {"a read held past Stop, the next run on another port", Late::Read, "COM12"},
+        {"a read held past Stop, back before the next Start", Late::Read, "COM12", true},
         {"a write held past the recording's stop", Late::Write, "COM5"},
         {"a held write that then fails", Late::FailedWrite, "COM5"},
     };
@@ -584,6 +588,7 @@ TEST_F(Acquisition, ALateDriverOrWriterNeverReachesTheNextRunOrRecording)
         std::wstring second = first;
         if (c.late == Late::Read) {
             Stop();
+            if (c.backBeforeStart) ReleaseHeld();
             SendMessageW(g_portList, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(
                 std::wstring(c.nextPort, c.nextPort + 5).c_str()));
             ASSERT_TRUE(StartAndSettle()) << "the port the late link holds is waited for, not refused";
