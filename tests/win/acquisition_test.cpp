@@ -731,6 +731,7 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     SendMessageW(main_, WM_ENDSESSION, FALSE, 0);
     EXPECT_TRUE(IsRecording() && ReadText() == config) << "a cancelled logoff";
     SendMessageW(main_, WM_ENDSESSION, TRUE, 0);
+    EXPECT_FALSE(IsRecording()) << "closed";
     rows = ReadText(held.c_str());
     EXPECT_EQ(rows.substr(rows.size() - 11), ",4444,0,0\r\n");
     EXPECT_NE(ReadText().find("dtr=1"), std::string::npos);

@@ -209,6 +209,10 @@ TEST_F(TraceView, ScopeControlsGainFreezeAndTrigger)
     for (int16_t v : {1000, -1000}) TickWith(0, v, 0);
     TickWith(0, -1000, 0, 49);
     EXPECT_EQ(g_sweep.picture.cursor, kDefaultTriggerPosition + 4);
+    HWND level = GetDlgItem(main_, IDC_TRIG_LEVEL);
+    SetWindowTextW(level, L"500");
+    SendMessageW(main_, WM_COMMAND, MAKEWPARAM(IDC_TRIG_LEVEL, EN_KILLFOCUS), reinterpret_cast<LPARAM>(level));
+    EXPECT_TRUE(g_sweep.scope.level == 500 && g_sweep.phase == TriggerPhase::Waiting) << "a new level re-arms";
 }
 
 // 1024 frames at 8000 and then 1024 at -8000, 16 a tick, a tick a
