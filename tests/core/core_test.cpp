@@ -607,20 +607,22 @@ TEST(Measurements, ExtremesMeanRmsAndPeriodOverWholeCycles)
         EXPECT_EQ(figures.trace[2].periodMs, 0) << "a flat trace has no period";
     }
     // The line, the table and cursors either way round, 32 frames every 25 ms:
-    // a period of 100 ms, 10 Hz, where the significant digits change.
+    // a period of 100 ms, 10 Hz, where the significant digits change; y3's
+    // mean of -0.25 shows as 0, with no minus.
     char parts[4][kFigurePart], table[512];
     ClearHistory(g_history);
     for (int at = 0; at < 1024; at += 32) {
-        for (int i = 0; i < 32; ++i) batch[i] = F(static_cast<int16_t>(std::lround(sine(at + i))));
+        for (int i = 0; i < 32; ++i) batch[i] = F(static_cast<int16_t>(std::lround(sine(at + i))), 0, -(i % 4 == 0));
         AppendHistory(g_history, batch, 32, static_cast<uint32_t>(at * 25 / 32));
     }
     const Figures figures = MeasureFrames(g_history, 0, 1024);
     FormatFigureParts(figures, parts);
-    EXPECT_EQ(std::string(parts[1]) + "|" + parts[2], "y1 min \xE2\x88\x92""19000 max 21000 p-p 40000 mean 1000 rms 14178 f 10.00 Hz "
-                                                   "T 100 ms|y2 min 0 max 0 p-p 0 mean 0 rms 0 f \xE2\x80\x94");
+    EXPECT_EQ(std::string(parts[1]) + "|" + parts[2] + "|" + parts[3], "y1 min \xE2\x88\x92""19000 max 21000 p-p 40000 mean 1000 rms 14178 f 10.00 Hz "
+                                                   "T 100 ms|y2 min 0 max 0 p-p 0 mean 0 rms 0 f \xE2\x80\x94|"
+                                                   "y3 min \xE2\x88\x92""1 max 0 p-p 1 mean 0 rms 0 f 319.9 Hz T 3.13 ms");
     FormatFiguresTable(figures, g_history, 700, 100, table, sizeof table);
     EXPECT_STREQ(table, "trace\tmin\tmax\tp-p\tmean\trms\tf_Hz\tT_ms\r\ny1\t-19000\t21000\t40000\t1000\t14178\t10.00\t100\r\n"
-                        "y2\t0\t0\t0\t0\t0\t\t\r\ny3\t0\t0\t0\t0\t0\t\t\r\ncursors\tA\tB\tframes\tms\tHz\r\n\t700\t100\t-600\t-469.0\t2.13\r\n");
+                        "y2\t0\t0\t0\t0\t0\t\t\r\ny3\t-1\t0\t1\t0\t0\t319.9\t3.13\r\ncursors\tA\tB\tframes\tms\tHz\r\n\t700\t100\t-600\t-469.0\t2.13\r\n");
     FormatFiguresTable(figures, g_history, 700, -1, table, sizeof table);
     EXPECT_STREQ(strstr(table, "cursors"), "cursors\tA\tB\tframes\tms\tHz\r\n\t700\t\t\t\t\r\n") << "A alone";
     FormatCursorParts(g_history, 700, 100, parts);
