@@ -3,6 +3,7 @@
 #include <dbt.h>
 
 #include <algorithm>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -726,15 +727,17 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     // WM_DESTROY to follow, saves the settings and the recording to its last frame.
     const std::string config = ReadText();
     SendMessageW(main_, WM_COMMAND, IDM_DTR, 0);
-    ArriveBytes(g_fakePort.NowMs(), FrameBytes(4444, 0, 0));
-    TickFor(1);
+    for (int16_t last : {4443, 4444}) ArriveBytes(g_fakePort.NowMs(), FrameBytes(last, 0, 0)), TickFor(1);  // the last kept
     SendMessageW(main_, WM_ENDSESSION, FALSE, 0);
     EXPECT_TRUE(IsRecording() && ReadText() == config) << "a cancelled logoff";
+    g_fakePort.holdFileWrite = true;  // a disk that takes 100 ms: the logoff waits for it
+    std::thread disk([] { Sleep(100), ReleaseHeld(); });
     SendMessageW(main_, WM_ENDSESSION, TRUE, 0);
     EXPECT_FALSE(IsRecording()) << "closed";
     rows = ReadText(held.c_str());
     EXPECT_EQ(rows.substr(rows.size() - 11), ",4444,0,0\r\n");
     EXPECT_NE(ReadText().find("dtr=1"), std::string::npos);
+    disk.join();
 }
 
 std::wstring ListEntries(HWND list)
