@@ -77,7 +77,9 @@ TEST_F(Port, SetsTheLineAtTheSpeedAsked)
 TEST_F(Port, WaitsOutTheSilenceThenReadsWholeFrames)
 {
     for (int wait = 0; wait < 2; ++wait) {
+        const uint64_t startUs = PortPreciseMicroseconds();
         const Read silent = WaitRead(300);
+        EXPECT_NEAR((PortPreciseMicroseconds() - startUs) / 1000.0, silent.ms, 20) << "the recordings' clock, in ms";
         EXPECT_TRUE(silent.ok && silent.bytes.empty()) << "wait " << wait;
         EXPECT_GE(silent.ms, 250u) << "wait " << wait;
     }

@@ -3,6 +3,7 @@
 #include <dbt.h>
 
 #include <algorithm>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -138,7 +139,6 @@ TEST_F(Acquisition, StartSetsTheLineAsWindowsAcceptsIt)
         g_fakePort.refusesQueueSize = row.queueRefused;
         ASSERT_TRUE(StartAndSettle());
         ASSERT_TRUE(PortHeld() && Running());
-        EXPECT_EQ(g_fakePort.openedPath, "\\\\.\\COM5");
         EXPECT_EQ(g_fakePort.requestedQueue, kInputQueueBytes);
         const DCB& a = g_fakePort.appliedState;
         EXPECT_EQ(std::tuple(a.BaudRate, a.ByteSize, a.Parity, a.StopBits, a.XonChar, a.XoffChar),
@@ -157,8 +157,7 @@ TEST_F(Acquisition, StartSetsTheLineAsWindowsAcceptsIt)
         EXPECT_EQ(g_sweep.raw[1], 10);
         EXPECT_NE(LinkField().find(L"skipped 0 "), std::wstring::npos) << "what came before Start is not this run's";
         Stop();
-        EXPECT_EQ(g_fakePort.closes, 1);
-        EXPECT_FALSE(Running() || IsWindowEnabled(g_stopButton));
+        EXPECT_FALSE(g_fakePort.closes != 1 || Running() || IsWindowEnabled(g_stopButton));
         SendMessageW(main_, WM_COMMAND, IDC_START, 0);
         Stop();
         EXPECT_FALSE(IsAcquiring()) << "Stop leaves no thread running";
@@ -184,12 +183,12 @@ TEST_F(Acquisition, NativeUsbBoardPlotsOnceDtrIsRaised)
         SendMessageW(main_, WM_COMMAND, IDM_DTR, 0);
         EXPECT_TRUE(GetMenuState(GetMenu(main_), IDM_DTR, MF_BYCOMMAND) & MF_CHECKED);
         TickFor(100);
-        EXPECT_EQ(LinkField() == L"DTR/RTS not supported by COM5", wine) << "and the hint is gone";
-        EXPECT_TRUE(PortHeld());
+        EXPECT_TRUE(PortHeld() && (LinkField() == L"DTR/RTS not supported by COM5") == wine) << "and the hint is gone";
         const int16_t before = g_sweep.raw[1];
         TickFor(3000);
-        EXPECT_EQ(g_sweep.raw[1], before + 300) << "plotting";
-        EXPECT_EQ(LinkField().substr(0, 7), L"100 fr/");
+        EXPECT_TRUE(g_sweep.raw[1] == before + 300 && LinkField().substr(0, 7) == L"100 fr/") << "plotting";
+        TickFor(6000);
+        EXPECT_EQ(LinkField().substr(0, 9), L"no data  ") << "silent for 4 s with DTR on: no hint";
     }
 }
 
@@ -229,15 +228,16 @@ TEST_F(Acquisition, SendsAreWrittenInOrderAndTheModemLinesFollowTheDriver)
         TickFor(900);
         EXPECT_EQ(LinkField().substr(0, 5), L"sent ");
         TickFor(200);
-        EXPECT_EQ(LinkField(), L"not sent: the line did not take it in 1 s");
-        EXPECT_EQ(g_sweep.raw[1], before + 110) << "frames kept coming";
+        EXPECT_TRUE(LinkField() == L"not sent: the line did not take it in 1 s" && g_sweep.raw[1] == before + 110)
+            << "frames kept coming";
         const std::string big(60 * 1024, 'x');
-        EXPECT_TRUE(SendToPort(reinterpret_cast<const uint8_t*>(big.data()), big.size()));
-        EXPECT_FALSE(SendToPort(reinterpret_cast<const uint8_t*>(big.data()), big.size()));
+        const auto* bigBytes = reinterpret_cast<const uint8_t*>(big.data());
+        EXPECT_TRUE(SendToPort(bigBytes, big.size()) && !SendToPort(bigBytes, big.size()));
         EXPECT_EQ(LinkField(), L"not sent: 64 KiB already wait to be sent");
         g_fakePort.lineHeld = false;
         TickFor(50);
         EXPECT_EQ(g_fakePort.sent.size(), 11 + big.size()) << "the first big send went, nothing else";
+        EXPECT_TRUE(SendToPort(bigBytes, big.size())) << "and its room is free again";
         g_fakePort.sendError = ERROR_GEN_FAILURE;  // as a removed adapter's
         g_fakePort.openError = ERROR_FILE_NOT_FOUND;
         sendLine(L"lost?");
@@ -292,11 +292,9 @@ TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
             TickFor(1);
             PumpUntil([&] { return answer.seen; }, 2000);
         }
-        EXPECT_FALSE(IsAcquiring()) << "nothing runs";
         EXPECT_EQ(answer.caption + L"|" + answer.text, L"Внимание!!!|Не получилось!!!\nCOM5: " + c.why);
-        EXPECT_TRUE(IsWindowEnabled(g_startButton) && !IsWindowEnabled(g_stopButton));
-        EXPECT_TRUE(!PortHeld() && g_fakePort.closes == g_fakePort.opens);
-        EXPECT_EQ(LinkField(), L"");
+        EXPECT_TRUE(!IsAcquiring() && IsWindowEnabled(g_startButton) && !IsWindowEnabled(g_stopButton) && !PortHeld() &&
+                    g_fakePort.closes == g_fakePort.opens && LinkField().empty()) << "nothing runs";
     }
 }
 
@@ -308,12 +306,24 @@ TEST_F(Acquisition, LineErrorsAreAcknowledgedAndATickTakesAllTheDriverHolds)
     ArriveBytes(g_fakePort.NowMs(), {0x00, 0x55, 0x11});
     ArriveRamp(200, 100, 1);
     TickFor(100);
-    EXPECT_EQ(g_sweep.picture.cursor, 20);
-    EXPECT_EQ(g_sweep.raw[1], 20);
+    EXPECT_TRUE(g_sweep.picture.cursor == 20 && g_sweep.raw[1] == 20);
     EXPECT_NE(LinkField().find(L"skipped 3  overrun 0  framing 2"), std::wstring::npos) << LinkField();
     ArriveRamp(100000, 10, 21);
     TickFor(1);
     EXPECT_EQ(g_sweep.picture.cursor, 1020) << "a tick takes all the driver holds, read by read";
+    // A driver holding more than a round's 64 KiB: the rest waits for the next round.
+    g_fakePort.queueSize = 1 << 20;
+    std::vector<uint8_t> burst;
+    for (int i = 0; i < 12000; ++i) {
+        const std::vector<uint8_t> frame = FrameBytes(static_cast<int16_t>(i), 0, 0);
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    const History& history = *g_sweep.history;
+    const int64_t before = history.total;
+    ArriveBytes(g_fakePort.NowMs(), burst);
+    TickFor(30);
+    ASSERT_EQ(history.total - before, 12000) << "none lost";
+    for (int i = 0; i < 12000; ++i) ASSERT_EQ(HistoryFrame(history, before + i).value[1], i);
     g_fakePort.queueSize = 4096;  // as a driver that kept its own queue
     ArriveBytes(g_fakePort.NowMs() + 1, std::vector<uint8_t>(8192, 0x11));
     TickFor(1);
@@ -382,16 +392,14 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
             g_fakePort.removedError = c.error;
             TickFor(1);
         }
-        EXPECT_FALSE(PortHeld());
-        EXPECT_EQ(g_fakePort.closes, 1) << "the handle is closed at once";
+        EXPECT_TRUE(!PortHeld() && g_fakePort.closes == 1 && Running()) << "the handle is closed at once";
         EXPECT_EQ(LinkField(), L"port lost: waiting for COM5, 0 s");
-        EXPECT_TRUE(Running());
         const int attemptsAtLoss = g_fakePort.openAttempts;
         g_fakePort.holdOpen = c.slowOpen;
         TickFor(2000);
-        EXPECT_EQ(g_fakePort.openAttempts - attemptsAtLoss, c.slowOpen ? 0 : 4) << "every 500 ms";
-        EXPECT_EQ(LinkField(), L"port lost: waiting for COM5, 2 s");
-        EXPECT_EQ(g_sweep.picture.cursor, 10) << "the sweep holds";
+        EXPECT_EQ(std::tuple(g_fakePort.openAttempts - attemptsAtLoss, LinkField(), g_sweep.picture.cursor),
+                  std::tuple(c.slowOpen ? 0 : 4, std::wstring(L"port lost: waiting for COM5, 2 s"), 10))
+            << "every 500 ms; the sweep holds";
         PumpMessages(50);
         EXPECT_FALSE(noBox.seen) << "a loss during a run shows no message box";
 
@@ -404,8 +412,7 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         if (c.onReturn == Return::Stopped) {
             Stop();
             TickFor(1000);
-            EXPECT_EQ(g_fakePort.openAttempts - attemptsAtLoss, 4) << "no attempt after Stop";
-            EXPECT_EQ(LinkField(), L"");
+            EXPECT_TRUE(g_fakePort.openAttempts - attemptsAtLoss == 4 && LinkField().empty()) << "no attempt after Stop";
             EXPECT_FALSE(IsWindowEnabled(g_stopButton));
             continue;
         }
@@ -436,7 +443,6 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
             continue;
         }
         if (c.onReturn != Return::Back) {
-            EXPECT_FALSE(PortHeld());
             EXPECT_EQ(LinkField(), L"COM5 busy, 2 s");
             ModalAnswer ask;
             AnswerNextModal(&ask, IDNO);
@@ -445,8 +451,7 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
             g_fakePort.openError = 0, g_fakePort.refusesSettings = false;  // and then free
             TickFor(500);
         }
-        ASSERT_TRUE(PortHeld());
-        EXPECT_EQ(LinkField(), L"reconnected");
+        ASSERT_TRUE(PortHeld() && LinkField() == L"reconnected");
         const DCB& a = g_fakePort.appliedState;
         EXPECT_EQ(std::tuple(a.BaudRate, a.XoffChar, g_fakePort.requestedQueue, g_fakePort.timeouts.ReadIntervalTimeout),
                   std::tuple(115200ul, 0x13, kInputQueueBytes, MAXDWORD))
@@ -454,11 +459,9 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
         ArriveRamp(100, 100, 500);
         TickFor(3000);
         EXPECT_NE(LinkField(), L"reconnected") << "for 3 s";
-        EXPECT_EQ(g_sweep.picture.cursor, 20);
         const Column* columns = g_sweep.picture.column;
-        EXPECT_TRUE(columns[11].afterGap && columns[11].trace[1].first == 500 &&
-                    std::none_of(columns + 12, columns + 21, [](const Column& c) { return c.afterGap; }));
-        EXPECT_EQ(g_sweep.raw[1], 509);
+        EXPECT_TRUE(g_sweep.picture.cursor == 20 && g_sweep.raw[1] == 509 && columns[11].afterGap &&
+                    columns[11].trace[1].first == 500 && std::none_of(columns + 12, columns + 21, [](auto& c) { return c.afterGap; }));
     }
 }
 
@@ -555,9 +558,11 @@ TEST_F(Acquisition, ALateDriverOrWriterNeverReachesTheNextRunOrRecording)
         const char* name;
         Late late;
         const char* nextPort;
+        bool backBeforeStart = false;  // the held read comes back between Stop and the next Start
     } cases[] = {
         {"a read held past Stop, the next run on the same port", Late::Read, "COM5"},
         {"a read held past Stop, the next run on another port", Late::Read, "COM12"},
+        {"a read held past Stop, back before the next Start", Late::Read, "COM12", true},
         {"a write held past the recording's stop", Late::Write, "COM5"},
         {"a held write that then fails", Late::FailedWrite, "COM5"},
     };
@@ -582,6 +587,7 @@ TEST_F(Acquisition, ALateDriverOrWriterNeverReachesTheNextRunOrRecording)
         std::wstring second = first;
         if (c.late == Late::Read) {
             Stop();
+            if (c.backBeforeStart) ReleaseHeld();
             SendMessageW(g_portList, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(
                 std::wstring(c.nextPort, c.nextPort + 5).c_str()));
             ASSERT_TRUE(StartAndSettle()) << "the port the late link holds is waited for, not refused";
@@ -638,7 +644,7 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     ASSERT_TRUE(IsRecording() && RecordChecked(main_));
     const std::wstring name = RecordingName();
     EXPECT_EQ(name.substr(0, 9) + name.substr(name.size() - 6), L"tarquell--2.csv");
-    EXPECT_EQ(ReadText(name.c_str()), "frame,time_ms,y1,y2,y3\r\n");
+    EXPECT_EQ(ReadText(name.c_str()), "frame,time_ms,y1,y2,y3\r\n") << "there at once";
     for (const WCHAR* other : taken) EXPECT_EQ(ReadText(other), "keep me");
 
     g_fakePort.clockUs += 7000;  // the ticks fall between the coarse clock's steps
@@ -678,14 +684,17 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     AnswerNextModal(&answer, IDOK);
     TickFor(300);
     PumpUntil([&] { return answer.seen; }, 2000);
-    EXPECT_EQ(answer.text.rfind(L"Запись остановлена: ", 0), 0u);
-    EXPECT_GT(answer.text.size(), 22u) << "with the system's message";
+    EXPECT_TRUE(answer.text.rfind(L"Запись остановлена: ", 0) == 0 && answer.text.size() > 22) << "with the system's message";
     EXPECT_FALSE(IsRecording() || RecordChecked(main_));
     rows = ReadText(name.c_str());
-    EXPECT_EQ(rows.substr(rows.size() - 2), "\r\n") << "no partial line";
-    EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), 1443 + 10);
+    EXPECT_TRUE(rows.substr(rows.size() - 2) == "\r\n" && std::count(rows.begin(), rows.end(), '\n') >= 1443 + 10)
+        << "no partial line";
     const int cursor = g_sweep.picture.cursor;
+    ModalAnswer again;
+    AnswerNextModal(&again, IDOK);
     TickFor(200);
+    PumpMessages(50);
+    EXPECT_FALSE(again.seen) << "one box, though the disk stays full";
     EXPECT_GT(g_sweep.picture.cursor, cursor) << "the plot runs on";
     g_fakePort.fileWriteError = 0;
     SendMessageW(main_, WM_COMMAND, IDM_RECORD, 0);
@@ -705,9 +714,8 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     TickFor(2000, true);
     TickFor(250);
     rows = ReadText(held.c_str()).substr(rowsBefore);
-    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 23040);
-    EXPECT_NE(rows.find(",-11520,0,0\r\n"), std::string::npos);
-    EXPECT_EQ(rows.substr(rows.size() - 12), ",11519,0,0\r\n") << "no frame lost, none reordered";
+    EXPECT_TRUE(std::count(rows.begin(), rows.end(), '\n') == 23040 && rows.find(",-11520,0,0\r\n") != std::string::npos &&
+                rows.substr(rows.size() - 12) == ",11519,0,0\r\n") << "no frame lost, none reordered";
     unsigned longestStep = 0, ms = 0, previousMs = 0;
     for (size_t at = rows.find('\n'); at + 1 < rows.size(); at = rows.find('\n', at + 1), previousMs = ms)
         if (sscanf(rows.c_str() + at + 1, "%*d,%u", &ms) == 1 && previousMs) longestStep = std::max(longestStep, ms - previousMs);
@@ -716,6 +724,22 @@ TEST_F(Acquisition, RecordingKeepsEveryFrameNeverOverwritesAndStopsOnAFailedWrit
     const History& h = *g_sweep.history;
     EXPECT_GE(HistoryFrameMs(h, h.total - 1) - HistoryFrameMs(h, h.total - 23040), 1950u) << "arrival times per batch";
     EXPECT_EQ(LinkField().find(L"overrun 0"), 23u) << LinkField();
+
+    // A cancelled logoff changes nothing; the session's end, with no
+    // WM_DESTROY to follow, saves the settings and the recording to its last frame.
+    const std::string config = ReadText();
+    SendMessageW(main_, WM_COMMAND, IDM_DTR, 0);
+    for (int16_t last : {4443, 4444}) ArriveBytes(g_fakePort.NowMs(), FrameBytes(last, 0, 0)), TickFor(1);  // the last kept
+    SendMessageW(main_, WM_ENDSESSION, FALSE, 0);
+    EXPECT_TRUE(IsRecording() && ReadText() == config) << "a cancelled logoff";
+    g_fakePort.holdFileWrite = true;  // a disk that takes 100 ms: the logoff waits for it
+    std::thread disk([] { Sleep(100), ReleaseHeld(); });
+    SendMessageW(main_, WM_ENDSESSION, TRUE, 0);
+    EXPECT_FALSE(IsRecording()) << "closed";
+    rows = ReadText(held.c_str());
+    EXPECT_EQ(rows.substr(rows.size() - 11), ",4444,0,0\r\n");
+    EXPECT_NE(ReadText().find("dtr=1"), std::string::npos);
+    disk.join();
 }
 
 std::wstring ListEntries(HWND list)
@@ -756,12 +780,10 @@ TEST(PortList, RefreshAddsAndRemovesNamesAndKeepsTheChoice)
     for (int i = 0; i < 3; ++i) SendMessageW(main, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);  // a plug's burst
     PumpUntil([] { return SendMessageW(g_portList, CB_GETCOUNT, 0, 0) == 2; }, 1000);
     EXPECT_EQ(g_fakePort.setupListings - listings, 1) << "one enumeration for the burst";
-    EXPECT_EQ(SendMessageW(g_portList, CB_GETCOUNT, 0, 0), 2);
-    EXPECT_EQ(WindowText(g_portList), L"") << "the chosen port is away";
+    EXPECT_EQ(ListEntries(g_portList) + WindowText(g_portList), L"COM1|COM12|") << "the chosen port is away";
     g_fakePort.devices = L"COM1|COM1000|COM12|COM3|";
     SendMessageW(main, WM_COMMAND, MAKEWPARAM(0, CBN_DROPDOWN), reinterpret_cast<LPARAM>(g_portList));
-    EXPECT_EQ(WindowText(g_portList), L"COM1000") << "and back";
-    EXPECT_EQ(ListEntries(g_portList), L"COM1|COM3|COM12|COM1000|");
+    EXPECT_EQ(ListEntries(g_portList) + WindowText(g_portList), L"COM1|COM3|COM12|COM1000|COM1000") << "and back";
 
     // An unlisted saved speed is shown and used; a bad typed one never reaches the port.
     static ModalAnswer unexpected;  // still armed after this test if no box came
@@ -769,20 +791,10 @@ TEST(PortList, RefreshAddsAndRemovesNamesAndKeepsTheChoice)
     SetWindowTextW(g_speedList, L"abc");
     SendMessageW(main, WM_COMMAND, IDC_START, 0);
     EXPECT_EQ(g_fakePort.openedPath, "\\\\.\\COM1000") << "opened whole";
-    EXPECT_EQ(g_fakePort.appliedState.BaudRate, 250000u);
-    EXPECT_EQ(WindowText(g_speedList), L"250000");
+    EXPECT_TRUE(g_fakePort.appliedState.BaudRate == 250000 && WindowText(g_speedList) == L"250000");
     SendMessageW(main, WM_COMMAND, IDC_STOP, 0);
     EXPECT_EQ(CloseApp(main), 0);
     EXPECT_NE(ReadText().find("portname=COM1000\r\nportspeed=250000"), std::string::npos) << ReadText();
-
-    g_fakePort.devices = L"";
-    main = StartApp(nullptr);
-    EXPECT_EQ(SendMessageW(g_speedList, CB_GETCOUNT, 0, 0), kBaudRateCount) << "speeds without any port";
-    g_fakePort.devices = L"COM12|";
-    SendMessageW(main, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-    PumpUntil([] { return SendMessageW(g_portList, CB_GETCOUNT, 0, 0) == 1; }, 1000);
-    EXPECT_EQ(WindowText(g_portList), L"") << "the chosen COM1 is not COM12";
-    CloseApp(main);
 }
 
 }  // namespace

@@ -134,9 +134,9 @@ bool WaitUntilLinkIdle()
     return false;
 }
 
+// Each open's notification handle is made up from its number.
 HANDLE LastPortNotification()
 {
-    Guard guard(g_mutex);
     return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4200 + g_fakePort.opens));
 }
 
@@ -164,12 +164,10 @@ PortIo* PortOpen(const char* path, HWND)
     // Windows opens a port for one handle at a time.
     bool taken = false;
     for (const PortIo* open : g_open) taken = taken || open->path == path;
-    if (g_fakePort.openError || absent || taken || (g_fakePort.removedError && !g_fakePort.wineLoose)) {
-        SetLastError(g_fakePort.openError ? g_fakePort.openError : taken ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
+    if (g_fakePort.openError || absent || taken || (g_fakePort.removedError && !g_fakePort.wineLoose))
+        return Fail(g_fakePort.openError ? g_fakePort.openError : taken ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND), nullptr;
     ++g_fakePort.opens;
-    g_open.push_back(new PortIo{path, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4200 + g_fakePort.opens)), {}, false});
+    g_open.push_back(new PortIo{path, LastPortNotification(), {}, false});
     return g_open.back();
 }
 
@@ -191,9 +189,8 @@ bool PortGetState(PortIo*, DCB* settings)
 {
     Guard guard(g_mutex);
     if (g_fakePort.removedError) return Fail(ERROR_INVALID_FUNCTION);
-    const DWORD length = settings->DCBlength;
     *settings = g_fakePort.reportedState;
-    settings->DCBlength = length;
+    settings->DCBlength = sizeof *settings;
     return true;
 }
 
@@ -332,8 +329,7 @@ void RestUntil(HANDLE wake, DWORD ms)
 {
     Guard guard(g_mutex);
     const DWORD deadline = ClockMsLocked() + ms;
-    while (WaitForSingleObject(wake, 0) != WAIT_OBJECT_0 &&
-           (ms == INFINITE || static_cast<int32_t>(ClockMsLocked() - deadline) < 0))
+    while (WaitForSingleObject(wake, 0) != WAIT_OBJECT_0 && (ms == INFINITE || int32_t(ClockMsLocked() - deadline) < 0))
         BlockUntilChanged(guard);
 }
 
@@ -373,10 +369,7 @@ DWORD PortListDevices(WCHAR* buffer, DWORD count)
 {
     Guard guard(g_mutex);
     const std::wstring& names = g_fakePort.devices;
-    if (names.size() + 1 > count) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
+    if (names.size() + 1 > count) return Fail(ERROR_INSUFFICIENT_BUFFER);
     for (size_t i = 0; i < names.size(); ++i) buffer[i] = names[i] == L'|' ? L'\0' : names[i];
     buffer[names.size()] = L'\0';
     return static_cast<DWORD>(names.size() + 1);

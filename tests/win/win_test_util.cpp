@@ -15,13 +15,7 @@ Capture CaptureClient(HWND window)
     capture.height = client.bottom;
     capture.pixels.resize(static_cast<size_t>(capture.width) * capture.height);
 
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = capture.width;
-    info.bmiHeader.biHeight = -capture.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = {{sizeof info.bmiHeader, capture.width, -capture.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
     void* bits = nullptr;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
@@ -91,32 +85,14 @@ std::wstring ClassName(HWND window)
     return name;
 }
 
-namespace {
-
-struct Search {
-    const wchar_t* className;
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK MatchTopLevel(HWND window, LPARAM context)
-{
-    auto* search = reinterpret_cast<Search*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (!IsWindowVisible(window) || owner != search->processId) return TRUE;
-    if (search->className && ClassName(window) != search->className) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-}  // namespace
-
 HWND FindTopLevel(const wchar_t* className, DWORD processId)
 {
-    Search search = {className, processId, nullptr};
-    EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    for (HWND window = GetTopWindow(nullptr); window; window = GetWindow(window, GW_HWNDNEXT)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (IsWindowVisible(window) && owner == processId && (!className || ClassName(window) == className)) return window;
+    }
+    return nullptr;
 }
 
 COLORREF GridColour(int x, int y)
