@@ -16,7 +16,7 @@
 //                            device write of a marked frame to its segment on
 //                            screen (MARKS: the device's stdout)
 //   send HEARD COUNT GAP_MS  COUNT lines "?" typed into the send field, each
-//                            Enter to the device reading it (HEARD: the
+//                            sent to the device reading it (HEARD: the
 //                            device's stdout); GAP_MS 0 sends them in a burst
 //                            and times the window's answers meanwhile
 //   ping SECONDS PID         round trips of WM_NULL through the message loop,
@@ -624,28 +624,22 @@ std::vector<long long> DeviceHeard(const wchar_t* path)
     return heard;
 }
 
-// Each line is typed and sent with Enter as a user would; a burst sends the
-// next at once, timing how long the window takes to take the text.
+// Each line is typed and sent as Enter or «Отправить» sends it (the focus,
+// which Enter needs, cannot be set from another process); a burst sends the
+// next as soon as the window has taken the last, timing each.
 int Send(HWND main, const wchar_t* heardPath, int count, int gapMs)
 {
     HWND field = GetDlgItem(main, IDC_SEND_TEXT);
-    HWND edit = FindWindowExW(field, nullptr, L"Edit", nullptr);
-    if (!edit) {
-        std::fprintf(stderr, "no send field\n");
-        return 1;
-    }
     const ClockLink first = LinkClocks();
     const size_t earlier = DeviceHeard(heardPath).size();
     std::vector<long long> pressedAt;
     std::vector<double> trips;
     for (int i = 0; i < count; ++i) {
-        const long long before = Qpc();
         DWORD_PTR result = 0;
         SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"?"), SMTO_NORMAL, 5000, &result);
-        trips.push_back(QpcMs(Qpc() - before));
         pressedAt.push_back(Qpc());
-        PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001);
-        PostMessageW(edit, WM_KEYUP, VK_RETURN, 0xC01C0001);
+        SendMessageTimeoutW(main, WM_COMMAND, IDC_SEND, 0, SMTO_NORMAL, 5000, &result);
+        trips.push_back(QpcMs(Qpc() - pressedAt.back()));
         if (gapMs) Sleep(gapMs);
     }
     std::vector<long long> heard;

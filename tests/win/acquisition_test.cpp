@@ -15,6 +15,7 @@
 #include "ports.h"
 #include "recording.h"
 #include "resource.h"
+#include "system_text.h"
 #include "win_test_util.h"
 
 namespace {
@@ -248,14 +249,6 @@ TEST_F(Acquisition, SendsAreWrittenInOrderAndTheModemLinesFollowTheDriver)
     }
 }
 
-std::wstring SystemText(DWORD error)
-{
-    WCHAR text[512] = L"";
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, 512, nullptr);
-    std::wstring message = text;
-    return message.substr(0, message.find_last_not_of(L"\r\n") + 1);
-}
-
 // The box says why, in the system's words, and the buttons are as before Start.
 TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
 {
@@ -268,14 +261,14 @@ TEST_F(Acquisition, FailedStartIsReportedAndStopReturnsToIdle)
         bool late = false;  // the open outlasts Start's wait
     } cases[] = {
         {"driver refuses the speed", kConfig, 0, true,
-         SystemText(ERROR_INVALID_PARAMETER) + L"\nThe driver refused 8N1 at 115200 baud."},
+         SystemMessage(ERROR_INVALID_PARAMETER) + L"\nThe driver refused 8N1 at 115200 baud."},
         {"driver refuses the speed after a slow open", kConfig, 0, true,
-         SystemText(ERROR_INVALID_PARAMETER) + L"\nThe driver refused 8N1 at 115200 baud.", true},
-        {"port cannot be opened", kConfig, ERROR_FILE_NOT_FOUND, false, SystemText(ERROR_FILE_NOT_FOUND)},
+         SystemMessage(ERROR_INVALID_PARAMETER) + L"\nThe driver refused 8N1 at 115200 baud.", true},
+        {"port cannot be opened", kConfig, ERROR_FILE_NOT_FOUND, false, SystemMessage(ERROR_FILE_NOT_FOUND)},
         {"another program holds it", kConfig, ERROR_ACCESS_DENIED, false,
-         SystemText(ERROR_ACCESS_DENIED) + L"\nThe port is in use by another program."},
+         SystemMessage(ERROR_ACCESS_DENIED) + L"\nThe port is in use by another program."},
         {"driver refuses the time-outs: reads would return at once", kConfig, 0, false,
-         SystemText(ERROR_INVALID_PARAMETER)},
+         SystemMessage(ERROR_INVALID_PARAMETER)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -154,39 +154,6 @@ TEST(SendRow, UpAndDownWalkTheHistoryAndABadCharacterIsSelected)
     CloseApp(main);
 }
 
-// Each way out ends the dialog with its result and leaves the owner usable;
-// the menu command opens the same dialog as its template.
-TEST(InfoDialogs, MenuCommandsOpenTheirDialogAndEveryWayOutGivesItsResult)
-{
-    // The button pressed (0: Escape, -1: the close box) and the result.
-    const struct {
-        int command, dialog, button;
-        INT_PTR result;
-    } cases[] = {{IDM_ABOUT, IDD_ABOUT, IDOK, IDOK}, {IDM_ABOUT, IDD_ABOUT, -1, IDCANCEL},
-                 {IDM_PROTOCOL_HELP, IDD_PROTOCOL_HELP, 0, IDCANCEL}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "dialog " << c.dialog << " closed by " << c.button);
-        static int button;
-        button = c.button;
-        const auto recordAndClose = [](HWND dialog, void* caption) {
-            *static_cast<std::wstring*>(caption) = WindowText(dialog);
-            if (button > 0) SendMessageW(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
-            if (button == 0) PostMessageW(GetFocus() ? GetFocus() : dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-            if (button < 0) PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-        };
-        HWND main = StartApp(nullptr);
-        std::wstring direct, command;
-        OnNextModal(recordAndClose, &direct);
-        EXPECT_EQ(DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(c.dialog), main, InfoDlgProc, 0),
-                  c.result);
-        OnNextModal(recordAndClose, &command);
-        SendMessageW(main, WM_COMMAND, c.command, 0);  // returns once the dialog is closed
-        EXPECT_TRUE(!direct.empty() && command == direct && !FindTopLevel(L"#32770", GetCurrentProcessId()) && IsWindowEnabled(main))
-            << "the owner is usable again";
-        CloseApp(main);
-    }
-}
-
 std::wstring Setting(const wchar_t* key)
 {
     wchar_t value[100] = L"";
@@ -322,8 +289,10 @@ TEST(SettingsFile, EveryKindOfFileStartsExitsAndSavesAsExpected)
         ASSERT_NE(main, nullptr);
         EXPECT_TRUE((!row.shownPort || WindowText(g_portList) == row.shownPort) &&
                     (!row.shownSpeed || WindowText(g_speedList) == row.shownSpeed)) << "shown at start";
-        if (row.kind == Kind::Directory) ASSERT_TRUE(CreateDirectoryW(L"config.ini", nullptr));
-        if (row.kind == Kind::Directory) LoadSettings();
+        if (row.kind == Kind::Directory) {
+            ASSERT_TRUE(CreateDirectoryW(L"config.ini", nullptr));
+            LoadSettings();
+        }
         if (row.kind == Kind::ReadOnly) ASSERT_TRUE(SetFileAttributesW(L"config.ini", FILE_ATTRIBUTE_READONLY));
         WCHAR recording[MAX_PATH] = L"";
         if (row.kind >= Kind::WorkingDirRefused) {
