@@ -218,11 +218,11 @@ TEST_F(TraceView, FrozenHistoryPagesReadsOutAndCopies)
     char parts[4][kReadoutPart];
     SendMessageW(g_traceView, WM_MOUSEMOVE, 0, MAKELPARAM(500, 100));
     ASSERT_TRUE(FormatReadout(*PagedPicture(), parts));
-    EXPECT_EQ(std::string(parts[0]) + "|" + parts[1], "frame 500  0.500 s|y1 8000");
+    EXPECT_EQ(std::string(parts[0]) + "|" + parts[1], "frame 500  0.496 s|y1 8000");
     g_viewLayout.scale = 2;  // from 200 %, a column is two pixels wide
     SendMessageW(g_traceView, WM_MOUSEMOVE, 0, MAKELPARAM(1001, 200));
     g_viewLayout.scale = 1;
-    EXPECT_TRUE(FormatReadout(*PagedPicture(), parts) && std::string(parts[0]) == "frame 500  0.500 s") << parts[0];
+    EXPECT_TRUE(FormatReadout(*PagedPicture(), parts) && std::string(parts[0]) == "frame 500  0.496 s") << parts[0];
     SendMessageW(g_traceView, WM_MOUSELEAVE, 0, 0);
     EXPECT_FALSE(FormatReadout(*PagedPicture(), parts));
     g_viewLayout.scale = 2;
