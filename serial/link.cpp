@@ -34,8 +34,8 @@ constexpr DWORD kQueryRemoveHoldMs = 5000;
 // a stalled driver) is given up.
 constexpr DWORD kSendLimitMs = 1000;
 constexpr DWORD kSentNoteShowMs = 2000;
-// The modem lines are looked at no more often, where the driver does not
-// wake the link for their changes.
+// The modem lines are looked at no more often than this; a driver that
+// signals their changes wakes the link for the next look.
 constexpr DWORD kModemLookMs = 100;
 
 // The link's own state for one run.
