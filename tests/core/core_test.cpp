@@ -7,7 +7,6 @@
 #include <tuple>
 #include <vector>
 
-#include "../frame_bytes.h"
 #include "csv_rows.h"
 #include "frame_ring.h"
 #include "history.h"
@@ -22,49 +21,6 @@
 namespace {
 
 // ------------------------------------------------------------- the stream
-
-std::vector<uint8_t> Join(std::initializer_list<std::vector<uint8_t>> parts)
-{
-    std::vector<uint8_t> all;
-    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-// The y1 values of the frames taken once `bytes` arrived.
-std::vector<int16_t> Take(ReceiveArea& area, const std::vector<uint8_t>& bytes)
-{
-    std::memcpy(area.bytes + area.length, bytes.data(), bytes.size());
-    area.length += static_cast<int>(bytes.size());
-    static Frame frames[kMaxFramesPerTick];
-    std::vector<int16_t> y1;
-    for (int i = 0, count = TakeFrames(area, frames, kMaxFramesPerTick); i < count; ++i) y1.push_back(frames[i].value[1]);
-    return y1;
-}
-
-TEST(TakeFrames, CutsTheStreamIntoFramesSkippingWhatStartsNone)
-{
-    const auto a = FrameBytes(100, -2, 3), b = FrameBytes(200, 0x1155, 0x5511), c = FrameBytes(300, 0, 0);
-    const struct {
-        const char* name;
-        std::vector<uint8_t> bytes;
-        std::vector<int16_t> y1;
-        uint32_t skipped;
-        int left;
-    } cases[] = {
-        {"several frames, markers inside values", Join({a, b, c}), {100, 200, 300}, 0, 0},
-        {"a partial frame waits", Join({a, {0x11, 0x55, 0x01}}), {100}, 0, 3},
-        {"a trailing first marker waits", Join({a, {0x11}}), {100}, 0, 1},
-        {"garbage between frames", Join({a, {0x00, 0x55, 0x11, 0x12}, b}), {100, 200}, 4, 0},
-        // The frame missing a byte takes the next marker; the rest of that frame is skipped.
-        {"a lost byte", Join({a, std::vector<uint8_t>(b.begin(), b.end() - 1), c, a}), {100, 200, 100}, 7, 0},
-    };
-    for (const auto& c : cases) {
-        static ReceiveArea area;
-        area = {};
-        EXPECT_EQ(Take(area, c.bytes), c.y1) << c.name;
-        EXPECT_EQ(std::tuple(area.skippedBytes, area.length), std::tuple(c.skipped, c.left)) << c.name;
-    }
-}
 
 TEST(LinkHealth, ShowsRateSilenceAndAWrongSpeed)
 {
@@ -370,10 +326,8 @@ TEST(Scope, TriggerModesHoldRearmAndRunFree)
         << "Single never runs free without an edge";
 }
 
-TEST(Scope, SettingsTextsReadAndShowWhatIsInForce)
+TEST(Scope, TheLineShowsWhatIsInForce)
 {
-    for (const auto& [text, value] : {std::pair("99999999999999999999", 32767), {"", 7}, {" -99999999999999999999", -32768}})
-        EXPECT_EQ(ParseClamped(text, -32768, 32767, 7), value) << text;
     ScopeSettings scope = DefaultScope();
     char text[160];
     EXPECT_EQ(FormatScopeLine(scope, TriggerPhase::FreeRun, 11520, false, text, sizeof text), 0);
@@ -382,8 +336,8 @@ TEST(Scope, SettingsTextsReadAndShowWhatIsInForce)
     FormatScopeLine(scope, TriggerPhase::Waiting, 11520, true, text, sizeof text);
     EXPECT_STREQ(text, "100 frames/col 278 ms/div | y1 x16 c2048 | trig y1 rise 1000 Norm WAIT | FROZEN");
     ScopeSettings single = DefaultScope(), moved = DefaultScope();
-    single.mode = ParseTriggerMode("single"), moved.triggerPosition = 0;
-    EXPECT_FALSE(IsDefaultScope(single) || IsDefaultScope(moved) || ParseTriggerMode("normal") != TriggerMode::Normal);
+    single.mode = TriggerMode::Single, moved.triggerPosition = 0;
+    EXPECT_FALSE(IsDefaultScope(single) || IsDefaultScope(moved));
 }
 
 // A board with no serial number of its own comes back under a new name in

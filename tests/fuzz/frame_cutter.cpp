@@ -1,5 +1,5 @@
 // The frame cutter fed the input in reads of one size (the first byte; 0: as
-// much as fits), taking at most as many frames a call as the second byte says
+// much as fits), taking no more frames a call than the second byte says
 // (0: no limit). Every frame is the bytes after the first marker pair not yet
 // taken, and every byte fed is in a frame, skipped, or waits as a frame's
 // start. A broken invariant traps, and libFuzzer keeps the input.
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         const size_t accounted = g_area.skippedBytes + kFrameSize * (frames + count) + g_area.length;
         if (accounted != fed || std::memcmp(g_area.bytes, data + fed - g_area.length, g_area.length)) __builtin_trap();
-        if (count < maxFrames && !Waits(g_area)) __builtin_trap();
+        if (count > maxFrames || (count < maxFrames && !Waits(g_area))) __builtin_trap();
     }
     return 0;
 }

@@ -306,14 +306,9 @@ TEST_F(Acquisition, LineErrorsAreAcknowledgedAndATickTakesAllTheDriverHolds)
     EXPECT_EQ(g_sweep.picture.cursor, 1020) << "a tick takes all the driver holds, read by read";
     // A driver holding more than a round's 64 KiB: the rest waits for the next round.
     g_fakePort.queueSize = 1 << 20;
-    std::vector<uint8_t> burst;
-    for (int i = 0; i < 12000; ++i) {
-        const std::vector<uint8_t> frame = FrameBytes(static_cast<int16_t>(i), 0, 0);
-        burst.insert(burst.end(), frame.begin(), frame.end());
-    }
     const History& history = *g_sweep.history;
     const int64_t before = history.total;
-    ArriveBytes(g_fakePort.NowMs(), burst);
+    ArriveRamp(12000000, 1, 0);  // all at once
     TickFor(30);
     ASSERT_EQ(history.total - before, 12000) << "none lost";
     for (int i = 0; i < 12000; ++i) ASSERT_EQ(HistoryFrame(history, before + i).value[1], i);

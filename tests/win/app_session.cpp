@@ -8,9 +8,8 @@
 
 namespace {
 
-void (*g_modalAction)(HWND, void*);
+ModalAnswer* g_answer;
 UINT_PTR g_modalTimer;
-void* g_modalContext;
 int g_answerButton;
 
 void EnterScratchDirectory()
@@ -31,20 +30,14 @@ BOOL CALLBACK FirstStaticText(HWND child, LPARAM context)
     return FALSE;
 }
 
-void CALLBACK RunModalAction(HWND, UINT, UINT_PTR timer, DWORD)
+void CALLBACK Answer(HWND, UINT, UINT_PTR timer, DWORD)
 {
     HWND modal = FindTopLevel(L"#32770", GetCurrentProcessId());
-    if (!modal || !g_modalAction) return;
+    if (!modal || !g_answer) return;
     KillTimer(nullptr, timer);
     g_modalTimer = 0;
-    auto action = g_modalAction;
-    g_modalAction = nullptr;
-    action(modal, g_modalContext);
-}
-
-void Answer(HWND modal, void* context)
-{
-    auto* answer = static_cast<ModalAnswer*>(context);
+    ModalAnswer* answer = g_answer;
+    g_answer = nullptr;
     answer->caption = WindowText(modal);
     EnumChildWindows(modal, FirstStaticText, reinterpret_cast<LPARAM>(&answer->text));
     answer->seen = true;
@@ -76,16 +69,10 @@ int CloseApp(HWND mainWindow)
     return exitCode;
 }
 
-void OnNextModal(void (*action)(HWND modal, void* context), void* context)
-{
-    g_modalAction = action;
-    g_modalContext = context;
-    // One timer watches for the box, however often an answer is rearmed.
-    if (!g_modalTimer) g_modalTimer = SetTimer(nullptr, 0, 20, RunModalAction);
-}
-
 void AnswerNextModal(ModalAnswer* answer, int buttonId)
 {
+    g_answer = answer;
     g_answerButton = buttonId;
-    OnNextModal(Answer, answer);
+    // One timer watches for the box, however often an answer is rearmed.
+    if (!g_modalTimer) g_modalTimer = SetTimer(nullptr, 0, 20, Answer);
 }

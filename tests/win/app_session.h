@@ -12,12 +12,9 @@ HWND StartApp(const char* config);
 // message off the queue; returns its exit code.
 int CloseApp(HWND mainWindow);
 
-// Runs `action` on the next message box or dialog of this process once it is
-// up, from inside the modal loop the caller is waiting in.
-void OnNextModal(void (*action)(HWND modal, void* context), void* context);
-
-// Answers the next message box or dialog: records its caption and the text
-// of its first static control, then presses the given button.
+// Answers the next message box or dialog of this process once it is up, from
+// inside the modal loop the caller is waiting in: records its caption and the
+// text of its first static control, then presses the given button.
 struct ModalAnswer {
     std::wstring caption;
     std::wstring text;
