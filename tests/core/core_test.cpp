@@ -663,7 +663,7 @@ TEST(SendLine, TextAndHexBecomeTheirBytesOrNameTheFirstBadCharacter)
         {"aB\tcd", true, LineEnd::Lf, "\xab\xcd", 0, ""},
         {"zz", true, LineEnd::Lf, "", 1, "z"},
         {"11 я", true, LineEnd::Lf, "", 4, "я"},
-        {"11 5 55", true, LineEnd::Lf, "", 5, " "},
+        {"11 0 55", true, LineEnd::Lf, "", 5, " "},  // 0 is a half byte too
         {"115", true, LineEnd::Lf, "", 4, ""},
         {"0x11", true, LineEnd::Lf, "", 2, "x"},
     };
