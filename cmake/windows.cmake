@@ -54,7 +54,7 @@ add_test(NAME serial COMMAND tarquell_serial_tests)
 # Tests against the real program on a pty-backed COM port.
 add_executable(tarquell_e2e_tests tests/e2e/e2e_test.cpp tests/win/win_test_util.cpp)
 target_include_directories(tarquell_e2e_tests PRIVATE res tests/win)
-target_link_libraries(tarquell_e2e_tests PRIVATE GTest::gtest_main gdi32 user32 ole32 windowscodecs uuid)
+target_link_libraries(tarquell_e2e_tests PRIVATE GTest::gtest_main gdi32 gdiplus user32)
 add_test(NAME e2e COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/run-e2e
     $<TARGET_FILE:tarquell> $<TARGET_FILE:tarquell_e2e_tests> --gtest_filter=-Layout.*)
 set_tests_properties(e2e PROPERTIES TIMEOUT 900)

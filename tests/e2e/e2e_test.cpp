@@ -6,7 +6,8 @@
 // TARQUELL_WORK (device\ for the server, cases\ for scratch directories).
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <wincodec.h>
+#include <objidl.h>  // before GDI+, which assumes it
+#include <gdiplus.h>
 
 #include <algorithm>
 #include <array>
@@ -345,30 +346,22 @@ std::vector<std::vector<std::wstring>> ClipboardTable()
     return table;
 }
 
-// A PNG decoded by the system's codecs, as a capture.
+// A PNG decoded by GDI+, as a capture.
 Capture ReadPng(const std::wstring& path)
 {
+    ULONG_PTR token = 0;
+    const Gdiplus::GdiplusStartupInput input;
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
     Capture png;
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    IWICImagingFactory* factory = nullptr;
-    IWICBitmapDecoder* decoder = nullptr;
-    IWICBitmapFrameDecode* frame = nullptr;
-    UINT width = 0, height = 0;
-    std::vector<DWORD> bgr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory))) &&
-        SUCCEEDED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand, &decoder)) &&
-        SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(frame->GetSize(&width, &height))) {
-        IWICBitmapSource* pixels = nullptr;
-        bgr.resize(width * height);
-        if (SUCCEEDED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame, &pixels)) &&
-            SUCCEEDED(pixels->CopyPixels(nullptr, width * 4, width * height * 4, reinterpret_cast<BYTE*>(bgr.data()))))
-            png = {static_cast<int>(width), static_cast<int>(height), {}};
-        if (pixels) pixels->Release();
+    {
+        Gdiplus::Bitmap bitmap(path.c_str());
+        if (bitmap.GetLastStatus() == Gdiplus::Ok) png = {static_cast<int>(bitmap.GetWidth()), static_cast<int>(bitmap.GetHeight()), {}};
+        Gdiplus::Color colour;
+        for (int y = 0; y < png.height; ++y)
+            for (int x = 0; x < png.width && bitmap.GetPixel(x, y, &colour) == Gdiplus::Ok; ++x)
+                png.pixels.push_back(RGB(colour.GetR(), colour.GetG(), colour.GetB()));
     }
-    for (IUnknown* object : std::initializer_list<IUnknown*>{frame, decoder, factory})
-        if (object) object->Release();
-    for (size_t i = 0; i < bgr.size() && png.width; ++i)
-        png.pixels.push_back(RGB((bgr[i] >> 16) & 0xFF, (bgr[i] >> 8) & 0xFF, bgr[i] & 0xFF));
+    Gdiplus::GdiplusShutdown(token);
     return png;
 }
 
