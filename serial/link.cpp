@@ -135,7 +135,9 @@ void ClosePort(Link& link)
     PortClose(link.port);
     link.port = nullptr;
     link.writing = false;
+    // The next open's driver is asked afresh, whatever this one answered.
     link.report.modem = {};
+    link.modemLookedAtMs = 0;
 }
 
 // Opens and sets up the port as Start does; a busy port is one another

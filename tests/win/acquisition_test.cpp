@@ -440,6 +440,7 @@ TEST_F(Acquisition, LostPortIsReopenedEveryHalfSecondAndResumesAfterAGap)
             TickFor(500);
         }
         ASSERT_TRUE(PortHeld() && LinkField() == L"reconnected");
+        EXPECT_EQ(LinkModemStatus().known, !c.wine) << "the modem lines are read again";
         const DCB& a = g_fakePort.appliedState;
         EXPECT_EQ(std::tuple(a.BaudRate, a.XoffChar, g_fakePort.requestedQueue, g_fakePort.timeouts.ReadIntervalTimeout),
                   std::tuple(115200ul, 0x13, kInputQueueBytes, MAXDWORD))
