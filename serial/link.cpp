@@ -271,24 +271,20 @@ bool WriteSends(Link& link, DWORD now)
 {
     for (;;) {
         DWORD error = 0;
-        if (link.writing) {
-            if (!PortWriteEnded(link.port, &error)) {
-                if (now - link.writeStartedMs < kSendLimitMs) return true;
-                PortCancelWrite(link.port);
-                ShowNote(link, now, L"not sent: the line did not take it in 1 s", "", kSentNoteShowMs);
-                EndSend(link);
-                continue;
-            }
-            if (error && IsLossError(error)) return false;
-            NoteSendResult(link, now, error);
+        if (!link.writing) {
+            if (link.sends.empty()) return true;
+            const std::vector<uint8_t>& bytes = link.sends.front();
+            link.writing = PortStartWrite(link.port, bytes.data(), static_cast<DWORD>(bytes.size()));
+            link.writeStartedMs = now;
+            if (link.writing) continue;
+            error = GetLastError();
+        } else if (!PortWriteEnded(link.port, &error)) {
+            if (now - link.writeStartedMs < kSendLimitMs) return true;
+            PortCancelWrite(link.port);
+            ShowNote(link, now, L"not sent: the line did not take it in 1 s", "", kSentNoteShowMs);
             EndSend(link);
+            continue;
         }
-        if (link.sends.empty()) return true;
-        const std::vector<uint8_t>& bytes = link.sends.front();
-        link.writing = PortStartWrite(link.port, bytes.data(), static_cast<DWORD>(bytes.size()));
-        link.writeStartedMs = now;
-        if (link.writing) continue;
-        error = GetLastError();
         if (IsLossError(error)) return false;
         NoteSendResult(link, now, error);
         EndSend(link);

@@ -85,11 +85,11 @@ bool ReadOverlapped(PortIo* port, void* buffer, DWORD count, DWORD* bytesRead, H
     return ok;
 }
 
-// True once bytes or an error may be waiting, or when woken or timed out
+// Ends once bytes or an error may be waiting, or when woken or timed out
 // (`woken`). A driver that fails the wait by itself, at once or a moment
 // later (Wine's ptys refuse it with 50), never gets it again: the read that
 // follows tells whether the port is still there.
-bool WaitCommEventFor(PortIo* port, HANDLE wake, DWORD timeoutMs, bool* woken)
+void WaitCommEventFor(PortIo* port, HANDLE wake, DWORD timeoutMs, bool* woken)
 {
     OVERLAPPED overlapped = {};
     overlapped.hEvent = port->ioEvent;
@@ -99,7 +99,6 @@ bool WaitCommEventFor(PortIo* port, HANDLE wake, DWORD timeoutMs, bool* woken)
         waited = FinishOverlapped(port, &overlapped, wake, timeoutMs, &unused, &cancelled);
     *woken = cancelled;
     if (!cancelled && (!waited || mask == 0)) port->waitByCommEvent = false;
-    return true;
 }
 
 }  // namespace
