@@ -84,20 +84,6 @@ uint32_t TimeOnLine(int64_t frame, int64_t fromFrame, uint32_t fromMs, int64_t t
     return static_cast<uint32_t>(fromMs + (int64_t{toMs} - fromMs) * (frame - fromFrame) / (toFrame - fromFrame));
 }
 
-// 1234567 as "1,234,567".
-int PutGrouped(char* text, int size, int64_t value)
-{
-    char digits[24];
-    const int count = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
-    int length = 0;
-    for (int i = 0; i < count && length + 1 < size; ++i) {
-        if (i && (count - i) % 3 == 0) text[length++] = ',';
-        if (length + 1 < size) text[length++] = digits[i];
-    }
-    text[length] = '\0';
-    return length;
-}
-
 }  // namespace
 
 void ClearHistory(History& history)
@@ -166,7 +152,15 @@ bool HistoryGapBefore(const History& history, int64_t frame)
 
 int FormatGrouped(char* text, int size, int64_t value)
 {
-    return PutGrouped(text, size, value);
+    char digits[24];
+    const int count = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
+    int length = 0;
+    for (int i = 0; i < count && length + 1 < size; ++i) {
+        if (i && (count - i) % 3 == 0) text[length++] = ',';
+        if (length + 1 < size) text[length++] = digits[i];
+    }
+    text[length] = '\0';
+    return length;
 }
 
 int64_t HistoryRunStart(const History& history, int64_t frame, int64_t notBefore)
@@ -232,7 +226,7 @@ int FormatHistoryPosition(const History& history, int64_t end, int64_t newest, c
         (static_cast<double>(HistoryFrameMs(history, newest)) - HistoryFrameMs(history, shown)) / 1000.0;
     int length = std::snprintf(text, size, "history \xE2\x88\x92%.1f s (frame ", seconds);
     if (length >= size) return size - 1;
-    length += PutGrouped(text + length, size - length, shown);
+    length += FormatGrouped(text + length, size - length, shown);
     if (length + 1 < size) text[length++] = ')';
     text[length] = '\0';
     return length;
@@ -241,7 +235,7 @@ int FormatHistoryPosition(const History& history, int64_t end, int64_t newest, c
 void FormatColumnReadout(const History& history, const Column& column, char (*parts)[kReadoutPart])
 {
     int length = std::snprintf(parts[0], kReadoutPart, "frame ");
-    length += PutGrouped(parts[0] + length, kReadoutPart - length, column.firstFrame);
+    length += FormatGrouped(parts[0] + length, kReadoutPart - length, column.firstFrame);
     std::snprintf(parts[0] + length, kReadoutPart - length, "  %.3f s",
                   HistoryFrameMs(history, column.firstFrame) / 1000.0);
     for (int trace = 1; trace <= kTraceCount; ++trace) {

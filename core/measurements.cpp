@@ -17,6 +17,13 @@ constexpr char kDash[] = "\xE2\x80\x94";
 // frames that lie one after another in the ring at a time, the states in
 // copies local to the run which the compiler keeps in registers: a million
 // frames are measured on the window's thread.
+// The history's time of a frame, as a double so that two may be subtracted
+// either way round.
+double FrameTimeMs(const History& history, int64_t frame)
+{
+    return HistoryFrameMs(history, frame);
+}
+
 template <typename State, typename Step>
 void ForEachValue(const History& history, int64_t first, int64_t end, State (&states)[kTraceCount], Step step)
 {
@@ -148,11 +155,6 @@ Figures MeasureFrames(const History& history, int64_t first, int64_t end)
                                 tallies[t].sum / frames, std::sqrt(tallies[t].squares / frames), 0};
     CountCrossings(history, first, end, figures);
     return figures;
-}
-
-double FrameTimeMs(const History& history, int64_t frame)
-{
-    return HistoryFrameMs(history, frame);
 }
 
 void FormatFigureParts(const Figures& figures, char (*parts)[kFigurePart])

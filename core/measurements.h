@@ -24,11 +24,6 @@ struct Figures {
 // below it.
 Figures MeasureFrames(const History& history, int64_t first, int64_t end);
 
-// Milliseconds from frame 0 to `frame`: the frames of a batch are spread
-// evenly up to the next batch (the newest batch at the pace of the one
-// before), never across a gap.
-double FrameTimeMs(const History& history, int64_t frame);
-
 // A part per colour: part 0 grey, parts 1..3 the traces'. The measurement
 // line leaves part 0 empty; each trace's is
 // `y1 min −12000 max 31000 p-p 43000 mean 1234 rms 15012 f 12.50 Hz T 80.0 ms`.
