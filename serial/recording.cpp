@@ -73,11 +73,8 @@ void LeaveRecording(Recording* recording)
 // Never overwrites or appends: a taken name gets the next suffix.
 HANDLE CreateRecordingFile(WCHAR* fileName, DWORD* error)
 {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
     WCHAR base[kNameLength];
-    swprintf(base, kNameLength, L"tarquell-%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
-             now.wMinute, now.wSecond);
+    FormatSaveName(base, kNameLength);
     for (int suffix = 1;; ++suffix) {
         if (suffix == 1)
             swprintf(fileName, kRecordingPathLength, L"%ls%ls.csv", RecordingsFolder(), base);

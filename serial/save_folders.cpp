@@ -75,6 +75,14 @@ const WCHAR* RecordingsFolder()
     return g_recordingsFolder.c_str();
 }
 
+void FormatSaveName(WCHAR* text, int size)
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    swprintf(text, size, L"tarquell-%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+             now.wMinute, now.wSecond);
+}
+
 const WCHAR* SettingsWarning()
 {
     return g_warning.c_str();

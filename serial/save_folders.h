@@ -16,6 +16,9 @@ void ChooseSaveFolders(bool (*writable)(const WCHAR* folder, DWORD* error));
 const WCHAR* SettingsFile();
 // Empty for the working directory, else a folder ending in a backslash.
 const WCHAR* RecordingsFolder();
+// "tarquell-YYYYMMDD-HHMMSS" in local time: how a recording or a picture
+// saved now is named, before its extension.
+void FormatSaveName(WCHAR* text, int size);
 // "settings will not be saved: <the system's message>" when neither place
 // can be written, else empty.
 const WCHAR* SettingsWarning();

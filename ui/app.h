@@ -49,6 +49,9 @@ const SweepPicture& ShownPicture();
 // without a view.
 HBITMAP RenderViewPicture();
 void CopyViewPicture();
+// Puts `data` on the clipboard, which then owns it; false when it did not
+// take it, and the caller still owns it.
+bool HandToClipboard(UINT format, HANDLE data);
 
 // control_bar.cpp
 extern HWND g_startButton;

@@ -37,17 +37,12 @@ void ReportStartFailure(HWND window, const StartFailure& failure)
     MessageBoxW(window, text.c_str(), L"Внимание!!!", MB_OK);
 }
 
-void ReportRecordingStopped(HWND window, DWORD error)
+// A failure of a running recording names its file: it may be an earlier
+// recording's, whose writer came back from a stalled disk after a new one started.
+void ReportRecordingStopped(HWND window, DWORD error, const WCHAR* fileName = L"")
 {
-    MessageBoxW(window, (L"Запись остановлена: " + SystemMessage(error)).c_str(), L"Внимание!!!", MB_OK);
-}
-
-// A failure names its file: it may be an earlier recording's, whose writer
-// came back from a stalled disk after a new one started.
-void ReportRecordingFailure(HWND window, const RecordingFailure& failure)
-{
-    const std::wstring text =
-        L"Запись остановлена: " + SystemMessage(failure.error) + L"\n" + failure.fileName;
+    std::wstring text = L"Запись остановлена: " + SystemMessage(error);
+    if (*fileName) text += L"\n" + std::wstring(fileName);
     MessageBoxW(window, text.c_str(), L"Внимание!!!", MB_OK);
 }
 
@@ -307,7 +302,7 @@ LRESULT OnRecordingFailed(HWND window)
     while (TakeRecordingFailure(&failure)) {
         if (failure.wasCurrent) StopRecording();
         ShowRecordingState(window);
-        ReportRecordingFailure(window, failure);
+        ReportRecordingStopped(window, failure.error, failure.fileName);
     }
     return 0;
 }

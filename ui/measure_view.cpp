@@ -163,12 +163,7 @@ void CopyMeasurements()
     if (!memory) return;
     MultiByteToWideChar(CP_UTF8, 0, text, length, static_cast<WCHAR*>(GlobalLock(memory)), length);
     GlobalUnlock(memory);
-    bool handedOver = false;
-    if (OpenClipboard(g_mainWindow)) {
-        handedOver = EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, memory);
-        CloseClipboard();
-    }
-    if (!handedOver) GlobalFree(memory);
+    if (!HandToClipboard(CF_UNICODETEXT, memory)) GlobalFree(memory);
 }
 
 int CursorColumn(int cursor)

@@ -24,10 +24,9 @@ void SuggestName(WCHAR* path, int size)
         swprintf(folder, MAX_PATH, L"%ls", RecordingsFolder());
     else if (GetCurrentDirectoryW(MAX_PATH - 1, folder))
         wcscat(folder, L"\\");
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    swprintf(path, size, L"%lstarquell-%04u%02u%02u-%02u%02u%02u.png", folder, now.wYear, now.wMonth, now.wDay,
-             now.wHour, now.wMinute, now.wSecond);
+    WCHAR name[kNameLength];
+    FormatSaveName(name, kNameLength);
+    swprintf(path, size, L"%ls%ls.png", folder, name);
 }
 
 // The bitmap's rows as 24-bit BGR, top row first, each padded to 4 bytes.
@@ -102,11 +101,6 @@ void SaveViewPicture(HWND window)
     if (SUCCEEDED(initialised)) CoUninitialize();
     DeleteObject(bitmap);
     if (SUCCEEDED(result)) return;
-    std::wstring reason = SystemMessage(static_cast<DWORD>(result));
-    if (reason.empty()) {
-        WCHAR code[16];
-        swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(result));
-        reason = code;
-    }
+    const std::wstring reason = SystemMessage(static_cast<DWORD>(result));
     MessageBoxW(window, (L"Не получилось сохранить «" + std::wstring(path) + L"»: " + reason).c_str(), L"Внимание!!!", MB_OK);
 }

@@ -166,9 +166,7 @@ int DrawPart(HDC dc, int x, int y, const char* text, int part)
     if (length <= 0) return -1;
     SetTextColor(dc, part ? kTraceColours[part] : kCountColour);
     TextOutW(dc, x, y, wide, length);
-    SIZE size = {};
-    GetTextExtentPoint32W(dc, wide, length, &size);
-    return size.cx;
+    return TextWidth(dc, wide);
 }
 
 // The settings line's texts are UTF-8 and may take more than one row; the
@@ -518,13 +516,15 @@ HBITMAP RenderViewPicture()
 void CopyViewPicture()
 {
     HBITMAP bitmap = RenderViewPicture();
-    if (!bitmap) return;
-    bool handedOver = false;
-    if (OpenClipboard(g_mainWindow)) {
-        handedOver = EmptyClipboard() && SetClipboardData(CF_BITMAP, bitmap);
-        CloseClipboard();
-    }
-    if (!handedOver) DeleteObject(bitmap);
+    if (bitmap && !HandToClipboard(CF_BITMAP, bitmap)) DeleteObject(bitmap);
+}
+
+bool HandToClipboard(UINT format, HANDLE data)
+{
+    if (!OpenClipboard(g_mainWindow)) return false;
+    const bool handedOver = EmptyClipboard() && SetClipboardData(format, data);
+    CloseClipboard();
+    return handedOver;
 }
 
 LRESULT CALLBACK TraceWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
